@@ -1,0 +1,80 @@
+// The program entry: window class, backdrop window, switches, message loop.
+#include <windows.h>
+
+#include "../resources/resource.h"
+#include "mainwnd.h"
+#include "messages.h"
+#include "session.h"
+
+// The exit code when the payload table is empty and the run never starts.
+constexpr int EXIT_NO_PAYLOAD = 3;
+
+static void ShowStartupFailure(UINT id)
+{
+    char text[512];
+    LoadMessageString(id, text, sizeof text);
+    MessageBoxA(nullptr, text, nullptr, MB_OK | MB_ICONWARNING);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
+{
+    session.instance = instance;
+
+    WNDCLASSA windowClass = {};
+    windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS | CS_NOCLOSE;
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, "APP_MAIN");
+    windowClass.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
+    windowClass.hbrBackground = CreateSolidBrush(RGB(0, 128, 128));
+    windowClass.lpszClassName = "TLInstal";
+    if (!RegisterClassA(&windowClass)) {
+        ShowStartupFailure(IDS_REGISTERFAILED);
+        return -1;
+    }
+
+    // Four fifths of the desktop, at least 600 x 400, centred and not clamped.
+    RECT desktop;
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    int width = (desktop.right - desktop.left) / 5 * 4;
+    if (width < 600)
+        width = 600;
+    int height = (desktop.bottom - desktop.top) / 5 * 4;
+    if (height < 400)
+        height = 400;
+    int left = (desktop.right - width) / 2;
+    int top = (desktop.bottom - height) / 2;
+
+    session.mainWindow = CreateWindowExA(0, "TLInstal", "Install",
+                                         WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, left, top,
+                                         width, height, nullptr, nullptr, instance, nullptr);
+    if (session.mainWindow == nullptr) {
+        ShowStartupFailure(IDS_CREATEWINFAILED);
+        return 2;
+    }
+
+    ReadCommandLine(commandLine);
+    if (SetInstallDefaults() == 0) {
+        LogLine("Failed to read INF file.");
+        DestroyWindow(session.mainWindow);
+        return EXIT_NO_PAYLOAD;
+    }
+
+    if (session.quiet) {
+        if (!session.removeRequested)
+            session.installRequested = 1;
+        ShowWindow(session.mainWindow, SW_SHOWMINIMIZED);
+    } else {
+        ShowWindow(session.mainWindow, SW_SHOWNORMAL);
+    }
+    PostMessageA(session.mainWindow, WM_COMMAND, IDM_START, 0);
+
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (session.activeDialog != nullptr && IsDialogMessageA(session.activeDialog, &message))
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return (int)message.wParam;
+}

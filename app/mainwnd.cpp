@@ -1,0 +1,79 @@
+#include "mainwnd.h"
+
+#include "../install/driver.h"
+#include "../payload/extract.h"
+#include "../resources/resource.h"
+#include "session.h"
+
+// Loaded at creation; either may stay null, and then it is not drawn.
+static HBITMAP productPicture;
+static HBITMAP makerLogo;
+
+static void DrawPicture(HDC target, HDC memory, HBITMAP picture, int left, int top)
+{
+    BITMAP size;
+    GetObjectA(picture, sizeof size, &size);
+    HGDIOBJ previous = SelectObject(memory, picture);
+    BitBlt(target, left, top, size.bmWidth, size.bmHeight, memory, 0, 0, SRCCOPY);
+    SelectObject(memory, previous);
+}
+
+LRESULT PaintMainWindow(HWND window)
+{
+    PAINTSTRUCT paint;
+    HDC target = BeginPaint(window, &paint);
+    if (target == nullptr)
+        return 0;
+    RECT client;
+    GetClientRect(window, &client);
+    HDC memory = CreateCompatibleDC(target);
+    if (productPicture != nullptr)
+        DrawPicture(target, memory, productPicture, 10, 10);
+    if (makerLogo != nullptr) {
+        BITMAP size;
+        GetObjectA(makerLogo, sizeof size, &size);
+        // A client area smaller than the logo puts it at a negative place; the
+        // platform clips it.
+        DrawPicture(target, memory, makerLogo, client.right - size.bmWidth - 10,
+                    client.bottom - size.bmHeight - 10);
+    }
+    DeleteDC(memory);
+    EndPaint(window, &paint);
+    return 0;
+}
+
+static void ReleaseProductPicture()
+{
+    if (productPicture != nullptr) {
+        DeleteObject(productPicture);
+        productPicture = nullptr;
+    }
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        makerLogo = LoadBitmapA(session.instance, "QVLOGO");
+        productPicture = LoadBitmapA(session.instance, "TL_BMP");
+        return 0;
+    case WM_PAINT:
+        return PaintMainWindow(window);
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDM_START) {
+            RunInstall(window);
+            RemoveTempFiles();
+            PostMessageA(window, WM_CLOSE, 0, 0);
+        }
+        return 0;
+    case WM_CLOSE:
+        if (window == session.mainWindow)
+            PostQuitMessage(0);
+        ReleaseProductPicture();
+        break;
+    case WM_DESTROY:
+        ReleaseProductPicture();
+        break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}

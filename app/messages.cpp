@@ -1,0 +1,133 @@
+#include "messages.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "session.h"
+#include "text.h"
+
+constexpr size_t TEMPLATE_SIZE = 1024;
+constexpr size_t MESSAGE_SIZE = 512;
+
+int LoadMessageString(UINT id, char *buffer, size_t size)
+{
+    if (size == 0)
+        return 0;
+    if (LoadStringA(session.instance, id, buffer, (int)size) > 0 && buffer[0] != '\0')
+        return 1;
+    char fallback[2048];
+    FormatText(fallback, sizeof fallback, "%u DEBUG - Unable to load string", id);
+    strncpy(buffer, fallback, size);
+    buffer[size - 1] = '\0';
+    return 0;
+}
+
+static int ExpandMessage(char *out, size_t size, const char *templateText, va_list *args)
+{
+    char *expanded = nullptr;
+    // No line-width limit: the template's own line feeds pass through.
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                                  templateText, 0, 0, (LPSTR)&expanded, 0, args);
+    if (length == 0 || expanded == nullptr)
+        return 0;
+    int whole = 1;
+    if (length >= size) {
+        // A message is shown and logged, never used as a path: keep what fits.
+        length = (DWORD)(size - 1);
+        whole = 0;
+    }
+    memcpy(out, expanded, length);
+    out[length] = '\0';
+    LocalFree(expanded);
+    return whole;
+}
+
+int FormatMessageText(char *out, size_t size, const char *templateText, ...)
+{
+    if (size == 0)
+        return 0;
+    va_list args;
+    va_start(args, templateText);
+    int result = ExpandMessage(out, size, templateText, &args);
+    va_end(args);
+    return result;
+}
+
+static void BuildMessageV(char *out, size_t size, UINT id, va_list *args)
+{
+    char templateText[TEMPLATE_SIZE];
+    int loaded = LoadMessageString(id, templateText, sizeof templateText);
+    // The template stands when it could not be loaded or expanded.
+    CopyText(out, size, templateText);
+    if (loaded)
+        ExpandMessage(out, size, templateText, args);
+}
+
+void BuildMessage(char *out, size_t size, UINT id, ...)
+{
+    if (size == 0)
+        return;
+    va_list args;
+    va_start(args, id);
+    BuildMessageV(out, size, id, &args);
+    va_end(args);
+}
+
+void LogLine(const char *text)
+{
+    if (!session.logEnabled)
+        return;
+    // Text mode: every line feed, the closing one included, is stored as CR LF.
+    FILE *log = fopen("setup.log", "a");
+    if (log == nullptr) {
+        session.logEnabled = 0;
+        return;
+    }
+    fputs(text, log);
+    fputc('\n', log);
+    fclose(log);
+}
+
+int ReportMessage(HWND owner, const char *caption, UINT style, UINT id, ...)
+{
+    char text[MESSAGE_SIZE];
+    va_list args;
+    va_start(args, id);
+    BuildMessageV(text, sizeof text, id, &args);
+    va_end(args);
+    LogLine(text);
+    if (session.quiet)
+        return 0;
+    return MessageBoxA(owner, text, caption, style);
+}
+
+int PumpMessages()
+{
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (session.activeDialog != nullptr && IsDialogMessageA(session.activeDialog, &message))
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return 1;
+}
+
+void CenterWindow(HWND window, int offset)
+{
+    RECT box, desktop;
+    GetWindowRect(window, &box);
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    int width = box.right - box.left;
+    int height = box.bottom - box.top;
+    int left = (desktop.right - desktop.left) / 2 - width / 2;
+    int top = (desktop.bottom - desktop.top) / 2 - height / 2;
+    if (offset != 0)
+        top += offset;
+    if (left < 0)
+        left = 0;
+    if (top < 0)
+        top = 0;
+    SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOREDRAW);
+}

@@ -1,0 +1,56 @@
+#include "session.h"
+
+#include <string.h>
+
+#include "../payload/table.h"
+#include "../resources/resource.h"
+#include "messages.h"
+#include "text.h"
+
+InstallSession session;
+
+const char PRODUCT_NAME[] = "Tarnlink Suite";
+
+static int Contains(const char *text, const char *word)
+{
+    return strstr(text, word) != nullptr;
+}
+
+// Each switch is found anywhere in the whole line, case-sensitively, so a
+// longer word or a path holding "-i" counts as the switch too.
+void ReadCommandLine(const char *commandLine)
+{
+    if (commandLine == nullptr || commandLine[0] == '\0')
+        return;
+    if (Contains(commandLine, "-installqu") || Contains(commandLine, "-installsi")) {
+        session.installRequested = 1;
+        session.removeRequested = 0;
+        session.quiet = 1;
+        return;
+    }
+    if (Contains(commandLine, "-i")) {
+        session.installRequested = 1;
+        session.removeRequested = 0;
+    } else if (Contains(commandLine, "-r")) {
+        session.installRequested = 0;
+        session.removeRequested = 1;
+    }
+    if (Contains(commandLine, "-s"))
+        session.quiet = 1;
+    if (Contains(commandLine, "-q"))
+        session.quiet = 1;
+    if (Contains(commandLine, "-l"))
+        session.logEnabled = 1;
+}
+
+int SetInstallDefaults()
+{
+    CopyText(session.groupName, sizeof session.groupName, PRODUCT_NAME);
+    LoadMessageString(IDS_TITLE, session.title, sizeof session.title);
+    CopyText(session.defaultDirProgramFiles, sizeof session.defaultDirProgramFiles,
+             "C:\\Program Files\\Tarnlink");
+    CopyText(session.defaultDirWin32App, sizeof session.defaultDirWin32App,
+             "C:\\WIN32APP\\Tarnlink");
+    CopyText(session.defaultDirRoot, sizeof session.defaultDirRoot, "C:\\Tarnlink");
+    return payloadCount;
+}

@@ -1,0 +1,36 @@
+// The process-wide install state that every part of the run reads.
+#ifndef TARNLINK_SESSION_H
+#define TARNLINK_SESSION_H
+
+#include <windows.h>
+
+constexpr int TEXT_FIELD = 256;
+
+struct InstallSession {
+    HINSTANCE instance;
+    HWND mainWindow;
+    HWND activeDialog;       // modeless progress window, or null
+    int installRequested;
+    int removeRequested;
+    int quiet;
+    int logEnabled;
+    char title[TEXT_FIELD];
+    char groupName[TEXT_FIELD];
+    char defaultDirProgramFiles[TEXT_FIELD];
+    char defaultDirWin32App[TEXT_FIELD];
+    char defaultDirRoot[TEXT_FIELD];
+};
+
+extern InstallSession session;
+
+// The product's display name: the profile section, the default group and
+// the Uninstall key's name.
+extern const char PRODUCT_NAME[];
+
+// Turns the command line into the mode flags.
+void ReadCommandLine(const char *commandLine);
+
+// Fills the fixed defaults; returns the payload row count (0: failure).
+int SetInstallDefaults();
+
+#endif

@@ -1,0 +1,65 @@
+# The seven carried files: the product's programs are built here, every file is
+# packed into SZDD form by the host packer in tools/, and the packed files are
+# bound as resources of type "EXE".
+include(ExternalProject)
+
+set(HOST_TOOLS_DIR ${CMAKE_BINARY_DIR}/host)
+ExternalProject_Add(hosttools
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools
+  BINARY_DIR ${HOST_TOOLS_DIR}
+  CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++
+  BUILD_ALWAYS ON
+  INSTALL_COMMAND ""
+  BUILD_BYPRODUCTS ${HOST_TOOLS_DIR}/szddpack ${HOST_TOOLS_DIR}/szddpack_tests)
+set(SZDDPACK ${HOST_TOOLS_DIR}/szddpack)
+
+set(PRODUCT_DIR ${CMAKE_SOURCE_DIR}/resources/payload)
+add_executable(tarnlink WIN32 ${PRODUCT_DIR}/tarnlink.cpp ${PRODUCT_DIR}/tarnlink.rc)
+add_library(tarnlinkdll SHARED ${PRODUCT_DIR}/tarnlinkdll.cpp ${PRODUCT_DIR}/tarnlink.def)
+add_executable(removetl WIN32 ${PRODUCT_DIR}/removetl.cpp)
+set_target_properties(tarnlinkdll PROPERTIES OUTPUT_NAME tarnlink PREFIX "")
+foreach(t tarnlink tarnlinkdll removetl)
+  target_compile_options(${t} PRIVATE ${PRODUCT_COMPILE_OPTIONS})
+  target_link_options(${t} PRIVATE -static -s -Wl,--gc-sections)
+  target_include_directories(${t} PRIVATE ${PRODUCT_DIR})
+endforeach()
+target_link_libraries(tarnlink PRIVATE tarnlinkdll)
+
+set(PACKED_DIR ${CMAKE_BINARY_DIR}/packed)
+set(PAYLOAD_INPUTS
+  EXEFILE $<TARGET_FILE:tarnlink> tarnlink.exe
+  HLPFILE ${PRODUCT_DIR}/tarnlink.hlp tarnlink.hlp
+  CNTFILE ${PRODUCT_DIR}/tarnlink.cnt tarnlink.cnt
+  DLLFILE $<TARGET_FILE:tarnlinkdll> tarnlink.dll
+  TXTFILE ${PRODUCT_DIR}/tarnlink.txt tarnlink.txt
+  REMFILE $<TARGET_FILE:removetl> removetl.exe
+  MIBFILE ${PRODUCT_DIR}/mib.txt mib.txt)
+
+set(PAYLOAD_RC ${PACKED_DIR}/payload.rc)
+set(PACKED_FILES)
+set(RC_TEXT "// Generated: the packed payload files.\n")
+list(LENGTH PAYLOAD_INPUTS n)
+math(EXPR last "${n} - 1")
+foreach(i RANGE 0 ${last} 3)
+  math(EXPR j "${i} + 1")
+  math(EXPR k "${i} + 2")
+  list(GET PAYLOAD_INPUTS ${i} resource)
+  list(GET PAYLOAD_INPUTS ${j} input)
+  list(GET PAYLOAD_INPUTS ${k} name)
+  # The packed name takes an underscore in place of its last character.
+  string(REGEX REPLACE ".$" "_" packed ${name})
+  add_custom_command(OUTPUT ${PACKED_DIR}/${packed}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PACKED_DIR}
+    COMMAND ${SZDDPACK} ${input} ${PACKED_DIR}/${packed}
+    DEPENDS hosttools ${input}
+    COMMENT "Packing ${name}")
+  list(APPEND PACKED_FILES ${PACKED_DIR}/${packed})
+  string(APPEND RC_TEXT "${resource} EXE \"${packed}\"\n")
+endforeach()
+file(GENERATE OUTPUT ${PAYLOAD_RC}
+  CONTENT "#include <winnt.h>\nLANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\n${RC_TEXT}")
+add_custom_target(packed DEPENDS ${PACKED_FILES})
+
+add_library(payloadres OBJECT ${PAYLOAD_RC})
+set_source_files_properties(${PAYLOAD_RC} PROPERTIES OBJECT_DEPENDS "${PACKED_FILES}")
+add_dependencies(payloadres packed)

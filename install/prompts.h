@@ -1,0 +1,31 @@
+// The questions put to the user, and directory creation.
+#ifndef TARNLINK_PROMPTS_H
+#define TARNLINK_PROMPTS_H
+
+#include <windows.h>
+
+// The texts exchanged between the prompts and their dialog procedures.
+extern char promptText[256];
+extern char directoryText[256];
+extern char browseResult[260];
+extern char browseFileName[256];
+extern char promptTitle[256];
+
+// 0 leave, 1 install, 2 remove.
+int ChooseInstallMode(HWND owner, HINSTANCE instance);
+int CreateDirectoryPath(char *path);
+// `directory` holds 512 characters.
+int LocateSourceDirectory(HINSTANCE instance, HWND owner, char *directory, const char *fileName);
+// `directory` holds 512 characters.
+int AskDestinationDirectory(HINSTANCE instance, HWND owner, char *directory);
+int AskDirectory(HWND owner, HINSTANCE instance, const char *prompt, const char *initial,
+                 char *result, size_t resultSize);
+int BrowseForDirectory(HWND owner, const char *fileName, const char *initialDir, char *result);
+int AskGroup(HWND owner, HINSTANCE instance);
+
+INT_PTR CALLBACK InstallModeDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK AskDirectoryDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK AskGroupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+UINT_PTR CALLBACK BrowseHookProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+#endif

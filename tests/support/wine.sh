@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Wine for the test suites and the demo: a 32-bit prefix of the build's own,
+# a private Xvfb display and one warm wineserver.
+#   wine.sh start BUILD [WIDTHxHEIGHT]   display, prefix, warm server
+#   wine.sh run BUILD PROGRAM [ARGS...]   run a Windows program there
+#   wine.sh stop BUILD                   stop the server and the display
+set -u
+cmd=$1
+build=$(cd "$2" && pwd)
+shift 2
+state=$build/wine
+export WINEPREFIX=$state/prefix WINEARCH=win32 WINEDEBUG=-all
+# No Mono or Gecko: their installers would stop the prefix's creation to ask.
+export WINEDLLOVERRIDES="mscoree=;mshtml="
+
+display_alive() {
+  [ -f "$state/display" ] && [ -f "$state/xvfb.pid" ] &&
+    kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null
+}
+
+start_display() {
+  local size=$1 n
+  for n in $(seq 90 150); do
+    [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] && continue
+    Xvfb :$n -screen 0 "${size}x24" -nolisten tcp >/dev/null 2>&1 &
+    echo $! >"$state/xvfb.pid"
+    for _ in $(seq 50); do
+      [ -e /tmp/.X11-unix/X$n ] && { echo ":$n" >"$state/display"; return 0; }
+      kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null || break
+      sleep 0.1
+    done
+  done
+  echo "wine.sh: no X display could be started" >&2
+  return 1
+}
+
+make_prefix() {
+  [ -f "$WINEPREFIX/system.reg" ] && return 0
+  rm -rf "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+  # Title bars drawn by Wine itself (there is no window manager), and no
+  # crash dialog that would keep a failed test waiting.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  wineserver -w
+  mkdir -p "$state/pristine"
+  cp "$WINEPREFIX"/{system.reg,user.reg,userdef.reg} "$state/pristine/"
+  cp "$WINEPREFIX/drive_c/windows/win.ini" "$state/pristine/" 2>/dev/null || true
+}
+
+# Registry and WIN.INI as the prefix was made: a fresh machine for each suite.
+restore_prefix() {
+  cp "$state/pristine"/{system.reg,user.reg,userdef.reg} "$WINEPREFIX/"
+  if [ -f "$state/pristine/win.ini" ]; then
+    cp "$state/pristine/win.ini" "$WINEPREFIX/drive_c/windows/win.ini"
+  else
+    rm -f "$WINEPREFIX/drive_c/windows/win.ini"
+  fi
+  rm -rf "$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/"* \
+         "$WINEPREFIX/drive_c/Program Files/Tarnlink" "$WINEPREFIX/drive_c/WIN32APP" \
+         "$WINEPREFIX/drive_c/Tarnlink"
+}
+
+warm_server() {
+  setsid wineserver -p </dev/null >/dev/null 2>&1 &
+  wine cmd /c exit </dev/null >/dev/null 2>&1
+}
+
+case $cmd in
+start)
+  mkdir -p "$state"
+  size=${1:-800x600}
+  if ! display_alive; then start_display "$size" || exit 1; fi
+  export DISPLAY=$(cat "$state/display")
+  wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
+  make_prefix
+  restore_prefix
+  warm_server
+  echo "wine ready on $DISPLAY, prefix $WINEPREFIX"
+  ;;
+run)
+  display_alive || { echo "wine.sh: run 'wine.sh start $build' first" >&2; exit 1; }
+  export DISPLAY=$(cat "$state/display")
+  exec wine "$@"
+  ;;
+stop)
+  wineserver -k 2>/dev/null
+  wineserver -w 2>/dev/null
+  if [ -f "$state/xvfb.pid" ]; then kill "$(cat "$state/xvfb.pid")" 2>/dev/null; rm -f "$state/xvfb.pid"; fi
+  rm -f "$state/display"
+  ;;
+*)
+  echo "usage: wine.sh start|run|stop BUILD ..." >&2; exit 2 ;;
+esac

@@ -1,0 +1,338 @@
+#include "wintest.h"
+
+#include <shlobj.h>
+
+#include "app/session.h"
+
+std::string BuildPath(const char *relative)
+{
+    return std::string(TEST_BUILD_DIR) + "\\" + relative;
+}
+
+std::string TempPath()
+{
+    char path[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof path, path);
+    std::string result(path, length);
+    if (result.empty() || result.back() != '\\')
+        result += '\\';
+    return result;
+}
+
+bool FileExists(const std::string &path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::string &path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string ReadFileBytes(const std::string &path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::string();
+    std::string bytes(GetFileSize(file, nullptr), '\0');
+    DWORD read = 0;
+    if (!bytes.empty())
+        ReadFile(file, &bytes[0], (DWORD)bytes.size(), &read, nullptr);
+    CloseHandle(file);
+    bytes.resize(read);
+    return bytes;
+}
+
+void WriteFileBytes(const std::string &path, const std::string &bytes)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+    CloseHandle(file);
+}
+
+void DeleteTree(const std::string &path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+        return;
+    }
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name != "." && name != "..")
+                DeleteTree(path + "\\" + name);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryA(path.c_str());
+}
+
+std::vector<std::string> ReadLogLines(const std::string &path)
+{
+    std::vector<std::string> lines;
+    std::string bytes = ReadFileBytes(path);
+    size_t start = 0;
+    for (;;) {
+        size_t end = bytes.find("\r\n", start);
+        if (end == std::string::npos)
+            break;
+        lines.push_back(bytes.substr(start, end - start));
+        start = end + 2;
+    }
+    if (start < bytes.size())
+        lines.push_back(bytes.substr(start));
+    return lines;
+}
+
+std::string ScratchDirectory(const std::string &name)
+{
+    CreateDirectoryA("C:\\tltest", nullptr);
+    std::string path = "C:\\tltest\\" + name;
+    DeleteTree(path);
+    CreateDirectoryA(path.c_str(), nullptr);
+    return path;
+}
+
+bool WaitUntil(const std::function<bool()> &condition, DWORD ms)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (condition())
+            return true;
+        if (GetTickCount() - start >= ms)
+            return false;
+        Sleep(20);
+    }
+}
+
+Program::~Program()
+{
+    if (process != nullptr) {
+        if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
+            TerminateProcess(process, 1000);
+        CloseHandle(process);
+    }
+}
+
+bool Program::Start(const std::string &exe, const std::string &arguments,
+                    const std::string &directory)
+{
+    std::string commandLine = "\"" + exe + "\"";
+    if (!arguments.empty())
+        commandLine += " " + arguments;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        directory.empty() ? nullptr : directory.c_str(), &startup, &info))
+        return false;
+    CloseHandle(info.hThread);
+    process = info.hProcess;
+    pid = info.dwProcessId;
+    return true;
+}
+
+int Program::Wait(DWORD ms)
+{
+    if (process == nullptr)
+        return -1000;
+    if (WaitForSingleObject(process, ms) != WAIT_OBJECT_0) {
+        TerminateProcess(process, 1000);
+        WaitForSingleObject(process, 5000);
+        return -1000;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    return (int)code;
+}
+
+namespace {
+struct WindowQuery {
+    DWORD pid;
+    const char *className;
+    const char *caption;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM data)
+{
+    WindowQuery &query = *(WindowQuery *)data;
+    if (!IsWindowVisible(window))
+        return TRUE;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (query.pid != 0 && owner != query.pid)
+        return TRUE;
+    char name[256];
+    if (query.className != nullptr) {
+        GetClassNameA(window, name, sizeof name);
+        if (lstrcmpA(name, query.className) != 0)
+            return TRUE;
+    }
+    if (query.caption != nullptr && WindowText(window) != query.caption)
+        return TRUE;
+    query.found = window;
+    return FALSE;
+}
+} // namespace
+
+HWND FindTopWindow(DWORD pid, const char *className, const char *caption)
+{
+    WindowQuery query = {pid, className, caption, nullptr};
+    EnumWindows(MatchWindow, (LPARAM)&query);
+    return query.found;
+}
+
+HWND WaitForWindow(DWORD pid, const char *className, const char *caption, DWORD ms)
+{
+    HWND window = nullptr;
+    WaitUntil([&] { return (window = FindTopWindow(pid, className, caption)) != nullptr; }, ms);
+    return window;
+}
+
+HWND WaitForDialog(DWORD pid, const char *caption, DWORD ms)
+{
+    return WaitForWindow(pid, "#32770", caption, ms);
+}
+
+std::string WindowText(HWND window)
+{
+    char text[2048] = "";
+    DWORD_PTR result = 0;
+    // WM_GETTEXT works across processes where GetWindowText does not.
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 5000,
+                        &result);
+    return text;
+}
+
+std::string ItemText(HWND dialog, int id)
+{
+    HWND item = GetDlgItem(dialog, id);
+    return item != nullptr ? WindowText(item) : std::string("<no control>");
+}
+
+void SetItemText(HWND dialog, int id, const std::string &text)
+{
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(GetDlgItem(dialog, id), WM_SETTEXT, 0, (LPARAM)text.c_str(),
+                        SMTO_ABORTIFHUNG, 5000, &result);
+}
+
+void PressButton(HWND dialog, int id)
+{
+    PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+std::string MessageBoxText(HWND box)
+{
+    return ItemText(box, 0xFFFF);
+}
+
+bool HasButton(HWND dialog, int id)
+{
+    HWND item = GetDlgItem(dialog, id);
+    return item != nullptr && IsWindowVisible(item);
+}
+
+DialogDriver::DialogDriver(std::function<void()> work) : script(std::move(work))
+{
+    thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+}
+
+DialogDriver::~DialogDriver()
+{
+    Join();
+}
+
+void DialogDriver::Join()
+{
+    if (thread != nullptr) {
+        WaitForSingleObject(thread, 60000);
+        CloseHandle(thread);
+        thread = nullptr;
+    }
+}
+
+DWORD WINAPI DialogDriver::Run(void *self)
+{
+    ((DialogDriver *)self)->script();
+    return 0;
+}
+
+bool RegistryString(HKEY root, const char *key, const char *value, std::string &data)
+{
+    char buffer[4096];
+    DWORD size = sizeof buffer, type = 0;
+    if (RegGetValueA(root, key, value, RRF_RT_REG_SZ, &type, buffer, &size) != ERROR_SUCCESS)
+        return false;
+    data = buffer;
+    return true;
+}
+
+bool RegistryDword(HKEY root, const char *key, const char *value, DWORD &data)
+{
+    DWORD size = sizeof data;
+    return RegGetValueA(root, key, value, RRF_RT_REG_DWORD, nullptr, &data, &size) ==
+           ERROR_SUCCESS;
+}
+
+bool RegistryKeyExists(HKEY root, const char *key)
+{
+    HKEY opened;
+    if (RegOpenKeyExA(root, key, 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(opened);
+    return true;
+}
+
+void DeleteRegistryKeyTree(HKEY root, const char *key)
+{
+    RegDeleteTreeA(root, key);
+    RegDeleteKeyA(root, key);
+}
+
+std::string ProfileString(const char *section, const char *key, const char *fallback)
+{
+    char buffer[1024];
+    GetProfileStringA(section, key, fallback, buffer, sizeof buffer);
+    return buffer;
+}
+
+void DeleteProfileSection(const char *section)
+{
+    WriteProfileStringA(section, nullptr, nullptr);
+}
+
+std::string ProgramsFolder()
+{
+    char path[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, CSIDL_PROGRAMS, nullptr, 0, path);
+    return path;
+}
+
+void ResetMachineState()
+{
+    DeleteRegistryKeyTree(HKEY_LOCAL_MACHINE, "Software\\Quorvale");
+    DeleteRegistryKeyTree(HKEY_CURRENT_USER, "Software\\Quorvale");
+    DeleteRegistryKeyTree(HKEY_LOCAL_MACHINE,
+                          "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnlink Suite");
+    DeleteProfileSection("Tarnlink Suite");
+    DeleteTree("C:\\Program Files\\Tarnlink");
+    DeleteTree("C:\\WIN32APP");
+    DeleteTree("C:\\Tarnlink");
+    DeleteTree(ProgramsFolder() + "\\Tarnlink Suite");
+}
