@@ -31,6 +31,16 @@ static int ExpandMessage(char *out, size_t size, const char *templateText, va_li
                                   templateText, 0, 0, (LPSTR)&expanded, 0, args);
     if (length == 0 || expanded == nullptr)
         return 0;
+    // Wine's FormatMessage turns a bare line feed into CR LF; the template's
+    // line feeds are meant to pass through as they are.
+    if (strchr(templateText, '\r') == nullptr) {
+        DWORD kept = 0;
+        for (DWORD i = 0; i < length; i++) {
+            if (!(expanded[i] == '\r' && i + 1 < length && expanded[i + 1] == '\n'))
+                expanded[kept++] = expanded[i];
+        }
+        length = kept;
+    }
     int whole = 1;
     if (length >= size) {
         // A message is shown and logged, never used as a path: keep what fits.

@@ -1,0 +1,184 @@
+// Message texts, inserts, the setup log and dialog placement.
+#include <gtest/gtest.h>
+
+#include <direct.h>
+#include <string.h>
+
+#include "app/messages.h"
+#include "app/session.h"
+#include "resources/resource.h"
+#include "wintest.h"
+
+namespace {
+
+constexpr UINT LONG_TEXT = 20001;     // 300 characters
+constexpr UINT TWO_LINES = 20002;
+constexpr UINT MISSING = 10050;       // a number the table does not use
+
+TEST(LoadMessageString, LoadsTextsAndCutsThemToTheBuffer)
+{
+    char text[1024];
+    EXPECT_EQ(1, LoadMessageString(IDS_COPYFAILED, text, sizeof text));
+    EXPECT_STREQ("Copy of %1!s! to %2!s! failed. (%3!u!)", text);
+    EXPECT_EQ(1, LoadMessageString(IDS_REMOVINGFROM, text, sizeof text));
+    EXPECT_STREQ("\nRemoving installation of %1!s! from %2!s!", text);
+
+    char small[256];
+    EXPECT_EQ(1, LoadMessageString(LONG_TEXT, small, sizeof small));
+    EXPECT_EQ(255u, strlen(small));
+    EXPECT_EQ(0, strncmp(small, "0123456789", 10));
+}
+
+TEST(LoadMessageString, ZeroSizeLeavesTheBufferAlone)
+{
+    char text[8] = "intact";
+    EXPECT_EQ(0, LoadMessageString(IDS_TITLE, text, 0));
+    EXPECT_STREQ("intact", text);
+}
+
+TEST(LoadMessageString, MissingNumberGivesTheFallbackText)
+{
+    char text[1024];
+    EXPECT_EQ(0, LoadMessageString(MISSING, text, sizeof text));
+    EXPECT_STREQ("10050 DEBUG - Unable to load string", text);
+
+    char small[16];
+    memset(small, 'x', sizeof small);
+    EXPECT_EQ(0, LoadMessageString(MISSING, small, sizeof small));
+    EXPECT_STREQ("10050 DEBUG - U", small);
+}
+
+TEST(FormatMessageText, ExpandsTextAndNumberInserts)
+{
+    char out[256];
+    EXPECT_EQ(1, FormatMessageText(out, sizeof out, "Copy of %1!s! to %2!s! failed. (%3!u!)",
+                                   "C:\\TEMP\\tarnlink.exe", "C:\\Program Files\\Tarnlink", 5u));
+    EXPECT_STREQ("Copy of C:\\TEMP\\tarnlink.exe to C:\\Program Files\\Tarnlink failed. (5)", out);
+
+    // Inserts may stand in any order, and line feeds pass through.
+    EXPECT_EQ(1, FormatMessageText(out, sizeof out, "NT %2!u!.\n%1!s!", "x", 50u));
+    EXPECT_STREQ("NT 50.\nx", out);
+}
+
+TEST(FormatMessageText, LongResultIsCutToTheBufferAndReported)
+{
+    char out[16];
+    memset(out, 'x', sizeof out);
+    EXPECT_EQ(0, FormatMessageText(out, sizeof out, "Creation of %1!s! failed. (%2!u!)",
+                                   "C:\\a\\very\\long\\path", 5u));
+    EXPECT_STREQ("Creation of C:\\", out);
+}
+
+TEST(BuildMessage, MissingTemplateIsShownUnexpanded)
+{
+    char out[512];
+    BuildMessage(out, sizeof out, MISSING, "ignored");
+    EXPECT_STREQ("10050 DEBUG - Unable to load string", out);
+    BuildMessage(out, sizeof out, IDS_OLDNT, 3u, 50u);
+    EXPECT_STREQ("Sorry, but this application currently requires\nNT 3.51 or later or Windows 95.\n"
+                 "You are running NT 3.50.",
+                 out);
+}
+
+class SetupLog : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        directory = ScratchDirectory("log");
+        GetCurrentDirectoryA(sizeof previous, previous);
+        SetCurrentDirectoryA(directory.c_str());
+        session.logEnabled = 1;
+    }
+    void TearDown() override
+    {
+        SetCurrentDirectoryA(previous);
+        session.logEnabled = 0;
+        DeleteTree(directory);
+    }
+    std::string directory;
+    char previous[MAX_PATH];
+};
+
+TEST_F(SetupLog, WritesCrLfLinesAndAppendsAcrossRuns)
+{
+    char text[256];
+    BuildMessage(text, sizeof text, TWO_LINES);
+    LogLine("Creating group");
+    LogLine(text);
+    EXPECT_EQ("Creating group\r\nfirst line\r\nsecond line\r\n",
+              ReadFileBytes(directory + "\\setup.log"));
+
+    // A later run appends after what is there.
+    LogLine("Installation successful!");
+    std::vector<std::string> lines = ReadLogLines(directory + "\\setup.log");
+    ASSERT_EQ(4u, lines.size());
+    EXPECT_EQ("Installation successful!", lines[3]);
+}
+
+TEST_F(SetupLog, NothingIsWrittenWhenLoggingIsOff)
+{
+    session.logEnabled = 0;
+    LogLine("not logged");
+    EXPECT_FALSE(FileExists(directory + "\\setup.log"));
+}
+
+TEST_F(SetupLog, UnopenableLogTurnsLoggingOffQuietly)
+{
+    // A directory of that name: the file cannot be created.
+    CreateDirectoryA((directory + "\\setup.log").c_str(), nullptr);
+    LogLine("lost");
+    EXPECT_EQ(0, session.logEnabled);
+    EXPECT_TRUE(DirectoryExists(directory + "\\setup.log"));
+
+    // It stays off even once the file could be created.
+    RemoveDirectoryA((directory + "\\setup.log").c_str());
+    LogLine("still lost");
+    EXPECT_FALSE(FileExists(directory + "\\setup.log"));
+}
+
+TEST_F(SetupLog, ReportMessageLogsAndStaysSilentWhenQuiet)
+{
+    session.quiet = 1;
+    EXPECT_EQ(0, ReportMessage(nullptr, "Install", MB_OK, IDS_CREATEFAILED, "C:\\x", 5u));
+    session.quiet = 0;
+    std::vector<std::string> lines = ReadLogLines(directory + "\\setup.log");
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ("Creation of C:\\x failed. (5)", lines[0]);
+}
+
+HWND MakePopup(int width, int height)
+{
+    return CreateWindowExA(0, "STATIC", "probe", WS_POPUP, 5, 5, width, height, nullptr, nullptr,
+                           GetModuleHandleA(nullptr), nullptr);
+}
+
+TEST(CenterWindow, CentresAndPinsToTheTopLeft)
+{
+    RECT desktop;
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    int width = desktop.right, height = desktop.bottom;
+
+    HWND window = MakePopup(101, 51);
+    CenterWindow(window, 0);
+    RECT box;
+    GetWindowRect(window, &box);
+    EXPECT_EQ(width / 2 - 101 / 2, box.left);
+    EXPECT_EQ(height / 2 - 51 / 2, box.top);
+    EXPECT_EQ(101, box.right - box.left);
+    EXPECT_EQ(51, box.bottom - box.top);
+
+    CenterWindow(window, 7);
+    GetWindowRect(window, &box);
+    EXPECT_EQ(height / 2 - 51 / 2 + 7, box.top);
+    DestroyWindow(window);
+
+    // Taller than the desktop by 40 pixels: the top is pinned at 0.
+    window = MakePopup(100, height + 40);
+    CenterWindow(window, 0);
+    GetWindowRect(window, &box);
+    EXPECT_EQ(0, box.top);
+    EXPECT_EQ(width / 2 - 50, box.left);
+    DestroyWindow(window);
+}
+
+} // namespace

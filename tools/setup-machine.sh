@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what a Debian 12 machine lacks to build the setup program and run it
+# under Wine: the i386 architecture, Wine, the i686 MinGW-w64 compilers, Xvfb,
+# CMake, Ninja, GoogleTest's sources and the tools the tests and demo use.
+set -euo pipefail
+packages=(wine wine32:i386 g++-mingw-w64-i686 xvfb cmake ninja-build googletest
+          g++ python3 imagemagick mscompress libmspack-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+echo "Installing: ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
