@@ -1,8 +1,146 @@
 #include "extract.h"
 
-// Placeholder until the extraction lands: nothing is extracted, so there is
-// nothing to remove.
+#include "../app/messages.h"
+#include "../app/session.h"
+#include "../app/text.h"
+#include "../resources/resource.h"
+#include "progress.h"
+#include "table.h"
+
+constexpr size_t PATH_SIZE = 256;
+constexpr size_t MESSAGE_SIZE = 512;
+// Room enough to name in the log a path too long to be used.
+constexpr size_t SHOWN_SIZE = 1024;
+
+// The platform's temporary directory, ending in a backslash. 0 when it does
+// not fit in `size`; `directory` is then empty.
+static int TempDirectory(char *directory, size_t size)
+{
+    // A buffer too small gets a cut path and the size it would need.
+    DWORD length = GetTempPathA((DWORD)size, directory);
+    if (length == 0 || length >= size) {
+        directory[0] = '\0';
+        return 0;
+    }
+    if (directory[length - 1] != '\\' && !AppendText(directory, size, "\\")) {
+        directory[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+static void LogPathMessage(UINT id, const char *path)
+{
+    char text[MESSAGE_SIZE];
+    BuildMessage(text, sizeof text, id, path);
+    LogLine(text);
+}
+
+// A path too long for its buffer is reported like a file that can't be
+// created, naming the whole path the user would look for.
+static void LogUnusablePath(const char *directory, const char *fileName)
+{
+    char shown[SHOWN_SIZE];
+    if (!FormatText(shown, sizeof shown, "%s%s", directory, fileName))
+        CopyText(shown, sizeof shown, fileName);
+    LogPathMessage(IDS_CREATEERROR, shown);
+}
+
+static int WriteWholeFile(const char *path, const void *bytes, DWORD size)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        LogPathMessage(IDS_CREATEERROR, path);
+        return 0;
+    }
+    DWORD written = 0;
+    int whole = WriteFile(file, bytes, size, &written, nullptr) && written == size;
+    if (!whole) {
+        char text[MESSAGE_SIZE];
+        BuildMessage(text, sizeof text, IDS_WRITEERROR, path, (unsigned)written, (unsigned)size);
+        LogLine(text);
+    }
+    // A short file stays; it is not marked, so the clean-up leaves it alone.
+    CloseHandle(file);
+    return whole;
+}
+
+int ExtractResourceFile(HINSTANCE instance, HWND statusLine, const char *resourceName,
+                        const char *directory, const char *fileName)
+{
+    HRSRC found = FindResourceA(instance, resourceName, "EXE");
+    if (found == nullptr) {
+        LogPathMessage(IDS_LOCATEFAILED, resourceName);
+        return 0;
+    }
+    DWORD size = SizeofResource(instance, found);
+    HGLOBAL loaded = LoadResource(instance, found);
+    const void *bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (bytes == nullptr) {
+        LogPathMessage(IDS_LOADFAILED, resourceName);
+        return 0;
+    }
+    int result = 0;
+    char path[PATH_SIZE];
+    if (!FormatText(path, sizeof path, "%s%s", directory, fileName)) {
+        LogUnusablePath(directory, fileName);
+    } else {
+        char text[MESSAGE_SIZE];
+        BuildMessage(text, sizeof text, IDS_EXTRACTING, path, (unsigned)size);
+        LogLine(text);
+        ShowStatus(statusLine, text);
+        result = WriteWholeFile(path, bytes, size);
+    }
+    FreeResource(loaded);
+    return result;
+}
+
+int ExtractPayload(HINSTANCE instance, HWND owner)
+{
+    int count = 0;
+    // Nothing here pumps messages, so the Cancel button has no effect.
+    HWND statusLine = OpenProgressWindow(instance, owner);
+    char tempDir[PATH_SIZE];
+    if (TempDirectory(tempDir, sizeof tempDir)) {
+        for (int i = 0; i < payloadCount; ++i) {
+            PayloadEntry &row = payloadTable[i];
+            if (ExtractResourceFile(instance, statusLine, row.resourceName, tempDir,
+                                    row.destName)) {
+                ++count;
+                row.state |= PAYLOAD_EXTRACTED;
+            }
+        }
+    } else {
+        // No file can be written under a directory that doesn't fit: each row
+        // fails as a file that can't be created.
+        char shown[SHOWN_SIZE];
+        TempDirectory(shown, sizeof shown);
+        for (int i = 0; i < payloadCount; ++i)
+            LogUnusablePath(shown, payloadTable[i].destName);
+    }
+    CloseProgressWindow(owner);
+    return count;
+}
+
 int RemoveTempFiles()
 {
+    char tempDir[PATH_SIZE];
+    // Nothing can have been extracted under a directory that doesn't fit.
+    if (!TempDirectory(tempDir, sizeof tempDir))
+        return 0;
+    for (int i = 0; i < payloadCount; ++i) {
+        const PayloadEntry &row = payloadTable[i];
+        char path[PATH_SIZE];
+        // A cut path would name some other file; one that doesn't fit was
+        // never written.
+        if (!(row.state & PAYLOAD_EXTRACTED) ||
+            !FormatText(path, sizeof path, "%s%s", tempDir, row.sourceName))
+            continue;
+        char text[MESSAGE_SIZE];
+        BuildMessage(text, sizeof text, IDS_REMOVINGTEMP, tempDir, row.sourceName);
+        LogLine(text);
+        DeleteFileA(path);
+    }
     return 0;
 }

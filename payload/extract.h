@@ -4,9 +4,19 @@
 
 #include <windows.h>
 
+// Writes every row's resource, unchanged, into the temporary directory under
+// its destName, marking each written row PAYLOAD_EXTRACTED. Returns the number
+// of rows written; only the log tells what failed.
 int ExtractPayload(HINSTANCE instance, HWND owner);
+
+// Writes resource `resourceName` of type "EXE" into `directory` (ending in a
+// backslash) followed by `fileName`. Returns 1 when the whole resource was
+// written. A path that does not fit is never cut: the file counts as one that
+// could not be created.
 int ExtractResourceFile(HINSTANCE instance, HWND statusLine, const char *resourceName,
                         const char *directory, const char *fileName);
+
+// Deletes the temporary file of every row marked PAYLOAD_EXTRACTED. Returns 0.
 int RemoveTempFiles();
 
 #endif

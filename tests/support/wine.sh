@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Wine for the test suites and the demo: a 32-bit prefix of the build's own,
 # a private Xvfb display and one warm wineserver.
-#   wine.sh start BUILD [WIDTHxHEIGHT]   display, prefix, warm server
+#   wine.sh start BUILD [fresh]          display, prefix, warm server; "fresh"
+#                                        puts the registry and WIN.INI back as
+#                                        the prefix was made
+#   With WINE_USE_DISPLAY=1 the display in DISPLAY is used instead of Xvfb.
 #   wine.sh run BUILD PROGRAM [ARGS...]   run a Windows program there
 #   wine.sh stop BUILD                   stop the server and the display
 set -u
@@ -14,12 +17,13 @@ export WINEPREFIX=$state/prefix WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 
 display_alive() {
-  [ -f "$state/display" ] && [ -f "$state/xvfb.pid" ] &&
-    kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null
+  [ -f "$state/display" ] || return 1
+  [ -f "$state/xvfb.pid" ] || return 0
+  kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null
 }
 
 start_display() {
-  local size=$1 n
+  local size=800x600 n
   for n in $(seq 90 150); do
     [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] && continue
     Xvfb :$n -screen 0 "${size}x24" -nolisten tcp >/dev/null 2>&1 &
@@ -70,12 +74,15 @@ warm_server() {
 case $cmd in
 start)
   mkdir -p "$state"
-  size=${1:-800x600}
-  if ! display_alive; then start_display "$size" || exit 1; fi
+  if [ "${WINE_USE_DISPLAY:-0}" = 1 ]; then
+    rm -f "$state/xvfb.pid"; echo "$DISPLAY" >"$state/display"
+  elif ! display_alive || [ ! -f "$state/xvfb.pid" ]; then
+    start_display || exit 1
+  fi
   export DISPLAY=$(cat "$state/display")
   wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
   make_prefix
-  restore_prefix
+  [ "${1:-}" = fresh ] && restore_prefix
   warm_server
   echo "wine ready on $DISPLAY, prefix $WINEPREFIX"
   ;;

@@ -1,0 +1,523 @@
+// The decompressing copy: the real LZ32, the real prompts, the progress window.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+
+#include "app/session.h"
+#include "payload/copy.h"
+#include "payload/extract.h"
+#include "payload/progress.h"
+#include "payload/table.h"
+#include "payload_support.h"
+#include "wintest.h"
+
+namespace {
+
+class Copy : public PayloadTest {
+protected:
+    void SetUp() override
+    {
+        PayloadTest::SetUp();
+        src = ScratchDirectory("payload-src") + "\\";
+        dst = ScratchDirectory("payload-dst");
+    }
+    void TearDown() override
+    {
+        DeleteTree(src.substr(0, src.size() - 1));
+        DeleteTree(dst);
+        PayloadTest::TearDown();
+    }
+
+    // The carried files as the extraction leaves them, but for row `except`.
+    void PutPackedFiles(int except = -1)
+    {
+        for (int i = 0; i < payloadCount; ++i)
+            if (i != except)
+                PutPacked(i);
+    }
+    void PutPacked(int i)
+    {
+        WriteFileBytes(src + payloadTable[i].sourceName, ResourceBytes(payloadTable[i].resourceName));
+    }
+    std::string CopyingLine(int i)
+    {
+        return "Copying " + src + payloadTable[i].sourceName + " to " + dst + "\\" +
+               payloadTable[i].destName;
+    }
+    int CopyAll()
+    {
+        return CopyPayload(session.instance, owner, src.c_str(), dst.c_str(), dst.c_str(),
+                           dst.c_str());
+    }
+    bool Copied(int i) { return FileExists(dst + "\\" + payloadTable[i].destName); }
+
+    std::string src;   // ends in a backslash
+    std::string dst;
+};
+
+const char CLOSING[] = "Creating group and icons.";
+
+std::string SzddOf(const std::string &name)
+{
+    return ResourceBytes(name.c_str());
+}
+
+// The header of an SZDD file that expands to nothing.
+const std::string EMPTY_SZDD = SZDD_MAGIC + std::string("A\0\0\0\0\0", 6);
+
+TEST_F(Copy, EveryRowExpandsByteExactFromTheExtractedFiles)
+{
+    BoxAnswerer boxes;
+    StatusWatch watch;
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    ASSERT_EQ(payloadCount, ExtractPayload(session.instance, owner));
+    std::string tempDir = TempPath();
+    int result = CopyPayload(session.instance, owner, tempDir.c_str(), dst.c_str(), dst.c_str(),
+                             dst.c_str());
+    QueryPerformanceCounter(&end);
+    printf("[ timing   ] extraction and copy of the whole payload: %.1f ms\n",
+           (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart);
+    EXPECT_EQ(1, result);
+    EXPECT_TRUE(boxes.Finish().empty());
+
+    std::vector<std::string> expectedLog = {"installing 7 files", ""};
+    std::vector<std::string> expectedStatus;
+    for (int i = 0; i < payloadCount; ++i) {
+        const PayloadEntry &row = payloadTable[i];
+        std::string original = OriginalBytes(row);
+        ASSERT_FALSE(original.empty()) << row.destName;
+        EXPECT_TRUE(ReadFileBytes(dst + "\\" + row.destName) == original) << row.destName;
+        EXPECT_EQ(PAYLOAD_EXTRACTED | PAYLOAD_COPIED, row.state) << row.destName;
+        std::string line = "Copying " + tempDir + row.sourceName + " to " + dst + "\\" + row.destName;
+        expectedLog.push_back(line);
+        expectedStatus.push_back(line);
+    }
+    expectedStatus.push_back(CLOSING);
+    std::vector<std::string> log = LogLines();
+    ASSERT_GE(log.size(), (size_t)payloadCount);
+    log.erase(log.begin(), log.begin() + payloadCount);   // the extraction's lines
+    EXPECT_EQ(expectedLog, log);
+    // The status texts after the extraction's.
+    ASSERT_GE(watch.texts.size(), (size_t)payloadCount);
+    watch.texts.erase(watch.texts.begin(), watch.texts.begin() + payloadCount);
+    EXPECT_EQ(expectedStatus, watch.texts);
+    EXPECT_TRUE(watch.activeDialogWasProgress);
+    EXPECT_EQ(nullptr, session.activeDialog);
+    EXPECT_EQ(1u, currentDisk);
+
+    // The copy leaves the source alone; the clean-up then removes it.
+    EXPECT_EQ(0, RemoveTempFiles());
+    for (int i = 0; i < payloadCount; ++i)
+        EXPECT_FALSE(FileExists(tempDir + payloadTable[i].sourceName));
+}
+
+TEST_F(Copy, RowsGoToTheDirectoryTheirKindPicks)
+{
+    std::string data = ScratchDirectory("payload-data"), web = ScratchDirectory("payload-web");
+    payloadTable[1].destDirKind = DIR_DATA;
+    payloadTable[2].destDirKind = DIR_WEB;
+    payloadTable[3].destDirKind = 7;   // counts as the program directory
+    PutPackedFiles();
+    session.quiet = 1;
+    EXPECT_EQ(1, CopyPayload(session.instance, owner, src.c_str(), dst.c_str(), data.c_str(),
+                             web.c_str()));
+    EXPECT_TRUE(FileExists(data + "\\tarnlink.hlp"));
+    EXPECT_TRUE(FileExists(web + "\\tarnlink.cnt"));
+    EXPECT_TRUE(FileExists(dst + "\\tarnlink.dll"));
+    EXPECT_FALSE(FileExists(dst + "\\tarnlink.hlp"));
+    DeleteTree(data);
+    DeleteTree(web);
+}
+
+TEST_F(Copy, EqualPathsInAnyCaseOpenNothing)
+{
+    std::string path = dst + "\\Same.TXT";
+    WriteFileBytes(path, "left alone");
+    std::string source = path;
+    CharLowerA(&source[0]);
+    EXPECT_EQ(EXPAND_DONE, ExpandFile(&source[0], path.c_str()));
+    EXPECT_EQ("left alone", ReadFileBytes(path));
+
+    // Not even a missing file is looked for.
+    std::string missing = dst + "\\none.txt";
+    std::string upper = missing;
+    CharUpperA(&upper[0]);
+    EXPECT_EQ(EXPAND_DONE, ExpandFile(&upper[0], missing.c_str()));
+    EXPECT_FALSE(FileExists(missing));
+}
+
+TEST_F(Copy, UnderscoreNameIsPreferredAndPlainFilesCopyUnchanged)
+{
+    PayloadEntry &notes = payloadTable[4];   // tarnlink.txt
+    WriteFileBytes(src + "notes.txt", "the plain file");
+    WriteFileBytes(src + "notes.tx_", SzddOf(notes.resourceName));
+    std::string source = src + "notes.txt";
+    std::string dest = dst + "\\notes.txt";
+    EXPECT_EQ(EXPAND_DONE, ExpandFile(&source[0], dest.c_str()));
+    EXPECT_TRUE(ReadFileBytes(dest) == OriginalBytes(notes));
+    // The caller's path is whole again.
+    EXPECT_EQ(src + "notes.txt", source);
+
+    // Without an underscore file the name itself is read; bytes that are not
+    // SZDD (even if they start like it) are copied as they are.
+    std::string blob = SZDD_MAGIC.substr(0, 4) + std::string("\0\x01\xff\r\n", 5) +
+                       std::string(5000, 'z');
+    WriteFileBytes(src + "blob.bin", blob);
+    source = src + "blob.bin";
+    dest = dst + "\\blob.bin";
+    EXPECT_EQ(EXPAND_DONE, ExpandFile(&source[0], dest.c_str()));
+    EXPECT_TRUE(ReadFileBytes(dest) == blob);
+
+    // An existing destination is emptied first.
+    WriteFileBytes(dest, std::string(20000, 'o'));
+    EXPECT_EQ(EXPAND_DONE, ExpandFile(&source[0], dest.c_str()));
+    EXPECT_TRUE(ReadFileBytes(dest) == blob);
+}
+
+TEST_F(Copy, ExpandFileResults)
+{
+    std::string source = src + "missing.txt";
+    std::string dest = dst + "\\missing.txt";
+    EXPECT_EQ(EXPAND_NO_SOURCE, ExpandFile(&source[0], dest.c_str()));
+    EXPECT_FALSE(FileExists(dest));
+    EXPECT_EQ(src + "missing.txt", source);
+
+    WriteFileBytes(src + "empty.txt", "");
+    source = src + "empty.txt";
+    dest = dst + "\\empty.txt";
+    EXPECT_EQ(EXPAND_FAILED, ExpandFile(&source[0], dest.c_str()));
+
+    WriteFileBytes(src + "header.txt", EMPTY_SZDD);
+    source = src + "header.txt";
+    dest = dst + "\\header.txt";
+    EXPECT_EQ(EXPAND_FAILED, ExpandFile(&source[0], dest.c_str()));
+
+    PutPacked(0);
+    source = src + "tarnlink.exe";
+    dest = dst + "\\nosuchdir\\tarnlink.exe";
+    EXPECT_EQ(EXPAND_NO_DESTINATION, ExpandFile(&source[0], dest.c_str()));
+
+    // LZ32 opens paths of up to 127 characters (its OFSTRUCT holds 128): a
+    // longer one fails as a file that can't be opened, whatever the buffers.
+    std::string deep = dst + "\\" + std::string(120 - dst.size(), 'q');
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
+    dest = deep + "\\tarnlink.exe";
+    EXPECT_EQ(EXPAND_NO_DESTINATION, ExpandFile(&source[0], dest.c_str()));
+    EXPECT_FALSE(FileExists(dest));
+    WriteFileBytes(deep + "\\tarnlink.exe", SzddOf("EXEFILE"));
+    source = dest;
+    dest = dst + "\\tarnlink.exe";
+    EXPECT_EQ(EXPAND_NO_SOURCE, ExpandFile(&source[0], dest.c_str()));
+}
+
+TEST_F(Copy, ExistingIniFileIsReplacedOnlyWhenTheUserSaysYes)
+{
+    WriteFileBytes(src + "tarnlink.ini", "new settings");
+    std::string source = src + "tarnlink.ini";
+    std::string dest = dst + "\\tarnlink.ini";
+    WriteFileBytes(dest, "old settings");
+    {
+        BoxAnswerer boxes({Press(IDNO)});
+        EXPECT_EQ(EXPAND_DONE, ExpandFile(&source[0], dest.c_str()));
+        std::vector<SeenBox> seen = boxes.Finish();
+        ASSERT_EQ(1u, seen.size());
+        EXPECT_EQ("Overwrite warning", seen[0].caption);
+        EXPECT_EQ("The file " + dest + " already exists.\nOverwrite it?", seen[0].text);
+        EXPECT_TRUE(seen[0].yes && seen[0].no && !seen[0].ok && !seen[0].cancel);
+        EXPECT_TRUE(seen[0].icon);
+        EXPECT_EQ("old settings", ReadFileBytes(dest));
+    }
+    {
+        BoxAnswerer boxes({Press(IDYES)});
+        EXPECT_EQ(EXPAND_DONE, ExpandFile(&source[0], dest.c_str()));
+        EXPECT_EQ(1u, boxes.Finish().size());
+        EXPECT_EQ("new settings", ReadFileBytes(dest));
+    }
+    {
+        // Quiet: no question, and the file stays.
+        WriteFileBytes(dest, "old settings");
+        session.quiet = 1;
+        BoxAnswerer boxes;
+        EXPECT_EQ(EXPAND_DONE, ExpandFile(&source[0], dest.c_str()));
+        EXPECT_TRUE(boxes.Finish().empty());
+        EXPECT_EQ("old settings", ReadFileBytes(dest));
+        session.quiet = 0;
+    }
+    {
+        // The test respects letter case, and a missing file needs no question.
+        std::string upper = dst + "\\TARNLINK.INI";
+        std::string fresh = dst + "\\fresh.ini";
+        WriteFileBytes(upper, "old settings");
+        BoxAnswerer boxes;
+        EXPECT_EQ(EXPAND_DONE, ExpandFile(&source[0], upper.c_str()));
+        EXPECT_EQ(EXPAND_DONE, ExpandFile(&source[0], fresh.c_str()));
+        EXPECT_TRUE(boxes.Finish().empty());
+        EXPECT_EQ("new settings", ReadFileBytes(upper));
+        EXPECT_EQ("new settings", ReadFileBytes(fresh));
+    }
+}
+
+TEST_F(Copy, MissingSourceAsksForTheDiskUntilTheFileComes)
+{
+    PayloadEntry row = payloadTable[0];
+    // Before any copy: OK and Cancel. OK with the file still missing asks again.
+    BoxAnswerer boxes({Press(IDOK), [&](HWND) {
+                           PutPacked(0);
+                           return IDOK;
+                       }});
+    EXPECT_EQ(0, CopyPayloadFile(row, src.c_str(), dst.c_str(), owner, nullptr));
+    std::vector<SeenBox> seen = boxes.Finish();
+    ASSERT_EQ(2u, seen.size());
+    for (const SeenBox &box : seen) {
+        EXPECT_EQ("Change disk", box.caption);
+        EXPECT_EQ("Insert disk 1 containing tarnlink.exe", box.text);
+        EXPECT_TRUE(box.ok && box.cancel && !box.retry);
+        EXPECT_FALSE(box.icon);
+    }
+    EXPECT_TRUE(ReadFileBytes(dst + "\\tarnlink.exe") == OriginalBytes(row));
+    EXPECT_EQ(PAYLOAD_COPIED, row.state);
+    EXPECT_EQ(1u, currentDisk);
+    // Prompts are not logged.
+    EXPECT_EQ(std::vector<std::string>{CopyingLine(0)}, LogLines());
+}
+
+TEST_F(Copy, CancelOnARequiredRowReportsTheFailure)
+{
+    currentDisk = 1;   // a file has been copied: Retry and Cancel
+    PayloadEntry row = payloadTable[1];
+    BoxAnswerer boxes({Press(IDRETRY), Press(IDCANCEL), Press(IDOK)});
+    EXPECT_EQ(1, CopyPayloadFile(row, src.c_str(), dst.c_str(), owner, nullptr));
+    std::vector<SeenBox> seen = boxes.Finish();
+    ASSERT_EQ(3u, seen.size());
+    EXPECT_EQ("Insert disk 1 containing tarnlink.hlp", seen[1].text);
+    EXPECT_TRUE(seen[1].retry && seen[1].cancel && !seen[1].ok);
+    EXPECT_EQ("Install", seen[2].caption);
+    std::string failed = "Copy of tarnlink.hlp to " + dst + " failed. (";
+    EXPECT_EQ(0u, seen[2].text.find(failed)) << seen[2].text;
+    EXPECT_TRUE(seen[2].ok && !seen[2].cancel && seen[2].icon);
+    EXPECT_EQ(0u, row.state);
+
+    std::vector<std::string> log = LogLines();
+    ASSERT_EQ(2u, log.size());
+    EXPECT_EQ(CopyingLine(1), log[0]);
+    EXPECT_EQ(seen[2].text, log[1]);
+
+    // Quiet: the prompt still comes, the failure is only logged.
+    session.quiet = 1;
+    ClearLog();
+    BoxAnswerer quietBoxes({Press(IDCANCEL)});
+    EXPECT_EQ(1, CopyPayloadFile(row, src.c_str(), dst.c_str(), owner, nullptr));
+    EXPECT_EQ(1u, quietBoxes.Finish().size());
+    log = LogLines();
+    ASSERT_EQ(2u, log.size());
+    EXPECT_EQ(0u, log[1].find(failed));
+}
+
+TEST_F(Copy, CancelOnTheOptionalRowIsSilent)
+{
+    PayloadEntry row = payloadTable[6];
+    BoxAnswerer boxes({Press(IDCANCEL)});
+    EXPECT_EQ(0, CopyPayloadFile(row, src.c_str(), dst.c_str(), owner, nullptr));
+    EXPECT_EQ(1u, boxes.Finish().size());
+    EXPECT_EQ(std::vector<std::string>{CopyingLine(6)}, LogLines());
+    EXPECT_EQ(0u, row.state);
+    EXPECT_EQ(0u, currentDisk);
+}
+
+TEST_F(Copy, EmptyExpansionAsksForTheDisk)
+{
+    PayloadEntry row = payloadTable[6];
+    WriteFileBytes(src + "mib.txt", EMPTY_SZDD);
+    BoxAnswerer boxes({Press(IDCANCEL)});
+    EXPECT_EQ(0, CopyPayloadFile(row, src.c_str(), dst.c_str(), owner, nullptr));
+    std::vector<SeenBox> seen = boxes.Finish();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ("Insert disk 1 containing mib.txt", seen[0].text);
+    EXPECT_EQ(0u, row.state);
+    // The destination LZCopy could not fill stays, empty.
+    EXPECT_TRUE(FileExists(dst + "\\mib.txt"));
+    EXPECT_EQ("", ReadFileBytes(dst + "\\mib.txt"));
+}
+
+TEST_F(Copy, DestinationThatCannotBeCreatedOffersRetry)
+{
+    PutPackedFiles();
+    std::string missingDir = dst + "\\later";
+    PayloadEntry row = payloadTable[0];
+    BoxAnswerer boxes({Press(IDRETRY), [&](HWND) {
+                           CreateDirectoryA(missingDir.c_str(), nullptr);
+                           return IDRETRY;
+                       }});
+    EXPECT_EQ(0, CopyPayloadFile(row, src.c_str(), missingDir.c_str(), owner, nullptr));
+    std::vector<SeenBox> seen = boxes.Finish();
+    ASSERT_EQ(2u, seen.size());
+    for (const SeenBox &box : seen) {
+        EXPECT_EQ("Error", box.caption);   // the platform's own caption
+        EXPECT_EQ("Failed to open destination file tarnlink.exe", box.text);
+        EXPECT_TRUE(box.retry && box.cancel && !box.ok);
+        EXPECT_FALSE(box.icon);
+    }
+    EXPECT_TRUE(ReadFileBytes(missingDir + "\\tarnlink.exe") == OriginalBytes(row));
+
+    // Cancel gives up the required row.
+    PayloadEntry dll = payloadTable[3];
+    BoxAnswerer cancel({Press(IDCANCEL), Press(IDOK)});
+    EXPECT_EQ(1, CopyPayloadFile(dll, src.c_str(), (dst + "\\gone").c_str(), owner, nullptr));
+    seen = cancel.Finish();
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ("Failed to open destination file tarnlink.dll", seen[0].text);
+    EXPECT_EQ(0u, seen[1].text.find("Copy of tarnlink.dll to " + dst + "\\gone failed. ("));
+}
+
+TEST_F(Copy, OverlongPathsFailWithoutBeingCut)
+{
+    PutPackedFiles();
+    PayloadEntry row = payloadTable[6];   // optional: no failure box after the prompt
+    row.required = 0;
+
+    // A source path of 256 characters: a missing source.
+    std::string longSource = src + std::string(255 - src.size() - 7, 's') + "\\";
+    BoxAnswerer boxes({Press(IDCANCEL)});
+    EXPECT_EQ(0, CopyPayloadFile(row, longSource.c_str(), dst.c_str(), owner, nullptr));
+    std::vector<SeenBox> seen = boxes.Finish();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ("Insert disk 1 containing mib.txt", seen[0].text);
+    // The log still names the whole path.
+    EXPECT_EQ("Copying " + longSource + "mib.txt to " + dst + "\\mib.txt", LogLines().at(0));
+
+    // A destination path of 256 characters: a destination that can't be created.
+    std::string longDest = dst + "\\" + std::string(255 - dst.size() - 9, 'd');
+    BoxAnswerer destBoxes({Press(IDCANCEL)});
+    EXPECT_EQ(0, CopyPayloadFile(row, src.c_str(), longDest.c_str(), owner, nullptr));
+    seen = destBoxes.Finish();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ("Failed to open destination file mib.txt", seen[0].text);
+    EXPECT_EQ(0u, row.state);
+
+    // Nothing was written under a cut name: the destination is still empty.
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dst + "\\*").c_str(), &found);
+    int entries = 0;
+    do
+        ++entries;
+    while (search != INVALID_HANDLE_VALUE && FindNextFileA(search, &found));
+    FindClose(search);
+    EXPECT_EQ(2, entries);
+}
+
+TEST_F(Copy, CancelOnARequiredRowStopsTheCopy)
+{
+    PutPackedFiles(1);   // tarnlink.hlp missing
+    StatusWatch watch;
+    BoxAnswerer boxes({Press(IDCANCEL), Press(IDOK)});
+    EXPECT_EQ(0, CopyAll());
+    std::vector<SeenBox> seen = boxes.Finish();
+    ASSERT_EQ(2u, seen.size());
+    // After the first row: Retry and Cancel.
+    EXPECT_TRUE(seen[0].retry && seen[0].cancel);
+    EXPECT_EQ(0u, seen[1].text.find("Copy of tarnlink.hlp to "));
+
+    EXPECT_TRUE(Copied(0));
+    for (int i = 1; i < payloadCount; ++i) {
+        EXPECT_FALSE(Copied(i)) << i;
+        EXPECT_EQ(0u, payloadTable[i].state) << i;
+    }
+    std::vector<std::string> log = LogLines();
+    ASSERT_EQ(5u, log.size());
+    EXPECT_EQ(CopyingLine(0), log[2]);
+    EXPECT_EQ(CopyingLine(1), log[3]);
+    EXPECT_EQ(seen[1].text, log[4]);
+    EXPECT_EQ(std::vector<std::string>({CopyingLine(0), CopyingLine(1)}), watch.texts);
+    EXPECT_EQ(nullptr, session.activeDialog);
+}
+
+TEST_F(Copy, CancelOnTheOptionalRowStillSucceeds)
+{
+    PutPackedFiles(6);
+    StatusWatch watch;
+    BoxAnswerer boxes({Press(IDCANCEL)});
+    EXPECT_EQ(1, CopyAll());
+    EXPECT_EQ(1u, boxes.Finish().size());
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(PAYLOAD_COPIED, payloadTable[i].state) << i;
+    EXPECT_EQ(0u, payloadTable[6].state);
+    EXPECT_EQ(CLOSING, watch.texts.back());
+    EXPECT_EQ((size_t)payloadCount + 2, LogLines().size());
+}
+
+TEST_F(Copy, CancelButtonStopsAfterTheRowThatTakesTheClickIn)
+{
+    PutPackedFiles();
+    StatusWatch watch;
+    // A click that arrives while row 3 is being expanded waits in the queue
+    // until the pump of row 4, just after row 4's status line is set.
+    watch.onText = [](HWND progress, const std::string &text) {
+        if (text.find("tarnlink.dll to") != std::string::npos)
+            PostMessageA(GetDlgItem(progress, IDCANCEL), BM_CLICK, 0, 0);
+    };
+    BoxAnswerer boxes;
+    EXPECT_EQ(0, CopyAll());
+    EXPECT_TRUE(boxes.Finish().empty());
+    for (int i = 0; i < payloadCount; ++i) {
+        EXPECT_EQ(i <= 3, Copied(i)) << i;
+        EXPECT_EQ(i <= 3 ? PAYLOAD_COPIED : 0u, payloadTable[i].state) << i;
+    }
+    EXPECT_EQ(CopyingLine(3), watch.texts.back());
+    EXPECT_EQ(nullptr, session.activeDialog);
+
+    // The same click during the last row: every file is there, but the user
+    // asked to stop, so the copy does not report success.
+    DeleteTree(dst);
+    CreateDirectoryA(dst.c_str(), nullptr);
+    watch.texts.clear();
+    watch.onText = [](HWND progress, const std::string &text) {
+        if (text.find("mib.txt to") != std::string::npos)
+            PostMessageA(GetDlgItem(progress, IDCANCEL), BM_CLICK, 0, 0);
+    };
+    EXPECT_EQ(0, CopyAll());
+    for (int i = 0; i < payloadCount; ++i)
+        EXPECT_TRUE(Copied(i)) << i;
+    EXPECT_NE(CLOSING, watch.texts.back());
+}
+
+TEST_F(Copy, CancelButtonDuringAPromptStopsAfterThatRow)
+{
+    PutPackedFiles(2);   // tarnlink.cnt missing
+    BoxAnswerer boxes({[&](HWND) {
+        PostMessageA(GetDlgItem(session.activeDialog, IDCANCEL), BM_CLICK, 0, 0);
+        PutPacked(2);
+        return IDRETRY;
+    }});
+    EXPECT_EQ(0, CopyAll());
+    EXPECT_EQ(1u, boxes.Finish().size());
+    for (int i = 0; i < payloadCount; ++i)
+        EXPECT_EQ(i <= 2, Copied(i)) << i;
+    EXPECT_TRUE(ReadFileBytes(dst + "\\tarnlink.cnt") == OriginalBytes(payloadTable[2]));
+}
+
+TEST_F(Copy, QuietCopyShowsNoWindow)
+{
+    PutPackedFiles();
+    session.quiet = 1;
+    StatusWatch watch;
+    BoxAnswerer boxes;
+    EXPECT_EQ(1, CopyAll());
+    EXPECT_TRUE(boxes.Finish().empty());
+    EXPECT_TRUE(watch.texts.empty());
+    EXPECT_EQ(nullptr, session.activeDialog);
+    for (int i = 0; i < payloadCount; ++i)
+        EXPECT_TRUE(Copied(i)) << i;
+}
+
+TEST_F(Copy, EmptyTableSucceeds)
+{
+    payloadCount = 0;
+    StatusWatch watch;
+    EXPECT_EQ(1, CopyAll());
+    EXPECT_EQ(std::vector<std::string>({"installing 0 files", ""}), LogLines());
+    EXPECT_EQ(std::vector<std::string>{CLOSING}, watch.texts);
+}
+
+} // namespace
