@@ -380,15 +380,66 @@ def _palette_bytes(palette):
     return b"".join(struct.pack("<BBBB", b, g, r, 0) for (r, g, b) in palette)
 
 
-def bmp_bytes(canvas, bpp, palette):
+def _rle_rows(canvas, bpp):
+    """Bottom-up rows run-length encoded (BI_RLE8 or BI_RLE4): the pictures
+    travel inside the setup program, and their flat stretches pack well."""
+    out = bytearray()
+
+    def literal(pixels):
+        out.extend((0, len(pixels)))
+        if bpp == 8:
+            data = bytes(pixels)
+        else:
+            data = bytes((pixels[i] << 4) | (pixels[i + 1] if i + 1 < len(pixels) else 0)
+                         for i in range(0, len(pixels), 2))
+        out.extend(data)
+        if len(data) % 2:
+            out.append(0)
+
+    for y in range(canvas.h - 1, -1, -1):
+        row = canvas.pix[y]
+        x, pending = 0, []
+        while x < canvas.w:
+            run = 1
+            while x + run < canvas.w and run < 255 and row[x + run] == row[x]:
+                run += 1
+            if run >= 3 or (run == 2 and not pending):
+                while pending:
+                    chunk, pending = pending[:255], pending[255:]
+                    if len(chunk) >= 3:
+                        literal(chunk)
+                    else:
+                        for v in chunk:
+                            out.extend((1, v if bpp == 8 else (v << 4) | v))
+                out.extend((run, row[x] if bpp == 8 else (row[x] << 4) | row[x]))
+                x += run
+            else:
+                pending.extend(row[x:x + run])
+                x += run
+        while pending:
+            chunk, pending = pending[:255], pending[255:]
+            if len(chunk) >= 3:
+                literal(chunk)
+            else:
+                for v in chunk:
+                    out.extend((1, v if bpp == 8 else (v << 4) | v))
+        out.extend((0, 0))
+    out[-2:] = bytes((0, 1))
+    return bytes(out)
+
+
+def bmp_bytes(canvas, bpp, palette, rle=False):
     """A complete .bmp file for an indexed canvas."""
     for row in canvas.pix:
         for v in row:
             assert 0 <= v < len(palette), v
-    bits = _pack_rows(canvas, bpp)
+    bits = _rle_rows(canvas, bpp) if rle else _pack_rows(canvas, bpp)
     pal = _palette_bytes(palette)
     offset = 14 + 40 + len(pal)
     info = _info_header(canvas.w, canvas.h, bpp, len(bits), len(palette))
+    if rle:
+        compression = 1 if bpp == 8 else 2
+        info = info[:16] + struct.pack("<I", compression) + info[20:]
     head = struct.pack("<2sIHHI", b"BM", offset + len(bits), 0, 0, offset)
     return head + info + pal + bits
 
@@ -663,7 +714,7 @@ def draw_banner():
     for y in range(H):
         for x in range(W):
             out.set(x, y, index[c.get(x, y)])
-    return bmp_bytes(out, 8, colours)
+    return bmp_bytes(out, 8, colours, rle=True)
 
 
 # ---------------------------------------------------------------------------
@@ -769,7 +820,7 @@ def draw_logo():
         c.set(tx + x + 1, ty + y + 1, 1)
     for (x, y) in ink:
         c.set(tx + x, ty + y, 3 if y < th // 2 else 11)
-    return bmp_bytes(c, 4, LOGO_PALETTE)
+    return bmp_bytes(c, 4, LOGO_PALETTE, rle=True)
 
 
 # ---------------------------------------------------------------------------
