@@ -14,7 +14,8 @@ shift 2
 state=$build/wine
 export WINEPREFIX=$state/prefix WINEARCH=win32 WINEDEBUG=-all
 # No Mono or Gecko: their installers would stop the prefix's creation to ask.
-export WINEDLLOVERRIDES="mscoree=;mshtml="
+# No winemenubuilder: every shortcut the Program Manager saves would start one.
+export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
 
 display_alive() {
   [ -f "$state/display" ] || return 1
@@ -89,7 +90,14 @@ start)
 run)
   display_alive || { echo "wine.sh: run 'wine.sh start $build' first" >&2; exit 1; }
   export DISPLAY=$(cat "$state/display")
-  exec wine "$@"
+  # Wine's desktop and the Program Manager's folder windows outlive the
+  # program and inherit its output: send that to a file, not to the caller's
+  # pipe, or the caller (ctest) waits for them.
+  out=$(mktemp)
+  wine "$@" >"$out" 2>&1 </dev/null
+  rc=$?
+  cat "$out"; rm -f "$out"
+  exit $rc
   ;;
 stop)
   wineserver -k 2>/dev/null
