@@ -1,0 +1,218 @@
+#include "progman.h"
+
+#include <ddeml.h>
+#include <string.h>
+
+#include "../app/session.h"
+#include "../app/text.h"
+
+ProgmanLink progmanLink;
+
+constexpr size_t COMMAND_SIZE = 512;
+constexpr size_t PATH_SIZE = 260;
+constexpr DWORD TRANSACTION_TIMEOUT = 1000;
+
+// The "Groups" reply. Only whole names are kept, so it always ends in a
+// separator or at the end of the reply.
+constexpr size_t GROUP_REPLY_SIZE = 4096;
+static char groupReply[GROUP_REPLY_SIZE];
+
+// A client only: nothing the server sends is answered.
+static HDDEDATA CALLBACK ProgmanCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR,
+                                         ULONG_PTR)
+{
+    return nullptr;
+}
+
+static int StartClient(DWORD &instance)
+{
+    instance = 0;
+    return DdeInitializeA(&instance, ProgmanCallback, APPCMD_CLIENTONLY, 0) == DMLERR_NO_ERROR;
+}
+
+int ProgmanOpen()
+{
+    if (!StartClient(progmanLink.instanceId))
+        return 0;
+    progmanLink.isOpen = true;
+    return 1;
+}
+
+int ProgmanExecute(DWORD instanceId, const char *command)
+{
+    if (!progmanLink.isOpen)
+        return 0;
+    HSZ service = DdeCreateStringHandleA(instanceId, "PROGMAN", CP_WINANSI);
+    if (service == nullptr)
+        return 0;
+    int result = 0;
+    HCONV conversation = DdeConnect(instanceId, service, service, nullptr);
+    if (conversation != nullptr) {
+        // The terminating zero travels with the command.
+        DWORD status = 0;
+        HDDEDATA reply = DdeClientTransaction((LPBYTE)command, (DWORD)strlen(command) + 1,
+                                              conversation, nullptr, CF_TEXT, XTYP_EXECUTE,
+                                              TRANSACTION_TIMEOUT, &status);
+        result = reply != nullptr;
+        DdeDisconnect(conversation);
+    }
+    DdeFreeStringHandle(instanceId, service);
+    return result;
+}
+
+int ProgmanCreateGroup(const char *groupName)
+{
+    if (!ProgmanOpen())
+        return 0;
+    char command[COMMAND_SIZE];
+    // A command that does not fit is not sent rather than sent cut.
+    if (FormatText(command, sizeof command, "[CreateGroup(%s)]", groupName))
+        ProgmanExecute(progmanLink.instanceId, command);
+    return 1;
+}
+
+int ProgmanShowGroup(const char *groupName)
+{
+    char command[COMMAND_SIZE];
+    // 7: minimised and not activated, so no window takes the focus.
+    if (!FormatText(command, sizeof command, "[ShowGroup(%s,7)]", groupName))
+        return 0;
+    return ProgmanExecute(progmanLink.instanceId, command);
+}
+
+int ProgmanAddItem(const char *itemName, const char *workingDirectory, const char *fileName,
+                   const char *commandLine)
+{
+    char directory[PATH_SIZE];
+    if (workingDirectory[0] != '\0') {
+        if (!CopyText(directory, sizeof directory, workingDirectory))
+            return 1;
+    } else {
+        DWORD length = GetCurrentDirectoryA(sizeof directory, directory);
+        if (length == 0 || length >= sizeof directory)
+            return 1;
+    }
+    const char *name = itemName[0] != '\0' ? itemName : fileName;
+    // Both commands are composed first: removing the old item is no use when
+    // the new one cannot be sent.
+    char deleteCommand[COMMAND_SIZE];
+    char addCommand[COMMAND_SIZE];
+    if (!FormatText(deleteCommand, sizeof deleteCommand, "[DeleteItem(\"%s\")]", name) ||
+        !FormatText(addCommand, sizeof addCommand, "[AddItem(\"%s\",\"%s\",,,,,%s)]", commandLine,
+                    name, directory))
+        return 1;
+    // An item of the same name is removed first, so a repeated install
+    // replaces it instead of adding a second one.
+    ProgmanExecute(progmanLink.instanceId, deleteCommand);
+    ProgmanExecute(progmanLink.instanceId, addCommand);
+    return 1;
+}
+
+int ProgmanDeleteItem(const char *itemName, const char *filePath)
+{
+    const char *name = itemName[0] != '\0' ? itemName : filePath;
+    char command[COMMAND_SIZE];
+    if (FormatText(command, sizeof command, "[DeleteItem(\"%s\")]", name))
+        ProgmanExecute(progmanLink.instanceId, command);
+    return 1;
+}
+
+int ProgmanClose()
+{
+    if (progmanLink.isOpen)
+        DdeUninitialize(progmanLink.instanceId);
+    progmanLink.isOpen = false;
+    return 1;
+}
+
+int ProgmanCloseAndDeleteGroup(const char *groupName)
+{
+    if (progmanLink.isOpen) {
+        // Only the group under the default name is ours to delete; a group the
+        // user chose may hold other programs' items.
+        char command[COMMAND_SIZE];
+        if (SameText(groupName, PRODUCT_NAME) &&
+            FormatText(command, sizeof command, "[DeleteGroup(%s)]", groupName))
+            ProgmanExecute(progmanLink.instanceId, command);
+        DdeUninitialize(progmanLink.instanceId);
+    }
+    progmanLink.isOpen = false;
+    return 1;
+}
+
+// Copies the reply into groupReply, dropping a last name that does not fit
+// whole.
+static void KeepReply(const char *reply, size_t size)
+{
+    size_t length = strnlen(reply, size);
+    if (length >= sizeof groupReply) {
+        length = sizeof groupReply - 1;
+        // Unless the cut falls on a separator, back up to the last one.
+        if (reply[length] != '\r' && reply[length] != '\n') {
+            while (length > 0 && reply[length - 1] != '\r' && reply[length - 1] != '\n')
+                length--;
+        }
+    }
+    memcpy(groupReply, reply, length);
+    groupReply[length] = '\0';
+}
+
+static void RequestGroups(HCONV conversation, HSZ item)
+{
+    HDDEDATA reply = DdeClientTransaction(nullptr, 0, conversation, item, CF_TEXT, XTYP_REQUEST,
+                                          TRANSACTION_TIMEOUT, nullptr);
+    // No handle (no answer, a refusal, a time-out) leaves the list empty.
+    if (reply == nullptr)
+        return;
+    DWORD size = 0;
+    const char *data = (const char *)DdeAccessData(reply, &size);
+    if (data != nullptr) {
+        KeepReply(data, size);
+        DdeUnaccessData(reply);
+    }
+    DdeFreeDataHandle(reply);
+}
+
+static void AddGroupNames(HWND comboBox)
+{
+    char *name = groupReply;
+    while (*name != '\0') {
+        char *end = name + strcspn(name, "\r\n");
+        char separator = *end;
+        *end = '\0';
+        if (end != name)
+            SendMessageA(comboBox, CB_ADDSTRING, 0, (LPARAM)name);
+        if (separator == '\0')
+            break;
+        // Splits in place: the names stay in the buffer for the caller.
+        name = end + 1;
+    }
+}
+
+const char *ProgmanListGroups(HWND comboBox)
+{
+    DWORD instance = 0;
+    if (!StartClient(instance))
+        return nullptr;
+    progmanLink.isOpen = true;
+    groupReply[0] = '\0';
+    HSZ service = DdeCreateStringHandleA(instance, "PROGMAN", CP_WINANSI);
+    HSZ item = DdeCreateStringHandleA(instance, "Groups", CP_WINANSI);
+    HCONV conversation = nullptr;
+    if (service != nullptr && item != nullptr)
+        conversation = DdeConnect(instance, service, service, nullptr);
+    if (conversation != nullptr) {
+        RequestGroups(conversation, item);
+        DdeDisconnect(conversation);
+    }
+    if (service != nullptr)
+        DdeFreeStringHandle(instance, service);
+    if (item != nullptr)
+        DdeFreeStringHandle(instance, item);
+    DdeUninitialize(instance);
+    progmanLink.isOpen = false;
+    if (conversation == nullptr)
+        return nullptr;
+    AddGroupNames(comboBox);
+    return groupReply;
+}

@@ -1,0 +1,406 @@
+// The directory prompt, its browser, and the source and destination
+// questions built on them, driven as a user would drive them.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/messages.h"
+#include "app/session.h"
+#include "app/text.h"
+#include "install/prompts.h"
+#include "progman_support.h"
+#include "wintest.h"
+
+namespace {
+using Boxes = std::vector<std::pair<std::string, std::string>>;
+
+DWORD Self()
+{
+    return GetCurrentProcessId();
+}
+
+// What a directory prompt showed.
+struct PromptSeen {
+    std::string caption, prompt, edit;
+};
+
+PromptSeen ReadPrompt(HWND dialog)
+{
+    return {WindowText(dialog), ItemText(dialog, 3010), ItemText(dialog, 954)};
+}
+
+// The prompt that is up, found by its caption, once it is not `previous`.
+HWND WaitForPrompt(const char *caption, HWND previous = nullptr)
+{
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            found = FindTopWindow(Self(), "#32770", caption);
+            return found != nullptr && found != previous;
+        },
+        5000);
+    return found != previous ? found : nullptr;
+}
+
+// The browser is the "Locate" dialog owned by the prompt.
+HWND WaitForBrowser(HWND prompt)
+{
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            found = FindTopWindow(Self(), "#32770", "Locate");
+            return found != nullptr && GetWindow(found, GW_OWNER) == prompt;
+        },
+        5000);
+    return found;
+}
+
+// Double-clicks an entry of the browser's directory list, e.g. "[sub]".
+bool OpenListedDirectory(HWND browser, const std::string &entry)
+{
+    HWND list = GetDlgItem(browser, 1121);
+    std::string before = ItemText(browser, 1088);
+    LRESULT index = SendMessageA(list, LB_FINDSTRINGEXACT, (WPARAM)-1, (LPARAM)entry.c_str());
+    if (index == LB_ERR)
+        return false;
+    SendMessageA(list, LB_SETCURSEL, index, 0);
+    PostMessageA(browser, WM_COMMAND, MAKEWPARAM(1121, LBN_DBLCLK), (LPARAM)list);
+    return WaitUntil([&] { return ItemText(browser, 1088) != before; }, 5000);
+}
+
+bool EditBecomes(HWND prompt, const std::string &text)
+{
+    return WaitUntil([&] { return ItemText(prompt, 954) == text; }, 5000);
+}
+
+class DirectoryPrompt : public testing::Test {
+protected:
+    std::string root;
+    char savedDirectory[MAX_PATH] = "";
+
+    void SetUp() override
+    {
+        root = ScratchDirectory("prompts");
+        GetCurrentDirectoryA(sizeof savedDirectory, savedDirectory);
+        promptTitle[0] = '\0';
+        CopyText(browseFileName, sizeof browseFileName, "a");
+    }
+
+    void TearDown() override
+    {
+        // The browser moves the process's current directory.
+        SetCurrentDirectoryA(savedDirectory);
+        session.logEnabled = 0;
+        DeleteTree(root);
+    }
+
+    std::string Make(const std::string &relative)
+    {
+        std::string path = root + "\\" + relative;
+        CreateDirectoryA(path.c_str(), nullptr);
+        return path;
+    }
+};
+} // namespace
+
+TEST_F(DirectoryPrompt, OkReturnsTheEditedTextAndCancelLeavesTheResult)
+{
+    char result[512] = "untouched";
+    PromptSeen seen;
+    DialogDriver driver(Settled([&] {
+        HWND prompt = WaitForPrompt("Locate Directory");
+        if (prompt == nullptr)
+            return CancelOwnDialogs();
+        seen = ReadPrompt(prompt);
+        SetItemText(prompt, 954, "D:\\Elsewhere");
+        PressButton(prompt, IDOK);
+    }));
+    EXPECT_EQ(1, AskDirectory(nullptr, session.instance, "Where to?", "C:\\Start", result,
+                              sizeof result));
+    driver.Join();
+    EXPECT_EQ("Locate Directory", seen.caption);
+    EXPECT_EQ("Where to?", seen.prompt);
+    EXPECT_EQ("C:\\Start", seen.edit);
+    EXPECT_STREQ("D:\\Elsewhere", result);
+
+    DialogDriver cancel(Settled([&] {
+        HWND prompt = WaitForPrompt("Locate Directory");
+        if (prompt == nullptr)
+            return CancelOwnDialogs();
+        SetItemText(prompt, 954, "E:\\Other");
+        PressButton(prompt, IDCANCEL);
+    }));
+    EXPECT_EQ(0, AskDirectory(nullptr, session.instance, "Where to?", "C:\\Start", result,
+                              sizeof result));
+    cancel.Join();
+    EXPECT_STREQ("D:\\Elsewhere", result);
+}
+
+TEST_F(DirectoryPrompt, DirectoryLongerThanTheFieldsIsNeitherShownCutNorTyped)
+{
+    std::string longDirectory = "C:\\" + std::string(300, 'x');
+    char result[512] = "untouched";
+    std::string edit = "not read";
+    LRESULT limit = 0;
+    DialogDriver driver(Settled([&] {
+        HWND prompt = WaitForPrompt("Locate Directory");
+        if (prompt == nullptr)
+            return CancelOwnDialogs();
+        edit = ItemText(prompt, 954);
+        limit = SendMessageA(GetDlgItem(prompt, 954), EM_GETLIMITTEXT, 0, 0);
+        PressButton(prompt, IDOK);
+    }));
+    EXPECT_EQ(1, AskDirectory(nullptr, session.instance, "Where?", longDirectory.c_str(), result,
+                              sizeof result));
+    driver.Join();
+    EXPECT_EQ("", edit);
+    EXPECT_EQ(255, limit);
+    EXPECT_STREQ("", result);
+
+    // An answer that does not fit the caller's result is refused.
+    char small[8] = "small";
+    DialogDriver tooSmall(Settled([&] {
+        HWND prompt = WaitForPrompt("Locate Directory");
+        if (prompt == nullptr)
+            return CancelOwnDialogs();
+        SetItemText(prompt, 954, "C:\\Program Files");
+        PressButton(prompt, IDOK);
+    }));
+    EXPECT_EQ(0, AskDirectory(nullptr, session.instance, "Where?", "C:\\", small, sizeof small));
+    tooSmall.Join();
+    EXPECT_STREQ("small", small);
+}
+
+TEST_F(DirectoryPrompt, BrowseReplacesTheEditTextAndTheLogFollows)
+{
+    std::string start = Make("browse");
+    std::string sub = Make("browse\\sub");
+    session.logEnabled = 1;
+    char result[512] = "";
+    std::string shownPrompt, afterCancel, afterBrowse;
+    bool sourceTemplate = true;
+    DialogDriver driver(Settled([&] {
+        HWND prompt = WaitForPrompt("Locate Directory");
+        if (prompt == nullptr)
+            return CancelOwnDialogs();
+        SetItemText(prompt, 954, start);
+        // Cancel in the browser leaves the text as it was.
+        PressButton(prompt, 2416);
+        HWND browser = WaitForBrowser(prompt);
+        if (browser == nullptr)
+            return CancelOwnDialogs();
+        OpenListedDirectory(browser, "[sub]");
+        PressButton(browser, IDCANCEL);
+        WaitUntil([&] { return !IsWindow(browser); }, 5000);
+        afterCancel = ItemText(prompt, 954);
+        // OK in the browser puts the directory it shows into the prompt.
+        PressButton(prompt, 2416);
+        browser = WaitForBrowser(prompt);
+        if (browser == nullptr)
+            return CancelOwnDialogs();
+        shownPrompt = ItemText(browser, 1511);
+        sourceTemplate = GetDlgItem(browser, 1511) == nullptr;
+        OpenListedDirectory(browser, "[sub]");
+        PressButton(browser, IDOK);
+        EditBecomes(prompt, sub);
+        afterBrowse = ItemText(prompt, 954);
+        PressButton(prompt, IDOK);
+    }));
+    EXPECT_EQ(1,
+              AskDirectory(nullptr, session.instance, "Pick one", "C:\\", result, sizeof result));
+    driver.Join();
+    EXPECT_EQ(start, afterCancel);
+    EXPECT_EQ("Pick one", shownPrompt);
+    EXPECT_FALSE(sourceTemplate);
+    EXPECT_EQ(sub, afterBrowse);
+    EXPECT_EQ(sub, std::string(result));
+    // The browser left the current directory where it ended, and the log with it.
+    LogLine("after the browse");
+    EXPECT_EQ(std::vector<std::string>{"after the browse"}, ReadLogLines(sub + "\\setup.log"));
+}
+
+TEST_F(DirectoryPrompt, BrowsingToTheRootOfADriveGivesTheDriveAlone)
+{
+    Make("root");
+    char result[512] = "";
+    std::string afterBrowse = "not read";
+    DialogDriver driver(Settled([&] {
+        HWND prompt = WaitForPrompt("Locate Directory");
+        if (prompt == nullptr)
+            return CancelOwnDialogs();
+        SetItemText(prompt, 954, root + "\\root");
+        PressButton(prompt, 2416);
+        HWND browser = WaitForBrowser(prompt);
+        if (browser == nullptr)
+            return CancelOwnDialogs();
+        // Up until the list has no parent entry left.
+        for (int i = 0; i < 5 && OpenListedDirectory(browser, "[..]"); i++) {
+        }
+        PressButton(browser, IDOK);
+        WaitUntil([&] { return !IsWindow(browser); }, 5000);
+        afterBrowse = ItemText(prompt, 954);
+        PressButton(prompt, IDOK);
+    }));
+    EXPECT_EQ(1, AskDirectory(nullptr, session.instance, "Where?", "", result, sizeof result));
+    driver.Join();
+    EXPECT_EQ("C:", afterBrowse);
+    EXPECT_STREQ("C:", result);
+}
+
+TEST_F(DirectoryPrompt, SourceFoundUnderItsCompressedName)
+{
+    std::string source = Make("source");
+    WriteFileBytes(source + "\\tarnlink.ex_", "SZDD");
+    char directory[512];
+    CopyText(directory, sizeof directory, source.c_str());
+    bool prompted = false;
+    DialogDriver driver(Settled([&] {
+        if (WaitForDialog(Self(), nullptr, 500) != nullptr) {
+            prompted = true;
+            CancelOwnDialogs();
+        }
+    }));
+    EXPECT_EQ(1, LocateSourceDirectory(session.instance, nullptr, directory, "tarnlink.exe"));
+    driver.Join();
+    EXPECT_FALSE(prompted);
+    EXPECT_EQ(source + "\\", std::string(directory));
+}
+
+TEST_F(DirectoryPrompt, SourcePromptSearchesEachNamedDirectoryUntilFound)
+{
+    std::string empty = Make("empty");
+    std::string other = Make("other");
+    std::string good = Make("good");
+    WriteFileBytes(good + "\\tarnlink.exe", "MZ");
+    char directory[512];
+    CopyText(directory, sizeof directory, empty.c_str());
+    std::vector<PromptSeen> prompts;
+    bool sourceTemplate = false;
+    std::string afterCancel;
+    DialogDriver driver(Settled([&] {
+        HWND prompt = WaitForPrompt("SOURCE files directory");
+        if (prompt == nullptr)
+            return CancelOwnDialogs();
+        prompts.push_back(ReadPrompt(prompt));
+        // The browser of the source prompt is the source-files template.
+        PressButton(prompt, 2416);
+        HWND browser = WaitForBrowser(prompt);
+        if (browser == nullptr)
+            return CancelOwnDialogs();
+        sourceTemplate = GetDlgItem(browser, 1511) == nullptr;
+        PressButton(browser, IDCANCEL);
+        WaitUntil([&] { return !IsWindow(browser); }, 5000);
+        afterCancel = ItemText(prompt, 954);
+        // A directory with its final backslash but without the file: asked again.
+        SetItemText(prompt, 954, other + "\\");
+        PressButton(prompt, IDOK);
+        HWND again = WaitForPrompt("SOURCE files directory", prompt);
+        if (again == nullptr)
+            return CancelOwnDialogs();
+        prompts.push_back(ReadPrompt(again));
+        // Without its final backslash, holding the file.
+        SetItemText(again, 954, good);
+        PressButton(again, IDOK);
+    }));
+    EXPECT_EQ(1, LocateSourceDirectory(session.instance, nullptr, directory, "tarnlink.exe"));
+    driver.Join();
+    ASSERT_EQ(2u, prompts.size());
+    EXPECT_EQ("Please locate source directory!", prompts[0].prompt);
+    EXPECT_EQ(empty + "\\", prompts[0].edit);
+    EXPECT_TRUE(sourceTemplate);
+    EXPECT_EQ(empty + "\\", afterCancel);
+    EXPECT_EQ(other + "\\", prompts[1].edit);
+    EXPECT_EQ(good + "\\", std::string(directory));
+    EXPECT_STREQ("tarnlink.exe", browseFileName);
+}
+
+TEST_F(DirectoryPrompt, CancelledSourcePromptLeavesTheDirectory)
+{
+    std::string empty = Make("empty");
+    char directory[512];
+    CopyText(directory, sizeof directory, empty.c_str());
+    DialogDriver driver(Settled([&] {
+        HWND prompt = WaitForPrompt("SOURCE files directory");
+        if (prompt == nullptr)
+            return CancelOwnDialogs();
+        SetItemText(prompt, 954, "C:\\");
+        PressButton(prompt, IDCANCEL);
+    }));
+    EXPECT_EQ(0, LocateSourceDirectory(session.instance, nullptr, directory, "tarnlink.exe"));
+    driver.Join();
+    EXPECT_EQ(empty, std::string(directory));
+}
+
+TEST_F(DirectoryPrompt, DestinationIsCreatedOnceConfirmed)
+{
+    char directory[512];
+    CopyText(directory, sizeof directory, (root + "\\dest\\new").c_str());
+    PromptSeen seen;
+    DialogDriver driver(Settled([&] {
+        HWND prompt = WaitForPrompt("PROGRAM files directory");
+        if (prompt == nullptr)
+            return CancelOwnDialogs();
+        seen = ReadPrompt(prompt);
+        PressButton(prompt, IDOK);
+    }));
+    EXPECT_EQ(1, AskDestinationDirectory(session.instance, nullptr, directory));
+    driver.Join();
+    EXPECT_EQ("Please enter the destination directory:", seen.prompt);
+    EXPECT_EQ(root + "\\dest\\new", seen.edit);
+    EXPECT_TRUE(DirectoryExists(root + "\\dest\\new"));
+    EXPECT_STREQ("a", browseFileName);
+}
+
+TEST_F(DirectoryPrompt, DestinationThatCannotBeCreatedIsReportedAndAskedAgain)
+{
+    session.logEnabled = 1;
+    SetCurrentDirectoryA(root.c_str());
+    char directory[512];
+    CopyText(directory, sizeof directory, (root + "\\dest").c_str());
+    Boxes boxes;
+    std::string askedAgain = "not asked";
+    DialogDriver driver(Settled([&] {
+        HWND prompt = WaitForPrompt("PROGRAM files directory");
+        if (prompt == nullptr)
+            return CancelOwnDialogs();
+        SetItemText(prompt, 954, "Q:\\Tarnlink");
+        PressButton(prompt, IDOK);
+        // The boxes come in turn; the prompt comes back after the last.
+        HWND again = nullptr;
+        for (int i = 0; i < 4 && again == nullptr; i++) {
+            HWND box = nullptr;
+            WaitUntil(
+                [&] {
+                    box = FindTopWindow(Self(), "#32770", nullptr);
+                    return box != nullptr && box != prompt;
+                },
+                5000);
+            if (box == nullptr || box == prompt)
+                break;
+            if (GetDlgItem(box, 0xFFFF) == nullptr) {
+                again = box;
+                break;
+            }
+            boxes.push_back({WindowText(box), MessageBoxText(box)});
+            PressButton(box, IDOK);
+            WaitUntil([&] { return !IsWindow(box); }, 5000);
+        }
+        if (again == nullptr)
+            return CancelOwnDialogs();
+        askedAgain = ItemText(again, 954);
+        PressButton(again, IDCANCEL);
+    }));
+    EXPECT_EQ(0, AskDestinationDirectory(session.instance, nullptr, directory));
+    driver.Join();
+    Boxes expected = {
+        {"Install", "Creation of Q: failed. (3)"},
+        {"Install", "Creation of Q:\\Tarnlink failed. (2)"},
+        {"Ostrivane", "Failed to create requested directory!"},
+    };
+    EXPECT_EQ(expected, boxes);
+    EXPECT_EQ("Q:\\Tarnlink", askedAgain);
+    EXPECT_EQ(std::vector<std::string>{"Failed to create requested directory!"},
+              ReadLogLines(root + "\\setup.log"));
+}

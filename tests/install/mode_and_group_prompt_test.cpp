@@ -1,0 +1,218 @@
+// The install-or-remove choice and the Program Manager group prompt, driven
+// as a user would drive them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/session.h"
+#include "app/text.h"
+#include "install/prompts.h"
+#include "progman/progman.h"
+#include "progman_support.h"
+#include "wintest.h"
+
+namespace {
+using Texts = std::vector<std::string>;
+
+DWORD Self()
+{
+    return GetCurrentProcessId();
+}
+
+bool Checked(HWND dialog, int id)
+{
+    return SendMessageA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+bool Enabled(HWND dialog, int id)
+{
+    return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+}
+
+struct ModeDialog {
+    bool seen = false;
+    std::string caption, installText, removeText;
+    bool installChecked = false, removeChecked = false, removeEnabled = false;
+};
+
+class ModePrompt : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        session.installRequested = 0;
+        session.removeRequested = 0;
+        DeleteProfileSection("Tarnlink Suite");
+    }
+
+    void TearDown() override
+    {
+        session.installRequested = 0;
+        session.removeRequested = 0;
+        DeleteProfileSection("Tarnlink Suite");
+    }
+
+    // Runs ChooseInstallMode; `answer` acts on the dialog once it was read.
+    int Choose(ModeDialog &seen, const std::function<void(HWND)> &answer)
+    {
+        DialogDriver driver(Settled([&] {
+            HWND dialog = WaitForDialog(Self(), "Install", 5000);
+            if (dialog == nullptr) {
+                CancelOwnDialogs();
+                return;
+            }
+            seen.seen = true;
+            seen.caption = WindowText(dialog);
+            seen.installText = ItemText(dialog, 1851);
+            seen.removeText = ItemText(dialog, 1852);
+            seen.installChecked = Checked(dialog, 1851);
+            seen.removeChecked = Checked(dialog, 1852);
+            seen.removeEnabled = Enabled(dialog, 1852);
+            answer(dialog);
+        }));
+        int result = ChooseInstallMode(nullptr, session.instance);
+        driver.Join();
+        return result;
+    }
+};
+} // namespace
+
+TEST_F(ModePrompt, WithoutRecordedDirectoryOnlyInstallIsOffered)
+{
+    ModeDialog seen;
+    EXPECT_EQ(1, Choose(seen, [](HWND dialog) { PressButton(dialog, IDOK); }));
+    ASSERT_TRUE(seen.seen);
+    EXPECT_EQ("Install or update Tarnlink Suite", seen.installText);
+    EXPECT_EQ("Remove prior installation of Tarnlink Suite", seen.removeText);
+    EXPECT_TRUE(seen.installChecked);
+    EXPECT_FALSE(seen.removeChecked);
+    EXPECT_FALSE(seen.removeEnabled);
+}
+
+TEST_F(ModePrompt, RecordedDirectoryOffersRemovalWithInstallPreselected)
+{
+    WriteProfileStringA("Tarnlink Suite", "DIR", "C:\\Tarnlink");
+    ModeDialog seen;
+    int result = Choose(seen, [](HWND dialog) {
+        PressButton(dialog, 1852);
+        WaitUntil([&] { return Checked(dialog, 1852); }, 2000);
+        PressButton(dialog, IDOK);
+    });
+    EXPECT_EQ(2, result);
+    EXPECT_TRUE(seen.installChecked);
+    EXPECT_TRUE(seen.removeEnabled);
+
+    // Continue with the preselected choice installs.
+    EXPECT_EQ(1, Choose(seen, [](HWND dialog) { PressButton(dialog, IDOK); }));
+}
+
+TEST_F(ModePrompt, ExitAndCloseBoxLeave)
+{
+    WriteProfileStringA("Tarnlink Suite", "DIR", "C:\\Tarnlink");
+    ModeDialog seen;
+    EXPECT_EQ(0, Choose(seen, [](HWND dialog) { PressButton(dialog, IDCANCEL); }));
+    EXPECT_TRUE(seen.seen);
+    seen = ModeDialog();
+    EXPECT_EQ(0, Choose(seen, [](HWND dialog) {
+        PressButton(dialog, 1852);
+        PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    }));
+    EXPECT_TRUE(seen.seen);
+}
+
+TEST_F(ModePrompt, SwitchesAnswerWithoutDialog)
+{
+    WriteProfileStringA("Tarnlink Suite", "DIR", "C:\\Tarnlink");
+    bool dialogSeen = false;
+    auto choose = [&] {
+        DialogDriver driver(Settled([&] {
+            if (WaitForDialog(Self(), nullptr, 500) != nullptr) {
+                dialogSeen = true;
+                CancelOwnDialogs();
+            }
+        }));
+        int result = ChooseInstallMode(nullptr, session.instance);
+        driver.Join();
+        return result;
+    };
+    session.installRequested = 1;
+    EXPECT_EQ(1, choose());
+    session.installRequested = 0;
+    session.removeRequested = 1;
+    EXPECT_EQ(2, choose());
+    EXPECT_FALSE(dialogSeen);
+}
+
+namespace {
+class GroupPrompt : public testing::Test {
+protected:
+    GroupWindowGuard windows;
+    std::string programs = ProgramsFolder();
+    char savedGroup[256] = "";
+
+    void SetUp() override
+    {
+        CopyText(savedGroup, sizeof savedGroup, session.groupName);
+        // Two groups in Wine's Program Manager, and the proposed one absent.
+        for (const char *group : {"TL Group B", "TL Group A"}) {
+            ASSERT_EQ(1, ProgmanCreateGroup(group));
+            ProgmanClose();
+        }
+        DeleteTree(programs + "\\Tarnlink Suite");
+        CopyText(session.groupName, sizeof session.groupName, "Tarnlink Suite");
+    }
+
+    void TearDown() override
+    {
+        DeleteTree(programs + "\\TL Group A");
+        DeleteTree(programs + "\\TL Group B");
+        CopyText(session.groupName, sizeof session.groupName, savedGroup);
+    }
+};
+} // namespace
+
+TEST_F(GroupPrompt, ListsExistingGroupsAndStartsWithTheProposedName)
+{
+    Texts listed;
+    std::string edit;
+    bool seen = false;
+    DialogDriver driver(Settled([&] {
+        HWND dialog = WaitForDialog(Self(), "Program Manager Group", 5000);
+        if (dialog == nullptr) {
+            CancelOwnDialogs();
+            return;
+        }
+        seen = true;
+        listed = ComboItems(GetDlgItem(dialog, 2405));
+        edit = ItemText(dialog, 2405);
+        SetItemText(dialog, 2405, "My Tools");
+        PressButton(dialog, IDOK);
+    }));
+    int result = AskGroup(nullptr, session.instance);
+    driver.Join();
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(1, result);
+    EXPECT_EQ("Tarnlink Suite", edit);
+    EXPECT_NE(listed.end(), std::find(listed.begin(), listed.end(), "TL Group A"));
+    EXPECT_NE(listed.end(), std::find(listed.begin(), listed.end(), "TL Group B"));
+    EXPECT_EQ(listed.end(), std::find(listed.begin(), listed.end(), ""));
+    EXPECT_EQ(listed.end(), std::find(listed.begin(), listed.end(), "Tarnlink Suite"));
+    EXPECT_STREQ("My Tools", session.groupName);
+}
+
+TEST_F(GroupPrompt, CancelKeepsTheGroupName)
+{
+    DialogDriver driver(Settled([&] {
+        HWND dialog = WaitForDialog(Self(), "Program Manager Group", 5000);
+        if (dialog == nullptr) {
+            CancelOwnDialogs();
+            return;
+        }
+        SetItemText(dialog, 2405, "Something Else");
+        PressButton(dialog, IDCANCEL);
+    }));
+    EXPECT_EQ(0, AskGroup(nullptr, session.instance));
+    driver.Join();
+    EXPECT_STREQ("Tarnlink Suite", session.groupName);
+}

@@ -1,0 +1,309 @@
+// The commands as a Program Manager receives them, through a server of the
+// test's own that is the only one on its desktop.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "progman/progman.h"
+#include "progman_support.h"
+
+namespace {
+using Texts = std::vector<std::string>;
+
+// A combo box on the calling thread's desktop, as the group prompt has one.
+HWND MakeCombo()
+{
+    return CreateWindowA("COMBOBOX", "", WS_POPUP | CBS_DROPDOWN, 0, 0, 200, 200, nullptr,
+                         nullptr, nullptr, nullptr);
+}
+
+// A CF_TEXT reply as Wine sends it, with its terminating zero.
+std::string Reply(const std::string &text)
+{
+    return text + '\0';
+}
+
+std::string Repeat(char c, size_t count)
+{
+    return std::string(count, c);
+}
+} // namespace
+
+TEST(ProgmanCommands, InstallAndRemovalSendTheTemplatesCharacterForCharacter)
+{
+    IsolatedProgman progman(IsolatedProgman::ANSWERING);
+    ASSERT_TRUE(progman.ready);
+    int created = 0, added = 0, deleted = 0;
+    bool openAfterCreate = false, openAfterClose = true;
+    ASSERT_TRUE(progman.Run([&] {
+        created = ProgmanCreateGroup("Net Tools");
+        openAfterCreate = progmanLink.isOpen;
+        added = ProgmanAddItem("Tarnlink", "C:\\Tarnlink\\data", "tarnlink.exe",
+                               "C:\\Tarnlink\\tarnlink.exe");
+        ProgmanClose();
+        ProgmanOpen();
+        ProgmanShowGroup("Tarnlink Suite");
+        deleted = ProgmanDeleteItem("Tarnlink Help", "C:\\Tarnlink\\tarnlink.hlp");
+        ProgmanCloseAndDeleteGroup("Tarnlink Suite");
+        openAfterClose = progmanLink.isOpen;
+    }));
+    EXPECT_EQ(1, created);
+    EXPECT_EQ(1, added);
+    EXPECT_EQ(1, deleted);
+    EXPECT_TRUE(openAfterCreate);
+    EXPECT_FALSE(openAfterClose);
+    Texts expected = {
+        "[CreateGroup(Net Tools)]",
+        "[DeleteItem(\"Tarnlink\")]",
+        "[AddItem(\"C:\\Tarnlink\\tarnlink.exe\",\"Tarnlink\",,,,,C:\\Tarnlink\\data)]",
+        "[ShowGroup(Tarnlink Suite,7)]",
+        "[DeleteItem(\"Tarnlink Help\")]",
+        "[DeleteGroup(Tarnlink Suite)]",
+    };
+    EXPECT_EQ(expected, progman.Commands());
+    // The terminating zero travels with each command.
+    std::vector<DWORD> sizes;
+    for (const std::string &command : expected)
+        sizes.push_back((DWORD)command.size() + 1);
+    EXPECT_EQ(sizes, progman.CommandSizes());
+    // One conversation per command.
+    EXPECT_EQ((int)expected.size(), progman.Connects());
+}
+
+TEST(ProgmanCommands, EmptyNamesAndDirectoryFallBack)
+{
+    IsolatedProgman progman(IsolatedProgman::ANSWERING);
+    ASSERT_TRUE(progman.ready);
+    char current[MAX_PATH];
+    GetCurrentDirectoryA(sizeof current, current);
+    ASSERT_TRUE(progman.Run([&] {
+        ProgmanOpen();
+        ProgmanAddItem("", "", "tarnlink.txt", "C:\\T\\tarnlink.txt");
+        ProgmanDeleteItem("", "C:\\T\\mib.txt");
+        ProgmanClose();
+    }));
+    Texts expected = {
+        "[DeleteItem(\"tarnlink.txt\")]",
+        std::string("[AddItem(\"C:\\T\\tarnlink.txt\",\"tarnlink.txt\",,,,,") + current + ")]",
+        "[DeleteItem(\"C:\\T\\mib.txt\")]",
+    };
+    EXPECT_EQ(expected, progman.Commands());
+}
+
+TEST(ProgmanCommands, DefaultGroupIsDeletedWhateverItsCaseAndNoOtherGroup)
+{
+    IsolatedProgman progman(IsolatedProgman::ANSWERING);
+    ASSERT_TRUE(progman.ready);
+    ASSERT_TRUE(progman.Run([&] {
+        ProgmanOpen();
+        ProgmanCloseAndDeleteGroup("TARNLINK suite");
+        ProgmanOpen();
+        ProgmanCloseAndDeleteGroup("Tarnlink Suite 2");
+        ProgmanOpen();
+        ProgmanCloseAndDeleteGroup("Accessories");
+        // Closed: nothing is sent even for the default name.
+        ProgmanCloseAndDeleteGroup("Tarnlink Suite");
+    }));
+    EXPECT_EQ(Texts{"[DeleteGroup(TARNLINK suite)]"}, progman.Commands());
+}
+
+TEST(ProgmanCommands, ClosedLinkDropsEveryCommand)
+{
+    IsolatedProgman progman(IsolatedProgman::ANSWERING);
+    ASSERT_TRUE(progman.ready);
+    int executed = -1, shown = -1, added = -1, deleted = -1, executedAfterClose = -1;
+    ASSERT_TRUE(progman.Run([&] {
+        executed = ProgmanExecute(0, "[CreateGroup(Never)]");
+        shown = ProgmanShowGroup("Never");
+        added = ProgmanAddItem("Item", "C:\\", "item.exe", "C:\\item.exe");
+        deleted = ProgmanDeleteItem("Item", "C:\\item.exe");
+        ProgmanOpen();
+        DWORD instance = progmanLink.instanceId;
+        ProgmanClose();
+        executedAfterClose = ProgmanExecute(instance, "[CreateGroup(Never)]");
+    }));
+    EXPECT_EQ(0, executed);
+    EXPECT_EQ(0, shown);
+    EXPECT_EQ(1, added);
+    EXPECT_EQ(1, deleted);
+    EXPECT_EQ(0, executedAfterClose);
+    EXPECT_TRUE(progman.Commands().empty());
+    EXPECT_EQ(0, progman.Connects());
+}
+
+TEST(ProgmanCommands, CommandThatDoesNotFitIsNotSent)
+{
+    IsolatedProgman progman(IsolatedProgman::ANSWERING);
+    ASSERT_TRUE(progman.ready);
+    std::string longPath = "C:\\" + Repeat('p', 250);
+    std::string longName = Repeat('n', 200);
+    int created = 0;
+    bool open = false;
+    ASSERT_TRUE(progman.Run([&] {
+        created = ProgmanCreateGroup(Repeat('g', 600).c_str());
+        open = progmanLink.isOpen;
+        // The add command would exceed its buffer: the old item is not
+        // deleted either.
+        ProgmanAddItem(longName.c_str(), longPath.c_str(), "x.exe", (longPath + "\\x.exe").c_str());
+        // 495 characters of name make a delete command of exactly 511.
+        ProgmanDeleteItem(Repeat('d', 495).c_str(), "");
+        ProgmanDeleteItem(Repeat('e', 496).c_str(), "");
+        ProgmanClose();
+    }));
+    EXPECT_EQ(1, created);
+    EXPECT_TRUE(open);
+    EXPECT_EQ(Texts{"[DeleteItem(\"" + Repeat('d', 495) + "\")]"}, progman.Commands());
+}
+
+TEST(ProgmanCommands, NoProgramManagerMeansCommandsDroppedWithoutDelay)
+{
+    IsolatedProgman progman(IsolatedProgman::ABSENT);
+    ASSERT_TRUE(progman.ready);
+    int created = 0, executed = -1, added = 0, closed = 0;
+    const char *groups = "not called";
+    LRESULT listed = -1;
+    DWORD elapsed = 0;
+    ASSERT_TRUE(progman.Run([&] {
+        DWORD start = GetTickCount();
+        created = ProgmanCreateGroup("Tarnlink Suite");
+        executed = ProgmanExecute(progmanLink.instanceId, "[ShowGroup(Tarnlink Suite,7)]");
+        added = ProgmanAddItem("Tarnlink", "C:\\Tarnlink", "tarnlink.exe", "C:\\Tarnlink\\t.exe");
+        closed = ProgmanCloseAndDeleteGroup("Tarnlink Suite");
+        HWND combo = MakeCombo();
+        groups = ProgmanListGroups(combo);
+        listed = SendMessageA(combo, CB_GETCOUNT, 0, 0);
+        DestroyWindow(combo);
+        elapsed = GetTickCount() - start;
+    }));
+    EXPECT_EQ(1, created);
+    EXPECT_EQ(0, executed);
+    EXPECT_EQ(1, added);
+    EXPECT_EQ(1, closed);
+    EXPECT_EQ(nullptr, groups);
+    EXPECT_EQ(0, listed);
+    EXPECT_FALSE(progmanLink.isOpen);
+    EXPECT_LT(elapsed, 2000u);
+}
+
+TEST(ProgmanCommands, RefusingServerIsAskedOncePerCommandAndGetsNothing)
+{
+    IsolatedProgman progman(IsolatedProgman::REFUSING);
+    ASSERT_TRUE(progman.ready);
+    progman.ReplyToGroups("Accessories\r\n");
+    int executed = -1;
+    const char *groups = "not called";
+    ASSERT_TRUE(progman.Run([&] {
+        ProgmanOpen();
+        executed = ProgmanExecute(progmanLink.instanceId, "[CreateGroup(X)]");
+        ProgmanAddItem("Tarnlink", "C:\\Tarnlink", "tarnlink.exe", "C:\\Tarnlink\\t.exe");
+        ProgmanClose();
+        HWND combo = MakeCombo();
+        groups = ProgmanListGroups(combo);
+        DestroyWindow(combo);
+    }));
+    EXPECT_EQ(0, executed);
+    EXPECT_EQ(nullptr, groups);
+    // The execute, both item commands and the listing each tried to connect.
+    EXPECT_EQ(4, progman.Connects());
+    EXPECT_TRUE(progman.Commands().empty());
+}
+
+TEST(ProgmanCommands, UnansweredTransactionGivesUpAfterOneSecond)
+{
+    IsolatedProgman progman(IsolatedProgman::STALLING);
+    ASSERT_TRUE(progman.ready);
+    int executed = -1;
+    DWORD elapsed = 0;
+    ASSERT_TRUE(progman.Run([&] {
+        ProgmanOpen();
+        DWORD start = GetTickCount();
+        executed = ProgmanExecute(progmanLink.instanceId, "[CreateGroup(Slow)]");
+        elapsed = GetTickCount() - start;
+        ProgmanClose();
+    }));
+    EXPECT_EQ(0, executed);
+    EXPECT_GE(elapsed, 900u);
+    EXPECT_LT(elapsed, 3000u);
+}
+
+TEST(ProgmanGroups, ReplyIsSplitIntoNamesWithoutEmptyOnes)
+{
+    IsolatedProgman progman(IsolatedProgman::ANSWERING);
+    ASSERT_TRUE(progman.ready);
+    progman.ReplyToGroups(Reply("Accessories\r\n\r\nGames\n\rTarnlink Suite\r\n"));
+    Texts names;
+    const char *reply = nullptr;
+    bool openAfter = true;
+    ASSERT_TRUE(progman.Run([&] {
+        HWND combo = MakeCombo();
+        reply = ProgmanListGroups(combo);
+        names = ComboItems(combo);
+        DestroyWindow(combo);
+        openAfter = progmanLink.isOpen;
+    }));
+    EXPECT_EQ((Texts{"Accessories", "Games", "Tarnlink Suite"}), names);
+    ASSERT_NE(nullptr, reply);
+    // Split in place: the first name stands alone.
+    EXPECT_STREQ("Accessories", reply);
+    EXPECT_FALSE(openAfter);
+    EXPECT_TRUE(progman.Commands().empty());
+}
+
+TEST(ProgmanGroups, ReplyLongerThanTheBufferKeepsOnlyWholeNames)
+{
+    IsolatedProgman progman(IsolatedProgman::ANSWERING);
+    // 400 names of 9 characters and CR LF: 4400 bytes, more than the 4096
+    // the list keeps.
+    std::string reply;
+    Texts sent;
+    for (int i = 0; i < 400; i++) {
+        char name[16];
+        wsprintfA(name, "Group-%03d", i);
+        sent.push_back(name);
+        reply += std::string(name) + "\r\n";
+    }
+    progman.ReplyToGroups(Reply(reply));
+    ASSERT_TRUE(progman.ready);
+    Texts names;
+    ASSERT_TRUE(progman.Run([&] {
+        HWND combo = MakeCombo();
+        ProgmanListGroups(combo);
+        names = ComboItems(combo);
+        DestroyWindow(combo);
+    }));
+    // Names 0..371 end within the first 4095 characters; name 372 would be cut.
+    ASSERT_EQ(372u, names.size());
+    EXPECT_EQ(Texts(sent.begin(), sent.begin() + 372), names);
+}
+
+TEST(ProgmanGroups, RequestWithoutDataAddsNoNames)
+{
+    Texts first, second;
+    const char *reply = nullptr;
+    {
+        IsolatedProgman progman(IsolatedProgman::ANSWERING);
+        ASSERT_TRUE(progman.ready);
+        progman.ReplyToGroups(Reply("Old Group\r\n"));
+        ASSERT_TRUE(progman.Run([&] {
+            HWND combo = MakeCombo();
+            ProgmanListGroups(combo);
+            first = ComboItems(combo);
+            DestroyWindow(combo);
+        }));
+    }
+    ASSERT_EQ(Texts{"Old Group"}, first);
+    // A server that answers the conversation but not the request: the last
+    // reply must not come back.
+    IsolatedProgman silent(IsolatedProgman::ANSWERING);
+    ASSERT_TRUE(silent.ready);
+    ASSERT_TRUE(silent.Run([&] {
+        HWND combo = MakeCombo();
+        reply = ProgmanListGroups(combo);
+        second = ComboItems(combo);
+        DestroyWindow(combo);
+    }));
+    EXPECT_TRUE(second.empty());
+    ASSERT_NE(nullptr, reply);
+    EXPECT_STREQ("", reply);
+}
