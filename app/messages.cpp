@@ -99,6 +99,16 @@ void LogLine(const char *text)
     fclose(log);
 }
 
+void LogMessage(UINT id, ...)
+{
+    char text[MESSAGE_SIZE];
+    va_list args;
+    va_start(args, id);
+    BuildMessageV(text, sizeof text, id, &args);
+    va_end(args);
+    LogLine(text);
+}
+
 int ReportMessage(HWND owner, const char *caption, UINT style, UINT id, ...)
 {
     char text[MESSAGE_SIZE];

@@ -21,6 +21,9 @@ int FormatMessageText(char *out, size_t size, const char *templateText, ...);
 // fallback text unexpanded.
 void BuildMessage(char *out, size_t size, UINT id, ...);
 
+// Builds message `id` with its inserts and logs it.
+void LogMessage(UINT id, ...);
+
 // Appends one line to "setup.log" in the current directory when logging is on.
 void LogLine(const char *text);
 

@@ -136,8 +136,9 @@ TEST_F(Backdrop, WindowHasItsClassStylesAndPlace)
 
     WNDCLASSA windowClass;
     LONG style = GetWindowLongA(window, GWL_STYLE);
+    // Disabled while it owns the modal prompt.
     EXPECT_EQ(WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN,
-              style & ~(WS_VISIBLE | WS_CLIPSIBLINGS));
+              style & ~(WS_VISIBLE | WS_CLIPSIBLINGS | WS_DISABLED));
     EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
     DWORD classStyle = GetClassLongA(window, GCL_STYLE);
     EXPECT_EQ((DWORD)(CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS | CS_NOCLOSE), classStyle);
@@ -254,14 +255,20 @@ struct DesktopCase {
     int width, height, left, top, windowWidth, windowHeight;
 };
 
-BOOL CALLBACK FindMain(HWND window, LPARAM found)
+struct DesktopWindows {
+    HWND main = nullptr;
+    HWND prompt = nullptr;
+};
+
+BOOL CALLBACK CollectWindows(HWND window, LPARAM data)
 {
+    DesktopWindows &found = *(DesktopWindows *)data;
     char name[64];
     GetClassNameA(window, name, sizeof name);
-    if (lstrcmpA(name, "TLInstal") == 0) {
-        *(HWND *)found = window;
-        return FALSE;
-    }
+    if (lstrcmpA(name, "TLInstal") == 0)
+        found.main = window;
+    else if (lstrcmpA(name, "#32770") == 0 && IsWindowVisible(window))
+        found.prompt = window;
     return TRUE;
 }
 
@@ -274,26 +281,32 @@ TEST(DesktopSize, WindowIsFourFifthsAtLeast600By400)
         wsprintfA(desktopName, "tlsize%d", c.width);
         wsprintfA(arguments, "/desktop=%s,%dx%d \"%s\"", desktopName, c.width, c.height,
                   BuildPath("setup.exe").c_str());
-        Program program;
-        ASSERT_TRUE(program.Start("C:\\windows\\explorer.exe", arguments));
-        HWND window = nullptr;
+        Program desktopProcess;
+        ASSERT_TRUE(desktopProcess.Start("C:\\windows\\explorer.exe", arguments));
+        DesktopWindows found;
         WaitUntil([&] {
-            HDESK desktop = OpenDesktopA(desktopName, 0, FALSE, DESKTOP_READOBJECTS);
+            HDESK desktop = OpenDesktopA(desktopName, 0, FALSE,
+                                         DESKTOP_ENUMERATE | DESKTOP_READOBJECTS);
             if (desktop == nullptr)
                 return false;
-            EnumDesktopWindows(desktop, FindMain, (LPARAM)&window);
+            found = DesktopWindows();
+            EnumDesktopWindows(desktop, CollectWindows, (LPARAM)&found);
             CloseDesktop(desktop);
-            return window != nullptr;
+            return found.main != nullptr && found.prompt != nullptr;
         }, 15000);
-        ASSERT_NE(nullptr, window) << c.width;
+        ASSERT_NE(nullptr, found.main) << c.width;
         RECT box;
-        GetWindowRect(window, &box);
+        GetWindowRect(found.main, &box);
         EXPECT_EQ(c.left, box.left) << c.width;
         EXPECT_EQ(c.top, box.top) << c.width;
         EXPECT_EQ(c.windowWidth, box.right - box.left) << c.width;
         EXPECT_EQ(c.windowHeight, box.bottom - box.top) << c.width;
-        PostMessageA(window, WM_CLOSE, 0, 0);
-        program.Wait(10000);
+        // Leave at the mode prompt; the desktop goes with its process.
+        if (found.prompt != nullptr)
+            PostMessageA(found.prompt, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                         (LPARAM)GetDlgItem(found.prompt, IDCANCEL));
+        WaitUntil([&] { return !IsWindow(found.main); }, 10000);
+        EXPECT_FALSE(IsWindow(found.main));
     }
 }
 

@@ -1,0 +1,111 @@
+#include "e2e_support.h"
+
+const char DEFAULT_DIR[] = "C:\\Program Files\\Tarnlink";
+const char UNINSTALL_KEY[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnlink Suite";
+const char SETTINGS_KEY[] = "Software\\Quorvale\\Tarnlink\\Settings";
+const char *const ITEM_TITLES[4] = {"Tarnlink Suite", "Tarnlink Suite Help File",
+                                    "Tarnlink Suite Release Notes", "Uninstall Tarnlink Suite"};
+
+std::vector<PayloadFile> PayloadFiles()
+{
+    std::string sources = std::string(TEST_SOURCE_DIR) + "\\resources\\payload\\";
+    return {
+        {"tarnlink.exe", BuildPath("tarnlink.exe")},
+        {"tarnlink.hlp", sources + "tarnlink.hlp"},
+        {"tarnlink.cnt", sources + "tarnlink.cnt"},
+        {"tarnlink.dll", BuildPath("tarnlink.dll")},
+        {"tarnlink.txt", sources + "tarnlink.txt"},
+        {"removetl.exe", BuildPath("removetl.exe")},
+        {"mib.txt", sources + "mib.txt"},
+    };
+}
+
+void Scenario::SetUp()
+{
+    ResetMachineState();
+    EmulateWindows("");
+    directory = ScratchDirectory("e2e");
+}
+
+void Scenario::TearDown()
+{
+    EmulateWindows("");
+    ResetMachineState();
+    DeleteTree(directory);
+}
+
+void Scenario::Start(Program &program, const std::string &switches)
+{
+    ASSERT_TRUE(program.Start(BuildPath("setup.exe"), switches, directory));
+}
+
+int Scenario::RunQuiet(const std::string &switches)
+{
+    Program program;
+    if (!program.Start(BuildPath("setup.exe"), switches, directory))
+        return -2000;
+    return program.Wait(60000);
+}
+
+std::vector<std::string> Scenario::Log()
+{
+    return ReadLogLines(directory + "\\setup.log");
+}
+
+void Scenario::EmulateWindows(const char *version)
+{
+    const char key[] = "Software\\Wine\\AppDefaults\\setup.exe";
+    if (version[0] == '\0') {
+        DeleteRegistryKeyTree(HKEY_CURRENT_USER, key);
+        return;
+    }
+    HKEY opened;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, key, &opened));
+    RegSetValueExA(opened, "Version", 0, REG_SZ, (const BYTE *)version, lstrlenA(version) + 1);
+    RegCloseKey(opened);
+}
+
+void Scenario::ExpectInstalledIn(const std::string &dir, const std::string &group)
+{
+    for (const PayloadFile &file : PayloadFiles()) {
+        std::string installed = ReadFileBytes(dir + "\\" + file.name);
+        std::string original = ReadFileBytes(file.original);
+        EXPECT_FALSE(original.empty()) << file.original;
+        EXPECT_TRUE(installed == original) << file.name << " differs from " << file.original;
+    }
+    DWORD value = 99;
+    EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "Applets", value));
+    EXPECT_EQ(0u, value);
+    std::string text;
+    EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "DisplayName", text));
+    EXPECT_EQ("Quorvale Tarnlink Suite Uninstall", text);
+    EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "UninstallString", text));
+    EXPECT_EQ(dir + "\\removetl.exe -f " + dir + " -d " + dir + " -g " + group, text);
+    EXPECT_EQ(dir, ProfileString("Tarnlink Suite", "DIR"));
+    EXPECT_EQ(dir, ProfileString("Tarnlink Suite", "DEFDIR"));
+    EXPECT_EQ(group, ProfileString("Tarnlink Suite", "GROUP"));
+    EXPECT_EQ("1", ProfileString("Tarnlink Suite", "INSTOPTS"));
+    for (const char *title : ITEM_TITLES)
+        EXPECT_TRUE(FileExists(ProgramsFolder() + "\\" + group + "\\" + title + ".lnk")) << title;
+}
+
+void Scenario::ExpectNoTempFiles()
+{
+    for (const PayloadFile &file : PayloadFiles())
+        EXPECT_FALSE(FileExists(TempPath() + file.name)) << file.name;
+}
+
+std::string Answer(const Program &program, const char *caption, int button, DWORD ms)
+{
+    HWND dialog = WaitForDialog(program.pid, caption, ms);
+    if (dialog == nullptr) {
+        ADD_FAILURE() << "no dialog \"" << caption << "\"";
+        return "<none>";
+    }
+    std::string text = MessageBoxText(dialog);
+    PressButton(dialog, button);
+    // Wait until it has gone, so the next look finds the next dialog.
+    WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 5000);
+    return text;
+}

@@ -1,0 +1,102 @@
+// Removals after a real installation: what goes, what stays, and what the
+// user is told.
+#include "e2e_support.h"
+
+#include "resources/resource.h"
+
+namespace {
+
+using Remove = Scenario;
+
+TEST_F(Remove, QuietRemovalTakesEverythingAway)
+{
+    ASSERT_EQ(0, RunQuiet("-q"));
+    WriteFileBytes(std::string(DEFAULT_DIR) + "\\tarnlink.gid", "help index");
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Quorvale\\Tarnlink\\Recent", &key));
+    RegCloseKey(key);
+
+    ASSERT_EQ(0, RunQuiet("-q -r -l"));
+    for (const PayloadFile &file : PayloadFiles())
+        EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\" + file.name)) << file.name;
+    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.gid"));
+    EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Quorvale\\Tarnlink"));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Quorvale\\Tarnlink"));
+    EXPECT_FALSE(DirectoryExists(ProgramsFolder() + "\\Tarnlink Suite"));
+    EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
+    EXPECT_EQ("", ProfileString("Tarnlink Suite", "GROUP"));
+    // The Uninstall entry is the uninstaller's to remove.
+    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+
+    std::vector<std::string> lines = Log();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ("", lines[0]);
+    EXPECT_EQ(std::string("Removing installation of Tarnlink Suite from ") + DEFAULT_DIR, lines[1]);
+    for (const char *title : ITEM_TITLES)
+        EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                         std::string("Removing icon for ") + title));
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                     std::string("Removing ") + DEFAULT_DIR + " (ok)"));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ("Removal process complete.", lines[lines.size() - 2]);
+    EXPECT_EQ("All files removed.", lines.back());
+}
+
+TEST_F(Remove, InteractiveRemovalThenNothingLeftToRemove)
+{
+    ASSERT_EQ(0, RunQuiet("-q"));
+    {
+        Program program;
+        Start(program, "");
+        HWND mode = WaitForDialog(program.pid, "Install", 15000);
+        ASSERT_NE(nullptr, mode);
+        ASSERT_TRUE(IsWindowEnabled(GetDlgItem(mode, IDC_REMOVECHOICE)));
+        PressButton(mode, IDC_REMOVECHOICE);
+        WaitUntil([&] {
+            return SendMessageA(GetDlgItem(mode, IDC_REMOVECHOICE), BM_GETCHECK, 0, 0) ==
+                   BST_CHECKED;
+        }, 5000);
+        PressButton(mode, IDOK);
+        EXPECT_EQ("Removal process complete.\nAll files removed.",
+                  Answer(program, "Remove", IDOK));
+        EXPECT_EQ(0, program.Wait(15000));
+    }
+    EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
+
+    // A second removal finds no record.
+    Program program;
+    Start(program, "-r");
+    EXPECT_EQ("Insufficient information available to\nremove this application.",
+              Answer(program, "Remove", IDOK));
+    EXPECT_EQ(0, program.Wait(15000));
+}
+
+TEST_F(Remove, AnotherGroupKeepsItsFolderAndLeftoversAreNamed)
+{
+    // The install takes the group recorded in WIN.INI.
+    WriteProfileStringA("Tarnlink Suite", "GROUP", "Other Tools");
+    ASSERT_EQ(0, RunQuiet("-q"));
+    std::string group = ProgramsFolder() + "\\Other Tools";
+    ASSERT_TRUE(FileExists(group + "\\Tarnlink Suite.lnk"));
+    WriteFileBytes(group + "\\Keep Me.lnk", "not ours");
+    WriteFileBytes(std::string(DEFAULT_DIR) + "\\notes.txt", "the user's");
+
+    ASSERT_EQ(0, RunQuiet("-q -r -l"));
+    for (const char *title : ITEM_TITLES)
+        EXPECT_FALSE(FileExists(group + "\\" + title + ".lnk")) << title;
+    EXPECT_TRUE(DirectoryExists(group));
+    EXPECT_TRUE(FileExists(group + "\\Keep Me.lnk"));
+    EXPECT_TRUE(FileExists(std::string(DEFAULT_DIR) + "\\notes.txt"));
+
+    std::vector<std::string> lines = Log();
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                     std::string("Removing ") + DEFAULT_DIR + " (failed)"));
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(std::string("Check the directory ") + DEFAULT_DIR + " for excess files",
+              lines[lines.size() - 2]);
+    DeleteTree(group);
+}
+
+} // namespace

@@ -1,0 +1,166 @@
+// Removal of a prior installation recorded in WIN.INI, run in-process and
+// quiet, read back from the disk, the registry, WIN.INI and the log.
+#include <gtest/gtest.h>
+
+#include <aclapi.h>
+
+#include "app/session.h"
+#include "payload/table.h"
+#include "remove/remove.h"
+#include "wintest.h"
+
+namespace {
+
+const char TEST_KEY[] = "Software\\TarnlinkTest";
+
+void CreateKey(HKEY root, const std::string &path)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(root, path.c_str(), &key));
+    const char data[] = "x";
+    RegSetValueExA(key, "value", 0, REG_SZ, (const BYTE *)data, sizeof data);
+    RegCloseKey(key);
+}
+
+TEST(DeleteRegistryTree, RemovesEveryLevel)
+{
+    std::string base = TEST_KEY;
+    for (const char *sub : {"\\a", "\\a\\b", "\\a\\b\\c", "\\d", "\\e\\f"})
+        CreateKey(HKEY_CURRENT_USER, base + sub);
+    EXPECT_EQ(1, DeleteRegistryTree(TEST_KEY, HKEY_CURRENT_USER));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, TEST_KEY));
+    EXPECT_EQ(0, DeleteRegistryTree(TEST_KEY, HKEY_CURRENT_USER));
+}
+
+TEST(DeleteRegistryTree, EndsWhenASubkeyCannotBeRemoved)
+{
+    std::string base = TEST_KEY;
+    CreateKey(HKEY_CURRENT_USER, base + "\\a");
+    CreateKey(HKEY_CURRENT_USER, base + "\\locked\\inner");
+    CreateKey(HKEY_CURRENT_USER, base + "\\z");
+    // An empty access list: the key can be neither opened nor deleted.
+    HKEY locked;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, (base + "\\locked").c_str(), 0,
+                                           KEY_ALL_ACCESS | WRITE_DAC, &locked));
+    ACL empty;
+    InitializeAcl(&empty, sizeof empty, ACL_REVISION);
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, &empty, FALSE);
+    LONG secured = RegSetKeySecurity(locked, DACL_SECURITY_INFORMATION, &descriptor);
+    RegCloseKey(locked);
+    HKEY probe;
+    bool enforced = secured == ERROR_SUCCESS &&
+                    RegOpenKeyExA(HKEY_CURRENT_USER, (base + "\\locked").c_str(), 0,
+                                  KEY_ALL_ACCESS, &probe) != ERROR_SUCCESS;
+    if (!enforced)
+        GTEST_SKIP() << "the platform does not enforce key security";
+
+    EXPECT_EQ(0, DeleteRegistryTree(TEST_KEY, HKEY_CURRENT_USER));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, (base + "\\a").c_str()));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, (base + "\\z").c_str()));
+
+    // Give the key back its rights and clear it away.
+    SetSecurityDescriptorDacl(&descriptor, FALSE, nullptr, FALSE);
+    SetNamedSecurityInfoA((char *)"CURRENT_USER\\Software\\TarnlinkTest\\locked",
+                          SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                          nullptr, nullptr);
+    DeleteRegistryKeyTree(HKEY_CURRENT_USER, TEST_KEY);
+}
+
+// A recorded installation in a scratch directory, removed quietly with the
+// log in another scratch directory.
+class Removal : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetMachineState();
+        installDir = ScratchDirectory("removal");
+        logDir = ScratchDirectory("removal-log");
+        GetCurrentDirectoryA(sizeof previous, previous);
+        SetCurrentDirectoryA(logDir.c_str());
+        session.quiet = 1;
+        session.logEnabled = 1;
+        lstrcpyA(session.groupName, "Tarnlink Suite");
+        for (int i = 0; i < payloadCount; i++)
+            WriteFileBytes(installDir + "\\" + payloadTable[i].destName, "payload");
+        WriteFileBytes(installDir + "\\tarnlink.gid", "help index");
+        CreateKey(HKEY_CURRENT_USER, "Software\\Quorvale\\Tarnlink\\Settings");
+        CreateKey(HKEY_LOCAL_MACHINE, "Software\\Quorvale\\Tarnlink\\Settings");
+        WriteProfileStringA("Tarnlink Suite", "DIR", installDir.c_str());
+        WriteProfileStringA("Tarnlink Suite", "DEFDIR", installDir.c_str());
+        WriteProfileStringA("Tarnlink Suite", "INSTOPTS", "1");
+    }
+    void TearDown() override
+    {
+        SetCurrentDirectoryA(previous);
+        session.quiet = 0;
+        session.logEnabled = 0;
+        DeleteTree(installDir);
+        DeleteTree(logDir);
+        ResetMachineState();
+    }
+    std::vector<std::string> Log() { return ReadLogLines(logDir + "\\setup.log"); }
+    std::string installDir, logDir;
+    char previous[MAX_PATH];
+};
+
+TEST_F(Removal, NothingRecordedChangesNothing)
+{
+    DeleteProfileSection("Tarnlink Suite");
+    WriteProfileStringA("Tarnlink Suite", "GROUP", "Tarnlink Suite");
+    EXPECT_EQ(0, RemoveInstallation(nullptr));
+    std::vector<std::string> lines = Log();
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ("Insufficient information available to", lines[0]);
+    EXPECT_EQ("remove this application.", lines[1]);
+    EXPECT_TRUE(FileExists(installDir + "\\tarnlink.exe"));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Quorvale\\Tarnlink"));
+    EXPECT_EQ("Tarnlink Suite", ProfileString("Tarnlink Suite", "GROUP"));
+}
+
+TEST_F(Removal, EmptyGroupLeavesTheDirectoryAndReportsLeftovers)
+{
+    // An empty "GROUP": no Program Manager command, no directory removal.
+    WriteProfileStringA("Tarnlink Suite", "GROUP", "");
+    EXPECT_EQ(0, RemoveInstallation(nullptr));
+
+    for (int i = 0; i < payloadCount; i++)
+        EXPECT_FALSE(FileExists(installDir + "\\" + payloadTable[i].destName));
+    EXPECT_FALSE(FileExists(installDir + "\\tarnlink.gid"));
+    EXPECT_TRUE(DirectoryExists(installDir));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Quorvale\\Tarnlink"));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Quorvale\\Tarnlink"));
+    EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
+    EXPECT_EQ("", ProfileString("Tarnlink Suite", "INSTOPTS"));
+
+    std::vector<std::string> expected = {
+        "",
+        "Removing installation of Tarnlink Suite from " + installDir,
+    };
+    for (int i = 0; i < payloadCount; i++)
+        expected.push_back("Removing " + installDir + "\\" + payloadTable[i].destName + " (ok)");
+    expected.push_back("Removing HKEY_CURRENT_USER registry entries");
+    expected.push_back("Removing HKEY_LOCAL_MACHINE registry entries");
+    expected.push_back("Removal process complete.");
+    expected.push_back("Check the directory " + installDir + " for excess files");
+    expected.push_back("that caused the removal process to not cleanup entirely.");
+    EXPECT_EQ(expected, Log());
+}
+
+TEST_F(Removal, MissingFileIsReportedAndTheRestGoesOn)
+{
+    WriteProfileStringA("Tarnlink Suite", "GROUP", "");
+    DeleteFileA((installDir + "\\tarnlink.cnt").c_str());
+    // Absent keys still get their lines.
+    DeleteRegistryKeyTree(HKEY_CURRENT_USER, "Software\\Quorvale");
+    EXPECT_EQ(0, RemoveInstallation(nullptr));
+    std::vector<std::string> lines = Log();
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                     "Removing " + installDir + "\\tarnlink.cnt (failed)"));
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                     "Removing HKEY_CURRENT_USER registry entries"));
+    EXPECT_FALSE(FileExists(installDir + "\\mib.txt"));
+}
+
+} // namespace
