@@ -109,3 +109,12 @@ std::string Answer(const Program &program, const char *caption, int button, DWOR
     WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 5000);
     return text;
 }
+
+bool SameFile(const std::string &a, const std::string &b)
+{
+    char fullA[MAX_PATH], fullB[MAX_PATH];
+    if (!GetFullPathNameA(a.c_str(), sizeof fullA, fullA, nullptr) ||
+        !GetFullPathNameA(b.c_str(), sizeof fullB, fullB, nullptr))
+        return false;
+    return lstrcmpiA(fullA, fullB) == 0;
+}

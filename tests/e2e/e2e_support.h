@@ -39,6 +39,9 @@ protected:
     std::string directory;  // the scratch current directory, with setup.log
 };
 
+// Two paths of the same file or directory, letter case aside.
+bool SameFile(const std::string &a, const std::string &b);
+
 // Presses `button` on the dialog with `caption` of the process and returns
 // the dialog's message text (empty for a dialog that is not a message box).
 std::string Answer(const Program &program, const char *caption, int button,

@@ -2,6 +2,7 @@
 // emulated Windows versions, and the failures that must not lose anything.
 #include "e2e_support.h"
 
+#include "progman_support.h"
 #include "resources/resource.h"
 
 namespace {
@@ -222,6 +223,49 @@ TEST_F(Install, RawSockIsKeptOnlyWhenItHoldsTwoToFourBytes)
         EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "Applets", applets));
         EXPECT_EQ(0u, applets);
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Install, NoProgramManagerStillSucceedsWithEveryRecord)
+{
+    // On a desktop of a private window station no Program Manager answers.
+    IsolatedProgman isolated(IsolatedProgman::ABSENT);
+    ASSERT_TRUE(isolated.ready);
+    int code = -1;
+    DWORD started = GetTickCount();
+    ASSERT_TRUE(isolated.Run([&] { code = RunQuiet("-q -l"); }, 70000));
+    EXPECT_EQ(0, code);
+    // Every DDE command gives up at once or after its time-out: no hang.
+    EXPECT_LT(GetTickCount() - started, 30000u);
+
+    for (const PayloadFile &file : PayloadFiles())
+        EXPECT_TRUE(FileExists(std::string(DEFAULT_DIR) + "\\" + file.name)) << file.name;
+    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    EXPECT_EQ(DEFAULT_DIR, ProfileString("Tarnlink Suite", "DIR"));
+    EXPECT_EQ("Tarnlink Suite", ProfileString("Tarnlink Suite", "GROUP"));
+    EXPECT_FALSE(DirectoryExists(ProgramsFolder() + "\\Tarnlink Suite"));
+    std::vector<std::string> lines = Log();
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "Installation successful!"));
+}
+
+TEST_F(Install, ItemsPointAtTheInstalledFiles)
+{
+    ASSERT_EQ(0, RunQuiet("-q"));
+    const char *files[4] = {"tarnlink.exe", "tarnlink.hlp", "tarnlink.txt", "removetl.exe"};
+    for (int i = 0; i < 4; i++) {
+        std::string target, workingDirectory;
+        ASSERT_TRUE(ReadShortcut(ProgramsFolder() + "\\Tarnlink Suite\\" + ITEM_TITLES[i] + ".lnk",
+                                 target, workingDirectory))
+            << ITEM_TITLES[i];
+        EXPECT_TRUE(SameFile(std::string(DEFAULT_DIR) + "\\" + files[i], target)) << target;
+        EXPECT_TRUE(SameFile(DEFAULT_DIR, workingDirectory)) << workingDirectory;
+    }
+    // A second install replaces the items rather than doubling them.
+    ASSERT_EQ(0, RunQuiet("-q"));
+    EXPECT_EQ(4u, FolderEntries(ProgramsFolder() + "\\Tarnlink Suite", "*.lnk").size());
 }
 
 } // namespace
