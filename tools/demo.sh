@@ -3,8 +3,8 @@
 #   bash tools/demo.sh          install the suite
 #   bash tools/demo.sh remove   remove it again
 # With a display (DISPLAY set and answering) the real setup window comes up and
-# you click through it. Without one the program runs quietly and logged on a
-# private Xvfb display, and a screenshot of its window is taken.
+# you click through it. Without one it runs on a private Xvfb display, the
+# demo clicks through the dialogs and takes a screenshot of each.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-install}
@@ -29,27 +29,57 @@ export WINEPREFIX=$build/wine/prefix WINEDEBUG=-all
 export DISPLAY=$(cat "$build/wine/display")
 prefix=$WINEPREFIX
 
+# Answers one dialog as a user would: waits for it by caption, takes a
+# screenshot when asked, clicks its caption to give it the focus and
+# presses Enter (its default button).
+answer() {
+  local caption=$1 shot=${2:-} window x y
+  for _ in $(seq 100); do
+    window=$(xdotool search --name "^${caption}\$" 2>/dev/null | tail -n 1)
+    [ -n "$window" ] && break
+    sleep 0.2
+  done
+  [ -n "$window" ] || { echo "(no \"$caption\" dialog came up)"; return 1; }
+  # The Program Manager's folder window may cover the dialog, and
+  # it can come up a moment after the dialog.
+  sleep 1.5
+  xdotool windowraise "$window"
+  sleep 0.5
+  [ -n "$shot" ] && import -window root "$demo/$shot" && echo "Screenshot: $demo/$shot"
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  xdotool mousemove $((X + 30)) $((Y + 8)) click 1
+  sleep 0.3
+  xdotool key Return
+}
+
 switches="-l"
 [ "$mode" = remove ] && switches="-r -l"
-[ $interactive = 0 ] && switches="-q $switches"
-
 echo "Running: setup.exe $switches (log in $demo/setup.log)"
 cd "$demo"
-( wine "$build/setup.exe" $switches; echo $? >"$demo/exit-code" ) &
+rm -f "$demo/exit-code"
+logged=$( [ -f setup.log ] && wc -l <setup.log || echo 0)
+( wine "$build/setup.exe" $switches >/dev/null 2>&1; echo $? >"$demo/exit-code" ) &
 runner=$!
 if [ $interactive = 0 ]; then
-  # Catch the window while the run is under way.
-  for _ in $(seq 40); do
-    sleep 0.25
-    import -window root "$demo/$mode.png" 2>/dev/null && break
-  done
+  # No display to click on: the demo clicks through the real dialogs itself.
+  if [ "$mode" = remove ]; then
+    answer "Remove" removal.png || true
+  else
+    answer "Install" 1-mode.png &&
+    answer "PROGRAM files directory" 2-destination.png &&
+    answer "Program Manager Group" 3-group.png &&
+    answer "Congratulations!" 4-done.png || true
+  fi
+fi
+if [ $interactive = 0 ]; then
+  for _ in $(seq 300); do kill -0 $runner 2>/dev/null || break; sleep 0.2; done
+  kill -0 $runner 2>/dev/null && echo "(setup.exe did not end; stopping Wine)" && $wine_sh stop "$build"
 fi
 wait $runner || true
-echo "Exit code: $(cat "$demo/exit-code")"
-[ -f "$demo/$mode.png" ] && echo "Screenshot: $demo/$mode.png"
+echo "Exit code: $(cat "$demo/exit-code" 2>/dev/null)"
 
 echo; echo "== setup.log (last run) =="
-[ -f setup.log ] && tail -n 30 setup.log | tr -d '\r'
+[ -f setup.log ] && tail -n +$((logged + 1)) setup.log | tr -d '\r'
 
 echo; echo "== C:\\Program Files\\Tarnlink =="
 ls -l "$prefix/drive_c/Program Files/Tarnlink" 2>/dev/null || echo "(not there)"

@@ -4,7 +4,7 @@
 # CMake, Ninja, GoogleTest's sources and the tools the tests and demo use.
 set -euo pipefail
 packages=(wine wine32:i386 g++-mingw-w64-i686 xvfb cmake ninja-build googletest
-          g++ python3 imagemagick x11-utils mscompress libmspack-dev)
+          g++ python3 imagemagick x11-utils xdotool mscompress libmspack-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
