@@ -396,6 +396,16 @@ def _rle_rows(canvas, bpp):
         if len(data) % 2:
             out.append(0)
 
+    def flush(pixels):
+        # Pixels that do not repeat: absolute runs, or single runs when short.
+        while pixels:
+            chunk, pixels = pixels[:255], pixels[255:]
+            if len(chunk) >= 3:
+                literal(chunk)
+            else:
+                for v in chunk:
+                    out.extend((1, v if bpp == 8 else (v << 4) | v))
+
     for y in range(canvas.h - 1, -1, -1):
         row = canvas.pix[y]
         x, pending = 0, []
@@ -404,25 +414,14 @@ def _rle_rows(canvas, bpp):
             while x + run < canvas.w and run < 255 and row[x + run] == row[x]:
                 run += 1
             if run >= 3 or (run == 2 and not pending):
-                while pending:
-                    chunk, pending = pending[:255], pending[255:]
-                    if len(chunk) >= 3:
-                        literal(chunk)
-                    else:
-                        for v in chunk:
-                            out.extend((1, v if bpp == 8 else (v << 4) | v))
+                flush(pending)
+                pending = []
                 out.extend((run, row[x] if bpp == 8 else (row[x] << 4) | row[x]))
                 x += run
             else:
                 pending.extend(row[x:x + run])
                 x += run
-        while pending:
-            chunk, pending = pending[:255], pending[255:]
-            if len(chunk) >= 3:
-                literal(chunk)
-            else:
-                for v in chunk:
-                    out.extend((1, v if bpp == 8 else (v << 4) | v))
+        flush(pending)
         out.extend((0, 0))
     out[-2:] = bytes((0, 1))
     return bytes(out)
