@@ -99,14 +99,19 @@ void LogLine(const char *text)
     fclose(log);
 }
 
+static void LogMessageV(char *text, size_t size, UINT id, va_list *args)
+{
+    BuildMessageV(text, size, id, args);
+    LogLine(text);
+}
+
 void LogMessage(UINT id, ...)
 {
     char text[MESSAGE_SIZE];
     va_list args;
     va_start(args, id);
-    BuildMessageV(text, sizeof text, id, &args);
+    LogMessageV(text, sizeof text, id, &args);
     va_end(args);
-    LogLine(text);
 }
 
 int ReportMessage(HWND owner, const char *caption, UINT style, UINT id, ...)
@@ -114,9 +119,8 @@ int ReportMessage(HWND owner, const char *caption, UINT style, UINT id, ...)
     char text[MESSAGE_SIZE];
     va_list args;
     va_start(args, id);
-    BuildMessageV(text, sizeof text, id, &args);
+    LogMessageV(text, sizeof text, id, &args);
     va_end(args);
-    LogLine(text);
     if (session.quiet)
         return 0;
     return MessageBoxA(owner, text, caption, style);

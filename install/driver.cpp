@@ -31,16 +31,6 @@ struct RunDirectories {
     char web[DIR_SIZE];
 };
 
-static void TemporaryDirectory(char *directory, size_t size)
-{
-    DWORD length = GetTempPathA((DWORD)size, directory);
-    if (length == 0 || length >= size)
-        directory[0] = '\0';
-    size_t used = lstrlenA(directory);
-    if (used == 0 || directory[used - 1] != '\\')
-        AppendText(directory, size, "\\");
-}
-
 // The default destination by platform; 0 when the system is older than
 // NT 3.51 and the run is refused.
 static int ChooseDefaultDirectory(HWND mainWindow, const char *caption, char *directory)
@@ -167,7 +157,9 @@ int RunInstall(HWND mainWindow)
     }
 
     RunDirectories dirs;
-    TemporaryDirectory(dirs.source, sizeof dirs.source);
+    // An empty answer becomes a single backslash.
+    if (!TempDirectory(dirs.source, sizeof dirs.source))
+        CopyText(dirs.source, sizeof dirs.source, "\\");
     PumpMessages();
 
     if (!ChooseDefaultDirectory(mainWindow, caption, dirs.program))

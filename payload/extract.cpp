@@ -12,9 +12,7 @@ constexpr size_t MESSAGE_SIZE = 512;
 // Room enough to name in the log a path too long to be used.
 constexpr size_t SHOWN_SIZE = 1024;
 
-// The platform's temporary directory, ending in a backslash. 0 when it does
-// not fit in `size`; `directory` is then empty.
-static int TempDirectory(char *directory, size_t size)
+int TempDirectory(char *directory, size_t size)
 {
     // A buffer too small gets a cut path and the size it would need.
     DWORD length = GetTempPathA((DWORD)size, directory);
@@ -29,13 +27,6 @@ static int TempDirectory(char *directory, size_t size)
     return 1;
 }
 
-static void LogPathMessage(UINT id, const char *path)
-{
-    char text[MESSAGE_SIZE];
-    BuildMessage(text, sizeof text, id, path);
-    LogLine(text);
-}
-
 // A path too long for its buffer is reported like a file that can't be
 // created, naming the whole path the user would look for.
 static void LogUnusablePath(const char *directory, const char *fileName)
@@ -43,7 +34,7 @@ static void LogUnusablePath(const char *directory, const char *fileName)
     char shown[SHOWN_SIZE];
     if (!FormatText(shown, sizeof shown, "%s%s", directory, fileName))
         CopyText(shown, sizeof shown, fileName);
-    LogPathMessage(IDS_CREATEERROR, shown);
+    LogMessage(IDS_CREATEERROR, shown);
 }
 
 static int WriteWholeFile(const char *path, const void *bytes, DWORD size)
@@ -51,15 +42,13 @@ static int WriteWholeFile(const char *path, const void *bytes, DWORD size)
     HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        LogPathMessage(IDS_CREATEERROR, path);
+        LogMessage(IDS_CREATEERROR, path);
         return 0;
     }
     DWORD written = 0;
     int whole = WriteFile(file, bytes, size, &written, nullptr) && written == size;
     if (!whole) {
-        char text[MESSAGE_SIZE];
-        BuildMessage(text, sizeof text, IDS_WRITEERROR, path, (unsigned)written, (unsigned)size);
-        LogLine(text);
+        LogMessage(IDS_WRITEERROR, path, (unsigned)written, (unsigned)size);
     }
     // A short file stays; it is not marked, so the clean-up leaves it alone.
     CloseHandle(file);
@@ -71,14 +60,14 @@ int ExtractResourceFile(HINSTANCE instance, HWND statusLine, const char *resourc
 {
     HRSRC found = FindResourceA(instance, resourceName, "EXE");
     if (found == nullptr) {
-        LogPathMessage(IDS_LOCATEFAILED, resourceName);
+        LogMessage(IDS_LOCATEFAILED, resourceName);
         return 0;
     }
     DWORD size = SizeofResource(instance, found);
     HGLOBAL loaded = LoadResource(instance, found);
     const void *bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
     if (bytes == nullptr) {
-        LogPathMessage(IDS_LOADFAILED, resourceName);
+        LogMessage(IDS_LOADFAILED, resourceName);
         return 0;
     }
     int result = 0;
@@ -137,9 +126,7 @@ int RemoveTempFiles()
         if (!(row.state & PAYLOAD_EXTRACTED) ||
             !FormatText(path, sizeof path, "%s%s", tempDir, row.sourceName))
             continue;
-        char text[MESSAGE_SIZE];
-        BuildMessage(text, sizeof text, IDS_REMOVINGTEMP, tempDir, row.sourceName);
-        LogLine(text);
+        LogMessage(IDS_REMOVINGTEMP, tempDir, row.sourceName);
         DeleteFileA(path);
     }
     return 0;

@@ -16,6 +16,10 @@ int ExtractPayload(HINSTANCE instance, HWND owner);
 int ExtractResourceFile(HINSTANCE instance, HWND statusLine, const char *resourceName,
                         const char *directory, const char *fileName);
 
+// The platform's temporary directory, ending in a backslash. 0 when it does
+// not fit in `size`; `directory` is then empty.
+int TempDirectory(char *directory, size_t size);
+
 // Deletes the temporary file of every row marked PAYLOAD_EXTRACTED. Returns 0.
 int RemoveTempFiles();
 

@@ -7,7 +7,7 @@
 
 #include "app/session.h"
 #include "install/prompts.h"
-#include "progman_support.h"
+#include "payload_support.h"
 #include "wintest.h"
 
 namespace {
@@ -40,9 +40,11 @@ protected:
     {
         char text[512];
         lstrcpynA(text, path.c_str(), sizeof text);
-        MessageBoxCollector collector;
+        BoxAnswerer answerer;
         int result = CreateDirectoryPath(text);
-        boxes = collector.Stop();
+        boxes.clear();
+        for (const SeenBox &box : answerer.Finish())
+            boxes.emplace_back(box.caption, box.text);
         EXPECT_EQ(path, std::string(text));
         return result;
     }

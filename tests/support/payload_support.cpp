@@ -9,18 +9,7 @@ const std::string SZDD_MAGIC("SZDD\x88\xF0\x27\x33", 8);
 
 std::string SourceTreePath(const char *relative)
 {
-    // The cache names the source tree as a Unix path; Wine maps the Unix root to Z:.
-    const std::string key = "CMAKE_HOME_DIRECTORY:INTERNAL=";
-    std::string cache = ReadFileBytes(BuildPath("CMakeCache.txt"));
-    size_t start = cache.find(key);
-    if (start == std::string::npos)
-        return std::string();
-    start += key.size();
-    std::string root = cache.substr(start, cache.find_first_of("\r\n", start) - start);
-    for (char &c : root)
-        if (c == '/')
-            c = '\\';
-    return "Z:" + root + "\\" + relative;
+    return std::string(TEST_SOURCE_DIR) + "\\" + relative;
 }
 
 std::string ResourceBytes(const char *resourceName)

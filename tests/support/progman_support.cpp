@@ -377,43 +377,6 @@ std::function<void()> Settled(std::function<void()> script, DWORD ms)
     };
 }
 
-MessageBoxCollector::MessageBoxCollector()
-{
-    thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
-}
-
-MessageBoxCollector::~MessageBoxCollector()
-{
-    Stop();
-}
-
-std::vector<std::pair<std::string, std::string>> MessageBoxCollector::Stop()
-{
-    if (thread != nullptr) {
-        InterlockedExchange(&stopping, 1);
-        WaitForSingleObject(thread, 10000);
-        CloseHandle(thread);
-        thread = nullptr;
-    }
-    return boxes;
-}
-
-DWORD WINAPI MessageBoxCollector::Run(void *self)
-{
-    MessageBoxCollector &me = *(MessageBoxCollector *)self;
-    while (!me.stopping) {
-        for (HWND box : OwnDialogs()) {
-            if (GetDlgItem(box, 0xFFFF) == nullptr)
-                continue;
-            me.boxes.push_back({WindowText(box), MessageBoxText(box)});
-            PressButton(box, IDOK);
-            WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
-        }
-        Sleep(20);
-    }
-    return 0;
-}
-
 std::vector<std::string> ComboItems(HWND combo)
 {
     std::vector<std::string> items;

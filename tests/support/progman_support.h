@@ -82,21 +82,6 @@ void CancelOwnDialogs();
 // asked something the script did not expect.
 std::function<void()> Settled(std::function<void()> script, DWORD ms = 3000);
 
-// Answers every message box of this process with OK while it lives, and
-// keeps their captions and texts in the order they came.
-class MessageBoxCollector {
-public:
-    MessageBoxCollector();
-    ~MessageBoxCollector();
-    // Stops answering; the boxes seen.
-    std::vector<std::pair<std::string, std::string>> Stop();
-private:
-    HANDLE thread = nullptr;
-    volatile LONG stopping = 0;
-    std::vector<std::pair<std::string, std::string>> boxes;
-    static DWORD WINAPI Run(void *self);
-};
-
 // Every string of a combo box's list, in list order.
 std::vector<std::string> ComboItems(HWND combo);
 
