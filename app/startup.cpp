@@ -1,11 +1,13 @@
 // The process entry. The program needs none of the C runtime's start-up
 // (no arguments vector, no constructors, no exceptions), so it starts here,
 // hands WinMain the text after the program name, and ends with its result.
+// The name is the linker's default entry of a GUI program on either ABI (it
+// adds the 32-bit ABI's leading underscore itself).
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
 
-extern "C" void WinMainStartup()
+extern "C" void WinMainCRTStartup()
 {
     char *line = GetCommandLineA();
     if (*line == '"') {

@@ -20,10 +20,10 @@ constexpr size_t MESSAGE_SIZE = 512;
 constexpr size_t SOURCE_PATH_SIZE = 512;
 
 // The browser's structure without the later extension fields, as the
-// platforms this program supports know it.
-constexpr DWORD OLD_OPENFILENAME_SIZE = 76;
-static_assert(offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == OLD_OPENFILENAME_SIZE,
-              "old-style OPENFILENAMEA");
+// platforms this program supports know it: OPENFILENAME_SIZE_VERSION_400A,
+// spelt so that it is a constant (76 bytes on 32-bit Windows).
+constexpr DWORD OLD_OPENFILENAME_SIZE = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);
+static_assert(OLD_OPENFILENAME_SIZE < sizeof(OPENFILENAMEA), "old-style OPENFILENAMEA");
 
 // The name that selects the source-directory template of the browser.
 static const char PRIMARY_FILE[] = "Tarnlink.exe";

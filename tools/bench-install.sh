@@ -6,8 +6,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-7}
 "$root/tools/build.sh" >/dev/null
-build=$root/build
 wine_sh="bash $root/tests/support/wine.sh"
+# The shipped 32-bit program where the machine runs it, else the x86_64 build.
+build=$root/build
+if [ "${TL_ARCH:-}" = x64 ] || ! $wine_sh check "$build" 2>/dev/null; then
+  build=$root/build-x64
+fi
+echo "timing $build/setup.exe"
 trap '$wine_sh stop "$build" >/dev/null 2>&1 || true' EXIT
 $wine_sh start "$build" fresh >/dev/null
 work=$(mktemp -d)

@@ -5,13 +5,29 @@
 # With a display (DISPLAY set and answering) the real setup window comes up and
 # you click through it. Without one it runs on a private Xvfb display, the
 # demo clicks through the dialogs and takes a screenshot of each.
+# It runs the shipped 32-bit program where the machine can run 32-bit code,
+# else its x86_64 build (TL_ARCH=x64 asks for that one).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-install}
 "$root/tools/setup-machine.sh"
 "$root/tools/build.sh" >/dev/null
-build=$root/build
 wine_sh="bash $root/tests/support/wine.sh"
+if [ "${TL_ARCH:-}" != x64 ] && $wine_sh check "$root/build" 2>/dev/null; then
+  build=$root/build
+  echo "Showing the shipped 32-bit setup.exe under 32-bit Wine."
+elif why=$($wine_sh check "$root/build-x64" 2>&1); then
+  build=$root/build-x64
+  if [ "${TL_ARCH:-}" = x64 ]; then
+    echo "Showing the x86_64 build of setup.exe under 64-bit Wine (TL_ARCH=x64)."
+  else
+    echo "Showing the x86_64 build of setup.exe under 64-bit Wine:" \
+         "$($wine_sh check "$root/build" 2>&1)."
+  fi
+else
+  echo "The program cannot be shown on this machine: $why." >&2
+  exit 1
+fi
 demo=$build/demo
 mkdir -p "$demo"
 
@@ -25,9 +41,8 @@ if [ $interactive = 1 ]; then
 else
   $wine_sh start "$build" >/dev/null
 fi
-export WINEPREFIX=$build/wine/prefix WINEDEBUG=-all
+prefix=$build/wine/prefix
 export DISPLAY=$(cat "$build/wine/display")
-prefix=$WINEPREFIX
 
 # Answers one dialog as a user would: waits for it by caption, takes a
 # screenshot when asked, clicks its caption to give it the focus and
@@ -39,7 +54,15 @@ answer() {
     [ -n "$window" ] && break
     sleep 0.2
   done
-  [ -n "$window" ] || { echo "(no \"$caption\" dialog came up)"; return 1; }
+  if [ -z "$window" ]; then
+    if kill -0 $runner 2>/dev/null; then
+      echo "setup.exe is running, but its \"$caption\" window did not appear within 20 seconds."
+    else
+      echo "setup.exe ended (exit code $(cat "$demo/exit-code" 2>/dev/null)) before its" \
+           "\"$caption\" window appeared; see setup.log below."
+    fi
+    return 1
+  fi
   # The Program Manager's folder window may cover the dialog, and
   # it can come up a moment after the dialog.
   sleep 1.5
@@ -58,7 +81,7 @@ echo "Running: setup.exe $switches (log in $demo/setup.log)"
 cd "$demo"
 rm -f "$demo/exit-code"
 logged=$( [ -f setup.log ] && wc -l <setup.log || echo 0)
-( wine "$build/setup.exe" $switches >/dev/null 2>&1; echo $? >"$demo/exit-code" ) &
+( rc=0; $wine_sh run "$build" "$build/setup.exe" $switches >/dev/null 2>&1 || rc=$?; echo $rc >"$demo/exit-code" ) &
 runner=$!
 if [ $interactive = 0 ]; then
   # No display to click on: the demo clicks through the real dialogs itself.
@@ -89,8 +112,17 @@ programs=$(find "$prefix/drive_c/users" -path '*Start Menu/Programs' -type d 2>/
 ls -1 "$programs/Tarnlink Suite" 2>/dev/null || echo "(not there)"
 
 echo; echo "== Registry =="
-wine reg query 'HKLM\Software\Quorvale\Tarnlink\Settings' 2>/dev/null | tr -d '\r' | grep -v '^$' || echo "(no settings key)"
-wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Tarnlink Suite' 2>/dev/null | tr -d '\r' | grep -v '^$' || echo "(no Uninstall entry)"
+# 64-bit reg prints its error for a missing key on stdout: go by the status.
+show_key() {
+  local out
+  if out=$($wine_sh run "$build" reg query "$1" 2>/dev/null); then
+    tr -d '\r' <<<"$out" | grep -v '^$'
+  else
+    echo "$2"
+  fi
+}
+show_key 'HKLM\Software\Quorvale\Tarnlink\Settings' "(no settings key)"
+show_key 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Tarnlink Suite' "(no Uninstall entry)"
 
 echo; echo "== WIN.INI [Tarnlink Suite] =="
 awk '/^\[Tarnlink Suite\]/{on=1; print; next} /^\[/{on=0} on' "$prefix/drive_c/windows/win.ini" 2>/dev/null | tr -d '\r' || true

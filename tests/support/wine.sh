@@ -1,18 +1,37 @@
 #!/usr/bin/env bash
-# Wine for the test suites and the demo: a 32-bit prefix of the build's own,
-# a private Xvfb display and one warm wineserver.
+# Wine for the test suites and the demo: a prefix of the build's own, a
+# private Xvfb display and one warm wineserver. The 32-bit build (./build)
+# gets a win32 prefix and 32-bit Wine, the x86_64 build (./build-x64) a win64
+# prefix and 64-bit Wine; each loader and server is called by path, since
+# Debian's "wine" picks the 32-bit one even where the kernel cannot run it.
 #   wine.sh start BUILD [fresh]          display, prefix, warm server; "fresh"
 #                                        puts the registry and WIN.INI back as
 #                                        the prefix was made
 #   With WINE_USE_DISPLAY=1 the display in DISPLAY is used instead of Xvfb.
 #   wine.sh run BUILD PROGRAM [ARGS...]   run a Windows program there
 #   wine.sh stop BUILD                   stop the server and the display
+#   wine.sh check BUILD                  can this machine run that build? (says
+#                                        why not on stderr)
 set -u
 cmd=$1
 build=$(cd "$2" && pwd)
 shift 2
 state=$build/wine
-export WINEPREFIX=$state/prefix WINEARCH=win32 WINEDEBUG=-all
+# The build says which Windows it is for (written when it is configured).
+arch=$(cat "$build/wine-arch" 2>/dev/null || echo win32)
+# The 64-bit server serves 32-bit programs as well (Debian's own wrapper
+# prefers it); the 32-bit one is what tells whether 32-bit code runs here.
+if [ "$arch" = win64 ]; then
+  export WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
+  probe=/usr/lib/wine/wineserver64
+else
+  export WINELOADER=/usr/lib/wine/wine WINESERVER=/usr/lib/wine/wineserver64
+  [ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver32
+  probe=/usr/lib/wine/wineserver32
+fi
+wine() { "$WINELOADER" "$@"; }
+wineserver() { "$WINESERVER" "$@"; }
+export WINEPREFIX=$state/prefix WINEARCH=$arch WINEDEBUG=-all
 # No Mono or Gecko: their installers would stop the prefix's creation to ask.
 # No winemenubuilder: every shortcut the Program Manager saves would start one.
 export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
@@ -42,7 +61,7 @@ start_display() {
 make_prefix() {
   [ -f "$WINEPREFIX/system.reg" ] && return 0
   rm -rf "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
+  wine wineboot -i >/dev/null 2>&1
   wineserver -w
   # Title bars drawn by Wine itself (there is no window manager), and no
   # crash dialog that would keep a failed test waiting.
@@ -72,8 +91,28 @@ warm_server() {
   wine cmd /c exit </dev/null >/dev/null 2>&1
 }
 
+# Whether this machine can run the build's Wine at all; the reason if not.
+check_machine() {
+  local why
+  if [ ! -x "$WINELOADER" ] || [ ! -x "$probe" ]; then
+    echo "${arch#win}-bit Wine is not installed" >&2; return 1
+  fi
+  if ! why=$("$probe" --version 2>&1 >/dev/null); then
+    case $why in
+    *"Exec format error"*)
+      echo "this machine cannot run ${arch#win}-bit programs (its kernel refuses them)" >&2 ;;
+    *) echo "$probe does not start: $why" >&2 ;;
+    esac
+    return 1
+  fi
+}
+
 case $cmd in
+check)
+  check_machine
+  ;;
 start)
+  check_machine || exit 1
   mkdir -p "$state"
   if [ "${WINE_USE_DISPLAY:-0}" = 1 ]; then
     rm -f "$state/xvfb.pid"; echo "$DISPLAY" >"$state/display"
