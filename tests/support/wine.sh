@@ -49,7 +49,12 @@ start_display() {
     Xvfb :$n -screen 0 "${size}x24" -nolisten tcp >/dev/null 2>&1 &
     echo $! >"$state/xvfb.pid"
     for _ in $(seq 50); do
-      [ -e /tmp/.X11-unix/X$n ] && { echo ":$n" >"$state/display"; return 0; }
+      # Ours only when the lock names our server: another run may have
+      # taken the same number a moment before.
+      if [ -e /tmp/.X11-unix/X$n ] &&
+         [ "$(tr -d ' \n' </tmp/.X$n-lock 2>/dev/null)" = "$(cat "$state/xvfb.pid")" ]; then
+        echo ":$n" >"$state/display"; return 0
+      fi
       kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null || break
       sleep 0.1
     done
