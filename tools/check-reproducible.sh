@@ -1,29 +1,40 @@
 #!/usr/bin/env bash
-# Two clean builds of the working tree's sources in two directories of
-# different names and depths must give byte-identical programs: setup.exe,
-# setup-empty.exe and the carried programs. Only what setup.exe needs is
-# built (no test suites). Prints the time taken.
-#   bash tools/check-reproducible.sh [mingw-i686.cmake|mingw-x86_64.cmake]
+# A clean build of the working tree's sources in another directory must give
+# byte-identical programs: setup.exe, setup-empty.exe and the carried
+# programs. Only what setup.exe needs is built (no test suites).
+#   bash tools/check-reproducible.sh           two clean 32-bit builds, compared
+#   bash tools/check-reproducible.sh BUILD     one clean build, compared with the
+#                                              existing build BUILD (same toolchain)
+# Prints the time taken; exits 1 when any file differs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-toolchain=${1:-mingw-i686.cmake}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 start=$(date +%s)
+toolchain=$root/cmake/mingw-i686.cmake
+if [ $# -ge 1 ]; then
+  reference=$(cd "$1" && pwd)
+  toolchain=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$reference/CMakeCache.txt")
+  case $toolchain in /*) ;; *) toolchain=$root/$toolchain ;; esac
+fi
 build() {
-  cmake -S "$root" -B "$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \
-    -DHOST_TESTS=OFF >/dev/null
+  cmake -S "$root" -B "$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DHOST_TESTS=OFF >/dev/null
   cmake --build "$1" --target setup setup-empty >/dev/null
 }
-build "$work/one"
-build "$work/second/build-of-the-same-commit"
+# Directories of different names and depths, so no build path can hide.
+other=$work/second/build-of-the-same-sources
+build "$other"
+if [ -z "${reference:-}" ]; then
+  reference=$work/one
+  build "$reference"
+fi
 status=0
 for f in setup.exe setup-empty.exe tarnlink.exe tarnlink.dll removetl.exe; do
-  if cmp "$work/one/$f" "$work/second/build-of-the-same-commit/$f"; then
-    echo "same bytes: $f ($(stat -c %s "$work/one/$f") bytes, sha256 $(sha256sum <"$work/one/$f" | cut -c1-16))"
+  if cmp -s "$reference/$f" "$other/$f"; then
+    echo "same bytes: $f ($(stat -c %s "$other/$f") bytes)"
   else
-    echo "DIFFERENT: $f"; status=1
+    echo "DIFFERENT: $f ($reference/$f and a clean build)"; status=1
   fi
 done
-echo "two clean builds ($toolchain) in $(( $(date +%s) - start )) s"
+echo "reproducible build check ($(basename "$toolchain")): $(( $(date +%s) - start )) s"
 exit $status

@@ -68,6 +68,12 @@ for b in "${runs[@]}"; do
   # ctest's cleanup fixture stops Wine and Xvfb; make sure of it after a crash too.
   $wine_sh stop "$root/$b" >/dev/null 2>&1 || true
 done
+# A clean build elsewhere gives the shipped program's very bytes.
+if [ "${TL_ARCH:-both}" != x64 ]; then
+  echo "== reproducible build"
+  if bash "$root/tools/check-reproducible.sh" "$root/build"; then passed=$((passed + 1))
+  else failed=$((failed + 1)); fi
+fi
 # A build this machine cannot run still gets the checks of its files.
 for b in "${hostonly[@]}"; do
   echo "== $b (host-side checks only)"
