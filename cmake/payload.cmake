@@ -22,6 +22,9 @@ add_library(tarnlinkdll SHARED ${PRODUCT_DIR}/tarnlinkdll.cpp ${PRODUCT_DIR}/tar
 add_executable(removetl WIN32 ${CMAKE_SOURCE_DIR}/app/startup.cpp ${PRODUCT_DIR}/removetl.cpp
                ${PRODUCT_DIR}/removetl.rc)
 set_target_properties(tarnlinkdll PROPERTIES OUTPUT_NAME tarnlink PREFIX "")
+set_source_files_properties(${PRODUCT_DIR}/tarnlink.rc ${PRODUCT_DIR}/tarnlinkdll.rc
+  ${PRODUCT_DIR}/removetl.rc PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/resources/versioninfo.rc;${CMAKE_SOURCE_DIR}/resources/version.h")
 foreach(t tarnlink tarnlinkdll removetl)
   link_product_program(${t})
   target_include_directories(${t} PRIVATE ${PRODUCT_DIR})
