@@ -150,6 +150,21 @@ TEST_F(SetupLog, WritesCrLfLinesAndAppendsAcrossRuns)
     EXPECT_EQ("Installation successful!", lines[3]);
 }
 
+// A line longer than one write, line feeds and CRs falling on every
+// position of the write boundary: each byte is kept, each LF stored as CR LF.
+TEST_F(SetupLog, LongLinesKeepEveryByte)
+{
+    std::string text, expected;
+    for (int i = 0; i < 1500; i++) {
+        char c = i % 3 == 0 ? '\n' : i % 7 == 0 ? '\r' : (char)('a' + i % 26);
+        text += c;
+        expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    LogLine(text.c_str());
+    LogLine("");
+    EXPECT_EQ(expected + "\r\n\r\n", ReadFileBytes(directory + "\\setup.log"));
+}
+
 TEST_F(SetupLog, NothingIsWrittenWhenLoggingIsOff)
 {
     session.logEnabled = 0;
