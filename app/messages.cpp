@@ -1,7 +1,6 @@
 #include "messages.h"
 
 #include <stdarg.h>
-#include <stdio.h>
 #include <string.h>
 
 #include "session.h"
@@ -84,19 +83,43 @@ void BuildMessage(char *out, size_t size, UINT id, ...)
     va_end(args);
 }
 
+// Writes one log line: the text and a closing line feed, with every line feed
+// stored as CR LF as a text-mode file stream would (a CR already in the text
+// stays). A line of a usual message goes out in one write.
+static void WriteLogLine(HANDLE file, const char *text)
+{
+    char chunk[1024];
+    size_t used = 0;
+    DWORD written;
+    for (const char *p = text;; p++) {
+        char c = *p != '\0' ? *p : '\n';
+        if (c == '\n')
+            chunk[used++] = '\r';
+        chunk[used++] = c;
+        // Room for the next CR LF pair, or the line is complete.
+        if (used + 2 > sizeof chunk || *p == '\0') {
+            WriteFile(file, chunk, (DWORD)used, &written, nullptr);
+            used = 0;
+        }
+        if (*p == '\0')
+            return;
+    }
+}
+
 void LogLine(const char *text)
 {
     if (!session.logEnabled)
         return;
-    // Text mode: every line feed, the closing one included, is stored as CR LF.
-    FILE *log = fopen("setup.log", "a");
-    if (log == nullptr) {
+    // Opened for every line with no sharing restriction, appended at the end.
+    HANDLE log = CreateFileA("setup.log", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (log == INVALID_HANDLE_VALUE) {
         session.logEnabled = 0;
         return;
     }
-    fputs(text, log);
-    fputc('\n', log);
-    fclose(log);
+    SetFilePointer(log, 0, nullptr, FILE_END);
+    WriteLogLine(log, text);
+    CloseHandle(log);
 }
 
 static void LogMessageV(char *text, size_t size, UINT id, va_list *args)

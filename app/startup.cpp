@@ -7,8 +7,36 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
 
+// Not in the SDK headers of every system the program supports.
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+// DLLs that the system's own libraries load later (the file dialog, themes)
+// must come from the system directory, never from beside the program (a
+// downloads folder) or the current directory. The functions that say so are
+// newer than the oldest systems the program runs on, so they are looked up.
+static void RestrictDllSearch()
+{
+    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    if (kernel == nullptr)
+        return;
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesProc)(DWORD);
+    typedef BOOL(WINAPI * SetDllDirectoryProc)(LPCSTR);
+    SetDefaultDllDirectoriesProc setDefault =
+        (SetDefaultDllDirectoriesProc)(void *)GetProcAddress(kernel, "SetDefaultDllDirectories");
+    if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        return;
+    // Without it, at least take the current directory out of the search.
+    SetDllDirectoryProc setDirectory =
+        (SetDllDirectoryProc)(void *)GetProcAddress(kernel, "SetDllDirectoryA");
+    if (setDirectory != nullptr)
+        setDirectory("");
+}
+
 extern "C" void WinMainCRTStartup()
 {
+    RestrictDllSearch();
     char *line = GetCommandLineA();
     if (*line == '"') {
         line++;

@@ -12,7 +12,9 @@ int CopyText(char *dst, size_t size, const char *src);
 // Appends src to the text in dst. On overflow dst keeps its old text.
 int AppendText(char *dst, size_t size, const char *src);
 
-// printf-style format into dst. On overflow dst becomes empty.
+// printf-style format into dst, for %s (with a precision such as %.200s),
+// %c, %d, %u, %x and %%. On overflow, or for a conversion it does not know,
+// dst becomes empty.
 int FormatText(char *dst, size_t size, const char *format, ...);
 
 // Case-insensitive comparison of two ANSI texts: 1 when equal.

@@ -8,23 +8,29 @@ ExternalProject_Add(hosttools
   SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools
   BINARY_DIR ${HOST_TOOLS_DIR}
   CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++
+             -DSZDDPACK_BUILD_TESTS=${HOST_TESTS}
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   BUILD_BYPRODUCTS ${HOST_TOOLS_DIR}/szddpack ${HOST_TOOLS_DIR}/szddpack_tests)
 set(SZDDPACK ${HOST_TOOLS_DIR}/szddpack)
 
 set(PRODUCT_DIR ${CMAKE_SOURCE_DIR}/resources/payload)
-add_executable(tarnlink WIN32 ${PRODUCT_DIR}/tarnlink.cpp ${PRODUCT_DIR}/tarnlink.rc)
-add_library(tarnlinkdll SHARED ${PRODUCT_DIR}/tarnlinkdll.cpp ${PRODUCT_DIR}/tarnlink.def)
-add_executable(removetl WIN32 ${PRODUCT_DIR}/removetl.cpp)
+add_executable(tarnlink WIN32 ${CMAKE_SOURCE_DIR}/app/startup.cpp ${PRODUCT_DIR}/tarnlink.cpp
+               ${PRODUCT_DIR}/tarnlink.rc)
+add_library(tarnlinkdll SHARED ${PRODUCT_DIR}/tarnlinkdll.cpp ${PRODUCT_DIR}/tarnlink.def
+            ${PRODUCT_DIR}/tarnlinkdll.rc)
+add_executable(removetl WIN32 ${CMAKE_SOURCE_DIR}/app/startup.cpp ${PRODUCT_DIR}/removetl.cpp
+               ${PRODUCT_DIR}/removetl.rc)
 set_target_properties(tarnlinkdll PROPERTIES OUTPUT_NAME tarnlink PREFIX "")
+set_source_files_properties(${PRODUCT_DIR}/tarnlink.rc ${PRODUCT_DIR}/tarnlinkdll.rc
+  ${PRODUCT_DIR}/removetl.rc PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/resources/versioninfo.rc;${CMAKE_SOURCE_DIR}/resources/version.h")
 foreach(t tarnlink tarnlinkdll removetl)
-  target_compile_options(${t} PRIVATE ${PRODUCT_COMPILE_OPTIONS})
-  target_link_options(${t} PRIVATE -static -s -Wl,--gc-sections)
+  link_product_program(${t})
   target_include_directories(${t} PRIVATE ${PRODUCT_DIR})
 endforeach()
+# The product's program imports the product library.
 target_link_libraries(tarnlink PRIVATE tarnlinkdll)
-
 set(PACKED_DIR ${CMAKE_BINARY_DIR}/packed)
 set(PAYLOAD_INPUTS
   EXEFILE $<TARGET_FILE:tarnlink> tarnlink.exe

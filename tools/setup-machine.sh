@@ -5,7 +5,7 @@
 # the tests and demo use.
 set -euo pipefail
 packages=(wine wine32:i386 wine64 g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix xvfb cmake ninja-build googletest
-          g++ python3 imagemagick x11-utils xdotool mscompress libmspack-dev)
+          g++ python3 imagemagick x11-utils xdotool mscompress libmspack-dev osslsigncode openssl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

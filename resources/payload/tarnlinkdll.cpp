@@ -1,12 +1,16 @@
 // The product library: the suite's shared services.
 #include <windows.h>
 
+#include "../version.h"
+
 extern "C" __declspec(dllexport) const char *WINAPI TarnlinkVersion(void)
 {
-    return "Tarnlink Suite 2.1";
+    return VERSION_PRODUCT " " VERSION_TEXT;
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)
+// The library's entry, under the name the linker looks for in a DLL: it needs
+// none of the C runtime's start-up.
+extern "C" BOOL WINAPI DllMainCRTStartup(HINSTANCE, DWORD, LPVOID)
 {
     return TRUE;
 }

@@ -6,6 +6,7 @@
 
 #include "app/messages.h"
 #include "app/session.h"
+#include "app/text.h"
 #include "resources/resource.h"
 #include "wintest.h"
 
@@ -14,6 +15,40 @@ namespace {
 constexpr UINT LONG_TEXT = 20001;     // 300 characters
 constexpr UINT TWO_LINES = 20002;
 constexpr UINT MISSING = 10050;       // a number the table does not use
+
+// The program's own bounded formatter: every conversion it knows, and the
+// texts that just fit and just do not.
+TEST(FormatText, ConvertsWhatTheProgramUsesAndRefusesWhatDoesNotFit)
+{
+    char text[64];
+    EXPECT_EQ(1, FormatText(text, sizeof text, "%s\\%s", "C:\\Program Files", "tarnlink.exe"));
+    EXPECT_STREQ("C:\\Program Files\\tarnlink.exe", text);
+    EXPECT_EQ(1, FormatText(text, sizeof text, "%u|%u|%d|%d|%i", 0u, 4294967295u, -2147483647 - 1,
+                            42, -7));
+    EXPECT_STREQ("0|4294967295|-2147483648|42|-7", text);
+    EXPECT_EQ(1, FormatText(text, sizeof text, "%x|%X|%08x|%5u|%-4d|%05d|%c|%%", 0xbeefu, 0xbeefu,
+                            0x1fu, 7u, 3, -42, 'Q'));
+    EXPECT_STREQ("beef|BEEF|0000001f|    7|3   |-0042|Q|%", text);
+    EXPECT_EQ(1, FormatText(text, sizeof text, "%.3s|%.10s|%6s|%-6s|", "abcdef", "ab", "ab", "ab"));
+    EXPECT_STREQ("abc|ab|    ab|ab    |", text);
+    EXPECT_EQ(1, FormatText(text, sizeof text, "%lu %zu %lld", 5ul, sizeof text, -5000000000ll));
+    EXPECT_STREQ("5 64 -5000000000", text);
+
+    // Exactly full (size - 1 characters) fits; one more empties the buffer.
+    char small[8];
+    EXPECT_EQ(1, FormatText(small, sizeof small, "%s%u", "abcdef", 9u));
+    EXPECT_STREQ("abcdef9", small);
+    EXPECT_EQ(0, FormatText(small, sizeof small, "%s%u", "abcdef", 10u));
+    EXPECT_STREQ("", small);
+    EXPECT_EQ(0, FormatText(small, sizeof small, "abcdefgh"));
+    EXPECT_STREQ("", small);
+    EXPECT_EQ(0, FormatText(small, 0, "x"));
+
+    // A conversion it does not know is refused, not guessed at.
+    strcpy(text, "old");
+    EXPECT_EQ(0, FormatText(text, sizeof text, "%s %f", "a", 1.0));
+    EXPECT_STREQ("", text);
+}
 
 TEST(LoadMessageString, LoadsTextsAndCutsThemToTheBuffer)
 {
@@ -113,6 +148,21 @@ TEST_F(SetupLog, WritesCrLfLinesAndAppendsAcrossRuns)
     std::vector<std::string> lines = ReadLogLines(directory + "\\setup.log");
     ASSERT_EQ(4u, lines.size());
     EXPECT_EQ("Installation successful!", lines[3]);
+}
+
+// A line longer than one write, line feeds and CRs falling on every
+// position of the write boundary: each byte is kept, each LF stored as CR LF.
+TEST_F(SetupLog, LongLinesKeepEveryByte)
+{
+    std::string text, expected;
+    for (int i = 0; i < 1500; i++) {
+        char c = i % 3 == 0 ? '\n' : i % 7 == 0 ? '\r' : (char)('a' + i % 26);
+        text += c;
+        expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    LogLine(text.c_str());
+    LogLine("");
+    EXPECT_EQ(expected + "\r\n\r\n", ReadFileBytes(directory + "\\setup.log"));
 }
 
 TEST_F(SetupLog, NothingIsWrittenWhenLoggingIsOff)

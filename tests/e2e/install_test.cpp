@@ -44,6 +44,19 @@ TEST_F(Install, QuietInstallLeavesEveryRecord)
     EXPECT_EQ(nullptr, FindTopWindow(0, "TLInstal", nullptr));
 }
 
+// The copy that tools/sign.sh signed (the sign_setup test makes it): the
+// signature appended to the file leaves the carried files intact.
+TEST_F(Install, SignedCopyInstallsQuietly)
+{
+    std::string signedCopy = BuildPath("signed\\setup.exe");
+    ASSERT_TRUE(FileExists(signedCopy)) << signedCopy << ": run the sign_setup test first";
+    Program program;
+    ASSERT_TRUE(program.Start(signedCopy, "-q", directory));
+    ASSERT_EQ(0, program.Wait(60000));
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
+    ExpectNoTempFiles();
+}
+
 TEST_F(Install, DialogsCarryTheInstallAndASecondRunProposesTheFirst)
 {
     std::string chosen = "C:\\tltest\\Net Tools";
