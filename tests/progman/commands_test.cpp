@@ -269,16 +269,19 @@ TEST(ProgmanCommands, UnansweredTransactionGivesUpAfterOneSecond)
 {
     IsolatedProgman progman(IsolatedProgman::STALLING);
     ASSERT_TRUE(progman.ready);
-    int executed = -1;
+    int executed = -1, added = -1;
     DWORD elapsed = 0;
     ASSERT_TRUE(progman.Run([&] {
         ProgmanOpen();
         DWORD start = GetTickCount();
         executed = ProgmanExecute(progmanLink.instanceId, "[CreateGroup(Slow)]");
         elapsed = GetTickCount() - start;
+        // An item the Program Manager did not take is reported as not made.
+        added = ProgmanAddItem("Tarnlink", "C:\\Tarnlink", "t.exe", "C:\\Tarnlink\\t.exe");
         ProgmanClose();
     }));
     EXPECT_EQ(0, executed);
+    EXPECT_EQ(0, added);
     EXPECT_GE(elapsed, 900u);
     EXPECT_LT(elapsed, 3000u);
 }
