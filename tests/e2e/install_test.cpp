@@ -258,13 +258,17 @@ TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
 TEST_F(Install, GroupAndDestinationNamesWithSyntaxCharactersMakeTheirItems)
 {
     const struct {
-        const char *group;
+        const char *recorded;   // GROUP in WIN.INI
+        const char *group;      // the group made
         const char *destination;
-    } cases[] = {{"Net Tools (beta)", "C:\\tltest\\Program Files (x86)\\Tarnlink"},
-                 {"Net, Tools", "C:\\tltest\\a,b [c]"}};
+    } cases[] = {{"Net Tools (beta)", "Net Tools (beta)",
+                  "C:\\tltest\\Program Files (x86)\\Tarnlink"},
+                 {"Net, Tools", "Net, Tools", "C:\\tltest\\a,b [c]"},
+                 // A recorded name that cannot be sent is not used.
+                 {"Net \"Tools\"", "Tarnlink Suite", "C:\\tltest\\Tarnlink"}};
     for (const auto &c : cases) {
         ResetMachineState();
-        WriteProfileStringA("Tarnlink Suite", "GROUP", c.group);
+        WriteProfileStringA("Tarnlink Suite", "GROUP", c.recorded);
         WriteProfileStringA("Tarnlink Suite", "DIR", c.destination);
         ASSERT_EQ(0, RunQuiet("-q")) << c.group;
         ExpectInstalledIn(c.destination, c.group);
