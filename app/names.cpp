@@ -1,8 +1,10 @@
 #include "names.h"
 
+#include <string.h>
 #include <windows.h>
 
 #include "session.h"
+#include "text.h"
 
 static int IsDriveLetter(char c)
 {
@@ -37,11 +39,19 @@ int IsUsableProgmanName(const char *name)
 
 int ReadProfileValue(const char *key, const char *fallback, char *value, size_t size)
 {
-    if (size < 2)
+    constexpr size_t READ_SIZE = 1024;
+    if (size == 0 || size > READ_SIZE)
         return -1;
-    DWORD length = GetProfileStringA(PRODUCT_NAME, key, fallback, value, (DWORD)size);
-    // The platform cuts a longer value to size - 1 characters without a word.
-    if (length >= size - 1)
+    // The platform cuts a longer value to the buffer without a word: read
+    // into more room than the caller's, so a value that fills it exactly is
+    // still known to be whole.
+    char text[READ_SIZE + 1];
+    DWORD length = GetProfileStringA(PRODUCT_NAME, key, fallback, text, sizeof text);
+    if (length >= size) {
+        memcpy(value, text, size - 1);
+        value[size - 1] = '\0';
         return -1;
+    }
+    CopyText(value, size, text);
     return length > 0 ? 1 : 0;
 }

@@ -13,9 +13,10 @@ int IsAbsolutePath(const char *path);
 // and no control character.
 int IsUsableProgmanName(const char *name);
 
-// Reads a WIN.INI value of the product's section into `value`. Returns 1
-// when a non-empty value was read whole, 0 when it is absent or empty, and
-// -1 when it fills the buffer: then it may have been cut and is not used.
+// Reads a WIN.INI value of the product's section into `value` (at most 1024
+// bytes). Returns 1 when a non-empty value fits whole, 0 when it is absent or
+// empty, and -1 when it does not fit: `value` then holds only its beginning,
+// for the log, and must not be used.
 int ReadProfileValue(const char *key, const char *fallback, char *value, size_t size);
 
 #endif

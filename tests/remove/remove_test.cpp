@@ -151,8 +151,8 @@ TEST_F(Removal, EmptyGroupLeavesTheDirectoryAndReportsLeftovers)
 
 // A recorded directory that would name files somewhere else is refused
 // whole: a relative one (resolved against the removal's own directory) and
-// one that fills the buffer, whose cut text would name the installation's
-// parent. One character shorter is taken.
+// one too long for its 256-byte field, whose cut text would name another
+// directory (here the installation itself). 255 characters are taken.
 TEST_F(Removal, DirectoryThatIsRelativeOrFillsItsBufferRemovesNothing)
 {
     // installDir\.\.\... names installDir itself at any length.
@@ -164,7 +164,7 @@ TEST_F(Removal, DirectoryThatIsRelativeOrFillsItsBufferRemovesNothing)
             dir += "\\";
         return dir;
     };
-    ASSERT_EQ(255u, dotted(255).size());
+    ASSERT_EQ(256u, dotted(256).size());
     for (int i = 0; i < payloadCount; i++)
         WriteFileBytes(logDir + "\\" + payloadTable[i].destName, "not installed here");
     const struct {
@@ -172,9 +172,9 @@ TEST_F(Removal, DirectoryThatIsRelativeOrFillsItsBufferRemovesNothing)
         bool accepted;
     } cases[] = {
         {".", false},   // the removal's own current directory
-        {dotted(255) + "\\elsewhere", false},
-        {dotted(255), false},
-        {dotted(254), true},
+        {dotted(256) + "\\elsewhere", false},
+        {dotted(256), false},
+        {dotted(255), true},
     };
     for (const auto &c : cases) {
         DeleteFileA((logDir + "\\setup.log").c_str());
