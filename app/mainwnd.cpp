@@ -5,6 +5,12 @@
 #include "../resources/resource.h"
 #include "session.h"
 
+// The process's exit code: 0 when the run did what was asked, 1 when it did
+// not. A window closed before the run has ended has not done it.
+constexpr int EXIT_DONE = 0;
+constexpr int EXIT_FAILED = 1;
+static int exitCode = EXIT_FAILED;
+
 // Loaded at creation; either may stay null, and then it is not drawn.
 static HBITMAP productPicture;
 static HBITMAP makerLogo;
@@ -61,14 +67,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return PaintMainWindow(window);
     case WM_COMMAND:
         if (LOWORD(wParam) == IDM_START) {
-            RunInstall(window);
+            exitCode = RunInstall(window) ? EXIT_DONE : EXIT_FAILED;
             RemoveTempFiles();
             PostMessageA(window, WM_CLOSE, 0, 0);
         }
         return 0;
     case WM_CLOSE:
         if (window == session.mainWindow)
-            PostQuitMessage(0);
+            PostQuitMessage(exitCode);
         ReleaseProductPicture();
         break;
     case WM_DESTROY:

@@ -149,6 +149,15 @@ int ReportMessage(HWND owner, const char *caption, UINT style, UINT id, ...)
     return MessageBoxA(owner, text, caption, style);
 }
 
+int AskQuestion(HWND owner, const char *text, const char *caption, UINT style)
+{
+    if (session.quiet) {
+        LogLine(text);
+        return 0;
+    }
+    return MessageBoxA(owner, text, caption, style);
+}
+
 int PumpMessages()
 {
     MSG message;

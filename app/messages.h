@@ -31,6 +31,11 @@ void LogLine(const char *text);
 // Returns the box's answer, or 0 when nothing was shown.
 int ReportMessage(HWND owner, const char *caption, UINT style, UINT id, ...);
 
+// Puts a question in a message box and returns the answer. A quiet run has
+// nobody to answer: the text is logged and 0 returned, which every caller
+// takes as Cancel or No.
+int AskQuestion(HWND owner, const char *text, const char *caption, UINT style);
+
 // Dispatches every pending message of this thread; never waits.
 int PumpMessages();
 

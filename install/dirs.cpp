@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "../app/messages.h"
+#include "../app/session.h"
 #include "../resources/resource.h"
 
 constexpr size_t MESSAGE_SIZE = 512;
@@ -27,9 +28,12 @@ static void ReportCreateFailure(const char *path, DWORD error)
     char text[MESSAGE_SIZE];
     LoadMessageString(IDS_INSTALL, caption, sizeof caption);
     BuildMessage(text, sizeof text, IDS_CREATEFAILED, path, (unsigned)error);
-    // Shown even in a quiet run, and not logged: the caller reports the
-    // failure in its own words.
-    MessageBoxA(nullptr, text, caption, MB_ICONERROR);
+    // Not logged in an interactive run: the caller reports the failure in
+    // its own words. A quiet run has nobody to show it to.
+    if (session.quiet)
+        LogLine(text);
+    else
+        MessageBoxA(nullptr, text, caption, MB_ICONERROR);
 }
 
 int CreateDirectoryPath(char *path)

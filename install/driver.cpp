@@ -1,6 +1,7 @@
 #include "driver.h"
 
 #include "../app/messages.h"
+#include "../app/names.h"
 #include "../app/session.h"
 #include "../app/text.h"
 #include "../payload/copy.h"
@@ -56,12 +57,19 @@ static int ChooseDefaultDirectory(HWND mainWindow, const char *caption, char *di
     return 1;
 }
 
-static void ReadProfileEntry(const char *key, char *value, size_t size)
+// Reads a recorded value: 1 when it replaced `value`, 0 when there is none,
+// -1 when it fills the buffer and may have been cut (logged, not used).
+static int ReadProfileEntry(const char *key, char *value, size_t size)
 {
     char text[PROFILE_SIZE];
-    GetProfileStringA(PRODUCT_NAME, key, "", text, sizeof text);
-    if (text[0] != '\0')
-        CopyText(value, size, text);
+    int read = ReadProfileValue(key, "", text, sizeof text);
+    if (read < 0) {
+        char line[PROFILE_SIZE + 64];
+        FormatText(line, sizeof line, "%s in WIN.INI is too long: %s", key, text);
+        LogLine(line);
+        return -1;
+    }
+    return read > 0 && CopyText(value, size, text) ? 1 : 0;
 }
 
 // "Applets" is reset on every run; "RawSock" only when it is missing or does
@@ -96,15 +104,32 @@ static void MakeProgramItems(const RunDirectories &dirs)
             char line[DIR_SIZE + 32];
             FormatText(line, sizeof line, "creating icon for %s", path);
             LogLine(line);
-            ProgmanAddItem(row.itemTitle, dirs.data, row.destName, path);
+            if (!ProgmanAddItem(row.itemTitle, dirs.data, row.destName, path)) {
+                FormatText(line, sizeof line, "icon refused: %s", row.itemTitle);
+                LogLine(line);
+            }
         }
     }
     PumpMessages();
     ProgmanClose();
 }
 
-static void WriteRecords(const RunDirectories &dirs)
+// Logs a record that could not be written; returns whether it was.
+static int Recorded(int written, const char *where, const char *name)
 {
+    if (!written) {
+        char line[TEXT_FIELD + 64];
+        FormatText(line, sizeof line, "Failed to write %s %s", where, name);
+        LogLine(line);
+    }
+    return written;
+}
+
+// Returns 1 when every record was written. Each one is tried, so that as
+// much as possible of the installation can be found again.
+static int WriteRecords(const RunDirectories &dirs)
+{
+    int written = 1;
     char keyPath[TEXT_FIELD];
     HKEY key;
     if (FormatText(keyPath, sizeof keyPath,
@@ -112,20 +137,30 @@ static void WriteRecords(const RunDirectories &dirs)
         RegCreateKeyA(HKEY_LOCAL_MACHINE, keyPath, &key) == ERROR_SUCCESS) {
         char text[COMMAND_SIZE];
         FormatText(text, sizeof text, "Quorvale %s Uninstall", PRODUCT_NAME);
-        RegSetValueExA(key, "DisplayName", 0, REG_SZ, (const BYTE *)text, lstrlenA(text) + 1);
+        written &= Recorded(RegSetValueExA(key, "DisplayName", 0, REG_SZ, (const BYTE *)text,
+                                           lstrlenA(text) + 1) == ERROR_SUCCESS,
+                            keyPath, "DisplayName");
         // Unquoted, as the uninstaller reads it.
-        FormatText(text, sizeof text, "%s\\%s.exe -f %s -d %s -g %s", dirs.program, "removetl",
-                   dirs.program, dirs.data, session.groupName);
-        RegSetValueExA(key, "UninstallString", 0, REG_SZ, (const BYTE *)text,
-                       lstrlenA(text) + 1);
+        int composed = FormatText(text, sizeof text, "%s\\%s.exe -f %s -d %s -g %s", dirs.program,
+                                  "removetl", dirs.program, dirs.data, session.groupName);
+        written &= Recorded(composed && RegSetValueExA(key, "UninstallString", 0, REG_SZ,
+                                                       (const BYTE *)text,
+                                                       lstrlenA(text) + 1) == ERROR_SUCCESS,
+                            keyPath, "UninstallString");
         RegCloseKey(key);
+    } else {
+        written = Recorded(0, keyPath, "");
     }
     char options[16];
     FormatText(options, sizeof options, "%u", 1u);
-    WriteProfileStringA(PRODUCT_NAME, "DIR", dirs.program);
-    WriteProfileStringA(PRODUCT_NAME, "DEFDIR", dirs.data);
-    WriteProfileStringA(PRODUCT_NAME, "GROUP", session.groupName);
-    WriteProfileStringA(PRODUCT_NAME, "INSTOPTS", options);
+    const char section[] = "WIN.INI [Tarnlink Suite]";
+    written &= Recorded(WriteProfileStringA(PRODUCT_NAME, "DIR", dirs.program), section, "DIR");
+    written &= Recorded(WriteProfileStringA(PRODUCT_NAME, "DEFDIR", dirs.data), section, "DEFDIR");
+    written &= Recorded(WriteProfileStringA(PRODUCT_NAME, "GROUP", session.groupName), section,
+                        "GROUP");
+    written &= Recorded(WriteProfileStringA(PRODUCT_NAME, "INSTOPTS", options), section,
+                        "INSTOPTS");
+    return written;
 }
 
 static void ShowSuccess(HWND mainWindow)
@@ -146,8 +181,9 @@ int RunInstall(HWND mainWindow)
     SetWindowTextA(mainWindow, caption);
 
     int mode = ChooseInstallMode(mainWindow, session.instance);
+    // Exit at the mode prompt is what the user asked for.
     if (mode == 0)
-        return 0;
+        return 1;
     if (mode == 2)
         return RemoveInstallation(mainWindow);
 
@@ -172,14 +208,18 @@ int RunInstall(HWND mainWindow)
     }
     PumpMessages();
 
-    // A reinstallation proposes the directory of the previous one.
-    ReadProfileEntry("DIR", dirs.program, sizeof dirs.program);
+    // A reinstallation proposes the directory of the previous one; a
+    // recorded one too long to be read whole proposes nothing.
+    if (ReadProfileEntry("DIR", dirs.program, sizeof dirs.program) < 0)
+        dirs.program[0] = '\0';
 
     if (!session.quiet && !AskDestinationDirectory(session.instance, mainWindow, dirs.program)) {
         ReportMessage(mainWindow, caption, MB_ICONERROR, IDS_NODEST);
         return 0;
     }
-    if (!CreateDirectoryPath(dirs.program)) {
+    // Only a drive or UNC path: a relative one would be recorded and later
+    // resolved against whatever directory the removal starts in.
+    if (!IsAbsolutePath(dirs.program) || !CreateDirectoryPath(dirs.program)) {
         char text[MESSAGE_SIZE];
         LoadMessageString(IDS_DIRFAILED, text, sizeof text);
         AppendText(text, sizeof text, "\r\n");
@@ -205,7 +245,17 @@ int RunInstall(HWND mainWindow)
     PumpMessages();
 
     if (result == 1) {
-        ReadProfileEntry("GROUP", session.groupName, sizeof session.groupName);
+        // A recorded group that cannot be named in a command is not used.
+        char group[TEXT_FIELD];
+        if (ReadProfileEntry("GROUP", group, sizeof group) > 0) {
+            if (IsUsableProgmanName(group)) {
+                CopyText(session.groupName, sizeof session.groupName, group);
+            } else {
+                char line[TEXT_FIELD + 64];
+                FormatText(line, sizeof line, "GROUP in WIN.INI cannot be used: %s", group);
+                LogLine(line);
+            }
+        }
         if (!session.quiet && !AskGroup(mainWindow, session.instance)) {
             result = 0;
         } else {
@@ -221,7 +271,10 @@ int RunInstall(HWND mainWindow)
         ReportMessage(mainWindow, caption, MB_ICONERROR, IDS_INSTALLFAILED);
         return 0;
     }
-    WriteRecords(dirs);
+    if (!WriteRecords(dirs)) {
+        ReportMessage(mainWindow, caption, MB_ICONERROR, IDS_INSTALLFAILED);
+        return 0;
+    }
     ShowSuccess(mainWindow);
     return 1;
 }

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "../app/messages.h"
+#include "../app/names.h"
 #include "../app/session.h"
 #include "../app/text.h"
 #include "../progman/progman.h"
@@ -28,9 +29,12 @@ static_assert(OLD_OPENFILENAME_SIZE < sizeof(OPENFILENAMEA), "old-style OPENFILE
 // The name that selects the source-directory template of the browser.
 static const char PRIMARY_FILE[] = "Tarnlink.exe";
 
-// A dialog that cannot be made at all counts as leaving it.
+// A dialog that cannot be made at all counts as leaving it; a quiet run
+// shows none, and leaves every one.
 static int RunDialog(HINSTANCE instance, const char *name, HWND owner, DLGPROC procedure)
 {
+    if (session.quiet)
+        return 0;
     INT_PTR result = DialogBoxParamA(instance, name, owner, procedure, 0);
     return result == -1 ? 0 : (int)result;
 }
@@ -157,6 +161,12 @@ int AskDestinationDirectory(HINSTANCE instance, HWND owner, char *directory)
     for (;;) {
         if (!AskDirectory(owner, instance, prompt, directory, directory, SOURCE_PATH_SIZE))
             return 0;
+        // Only a drive or UNC path is taken; the prompt comes back as for a
+        // name that is too long.
+        if (!IsAbsolutePath(directory)) {
+            MessageBeep(MB_ICONEXCLAMATION);
+            continue;
+        }
         if (CreateDirectoryPath(directory))
             return 1;
         LoadMessageString(IDS_OSTRIVANE, caption, sizeof caption);
@@ -167,6 +177,11 @@ int AskDestinationDirectory(HINSTANCE instance, HWND owner, char *directory)
 int AskDirectory(HWND owner, HINSTANCE instance, const char *prompt, const char *initial,
                  char *result, size_t resultSize)
 {
+    // Nobody answers in a quiet run: the prompt is left as if cancelled.
+    if (session.quiet) {
+        LogLine(prompt);
+        return 0;
+    }
     CopyText(promptText, sizeof promptText, prompt);
     // A longer directory is not offered cut short: the prompt starts empty.
     CopyText(directoryText, sizeof directoryText, initial);
@@ -326,6 +341,21 @@ static void InitGroupPrompt(HWND dialog)
     SetDlgItemTextA(dialog, IDC_GROUPLIST, session.groupName);
 }
 
+// Takes the typed name unless it is too long or cannot stand in a Program
+// Manager command; a refused name leaves `groupName` as it was.
+static void AcceptGroup(HWND dialog)
+{
+    char name[sizeof session.groupName];
+    if (!ReadItemText(dialog, IDC_GROUPLIST, name, sizeof name))
+        return;
+    if (!IsUsableProgmanName(name)) {
+        MessageBeep(MB_ICONEXCLAMATION);
+        return;
+    }
+    CopyText(session.groupName, sizeof session.groupName, name);
+    EndDialog(dialog, 1);
+}
+
 INT_PTR CALLBACK AskGroupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
@@ -335,8 +365,7 @@ INT_PTR CALLBACK AskGroupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
-            if (ReadItemText(dialog, IDC_GROUPLIST, session.groupName, sizeof session.groupName))
-                EndDialog(dialog, 1);
+            AcceptGroup(dialog);
             return TRUE;
         case IDCANCEL:
             EndDialog(dialog, 0);

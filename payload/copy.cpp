@@ -27,12 +27,10 @@ static int MayOverwrite(const char *destPath)
     if (strstr(destPath, ".ini") == nullptr ||
         GetFileAttributesA(destPath) == INVALID_FILE_ATTRIBUTES)
         return 1;
-    if (session.quiet)
-        return 0;
     char text[PROMPT_SIZE], caption[PROMPT_SIZE];
     BuildMessage(text, sizeof text, IDS_OVERWRITE, destPath);
     LoadMessageString(IDS_OVERWRITETITLE, caption, sizeof caption);
-    return MessageBoxA(session.mainWindow, text, caption, MB_ICONQUESTION | MB_YESNO) == IDYES;
+    return AskQuestion(session.mainWindow, text, caption, MB_ICONQUESTION | MB_YESNO) == IDYES;
 }
 
 // `last` points at the source path's last character, already an underscore;
@@ -100,15 +98,15 @@ static void ShowCopying(const PayloadEntry &row, const char *sourceDir, const ch
     ShowStatus(statusLine, text);
 }
 
-// Asks whether to try a failed file again; 1 for another attempt. The prompts
-// appear when quiet too: only the user can bring a missing file.
+// Asks whether to try a failed file again; 1 for another attempt. A quiet
+// run takes Cancel.
 static int AskRetry(const PayloadEntry &row, int result, HWND owner)
 {
     char text[PROMPT_SIZE];
     int answer;
     if (result == EXPAND_NO_DESTINATION) {
         BuildMessage(text, sizeof text, IDS_OPENDESTFAILED, row.destName);
-        answer = MessageBoxA(owner, text, nullptr, MB_RETRYCANCEL);
+        answer = AskQuestion(owner, text, nullptr, MB_RETRYCANCEL);
     } else {
         char caption[PROMPT_SIZE];
         BuildMessage(text, sizeof text, IDS_INSERTDISK, row.diskNumber, row.sourceName);
@@ -116,7 +114,7 @@ static int AskRetry(const PayloadEntry &row, int result, HWND owner)
         // Until a file has come from this disk, the user may still have to
         // insert it (OK); after that the only help is another try (Retry).
         UINT buttons = currentDisk != row.diskNumber ? MB_OKCANCEL : MB_RETRYCANCEL;
-        answer = MessageBoxA(owner, text, caption, buttons);
+        answer = AskQuestion(owner, text, caption, buttons);
     }
     // A box that could not be shown counts as Cancel, or the loop would spin.
     return answer == IDRETRY || answer == IDOK;

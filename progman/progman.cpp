@@ -3,6 +3,7 @@
 #include <ddeml.h>
 #include <string.h>
 
+#include "../app/names.h"
 #include "../app/session.h"
 #include "../app/text.h"
 
@@ -38,14 +39,17 @@ int ProgmanOpen()
     return 1;
 }
 
-int ProgmanExecute(DWORD instanceId, const char *command)
+// What became of one command.
+enum CommandOutcome { COMMAND_DONE, COMMAND_UNANSWERED, COMMAND_REFUSED };
+
+static CommandOutcome Execute(DWORD instanceId, const char *command)
 {
     if (!progmanLink.isOpen)
-        return 0;
+        return COMMAND_UNANSWERED;
     HSZ service = DdeCreateStringHandleA(instanceId, "PROGMAN", CP_WINANSI);
     if (service == nullptr)
-        return 0;
-    int result = 0;
+        return COMMAND_UNANSWERED;
+    CommandOutcome outcome = COMMAND_UNANSWERED;
     HCONV conversation = DdeConnect(instanceId, service, service, nullptr);
     if (conversation != nullptr) {
         // The terminating zero travels with the command.
@@ -53,21 +57,63 @@ int ProgmanExecute(DWORD instanceId, const char *command)
         HDDEDATA reply = DdeClientTransaction((LPBYTE)command, (DWORD)strlen(command) + 1,
                                               conversation, nullptr, CF_TEXT, XTYP_EXECUTE,
                                               TRANSACTION_TIMEOUT, &status);
-        result = reply != nullptr;
+        outcome = reply != nullptr ? COMMAND_DONE : COMMAND_REFUSED;
         DdeDisconnect(conversation);
     }
     DdeFreeStringHandle(instanceId, service);
-    return result;
+    return outcome;
+}
+
+int ProgmanExecute(DWORD instanceId, const char *command)
+{
+    return Execute(instanceId, command) == COMMAND_DONE;
+}
+
+// An argument goes in double quotes when it holds a character that the
+// command syntax gives a meaning to, or a blank at either end, which the
+// Program Manager would drop. Plain names are sent as they are.
+static int NeedsQuotes(const char *argument)
+{
+    size_t length = strlen(argument);
+    if (length > 0 && (argument[0] == ' ' || argument[length - 1] == ' '))
+        return 1;
+    return strpbrk(argument, "(),[]") != nullptr;
+}
+
+// Appends one argument, in double quotes when `quoted` or when it needs
+// them. 0 when it cannot be sent: the syntax has no way to carry a quote or
+// a control character, or the command does not fit.
+static int AppendArgument(char *command, size_t size, const char *argument, int quoted)
+{
+    for (const unsigned char *c = (const unsigned char *)argument; *c != '\0'; c++) {
+        if (*c < ' ' || *c == '"')
+            return 0;
+    }
+    quoted = quoted || NeedsQuotes(argument);
+    return (!quoted || AppendText(command, size, "\"")) && AppendText(command, size, argument) &&
+           (!quoted || AppendText(command, size, "\""));
+}
+
+// Composes "[verb(name<rest>)]" for a group or item name; 0 when the name
+// cannot stand in a command or the command does not fit.
+static int ComposeNameCommand(char *command, size_t size, const char *verb, const char *name,
+                              int quoted, const char *rest)
+{
+    return IsUsableProgmanName(name) && FormatText(command, size, "[%s(", verb) &&
+           AppendArgument(command, size, name, quoted) && AppendText(command, size, rest) &&
+           AppendText(command, size, ")]");
 }
 
 int ProgmanCreateGroup(const char *groupName)
 {
+    char command[COMMAND_SIZE];
+    // A group that cannot be named is not made, and no item may follow:
+    // it would land in whichever group the Program Manager has current.
+    if (!ComposeNameCommand(command, sizeof command, "CreateGroup", groupName, 0, ""))
+        return 0;
     if (!ProgmanOpen())
         return 0;
-    char command[COMMAND_SIZE];
-    // A command that does not fit is not sent rather than sent cut.
-    if (FormatText(command, sizeof command, "[CreateGroup(%s)]", groupName))
-        ProgmanExecute(progmanLink.instanceId, command);
+    ProgmanExecute(progmanLink.instanceId, command);
     return 1;
 }
 
@@ -75,7 +121,7 @@ int ProgmanShowGroup(const char *groupName)
 {
     char command[COMMAND_SIZE];
     // 7: minimised and not activated, so no window takes the focus.
-    if (!FormatText(command, sizeof command, "[ShowGroup(%s,7)]", groupName))
+    if (!ComposeNameCommand(command, sizeof command, "ShowGroup", groupName, 0, ",7"))
         return 0;
     return ProgmanExecute(progmanLink.instanceId, command);
 }
@@ -86,33 +132,38 @@ int ProgmanAddItem(const char *itemName, const char *workingDirectory, const cha
     char directory[PATH_SIZE];
     if (workingDirectory[0] != '\0') {
         if (!CopyText(directory, sizeof directory, workingDirectory))
-            return 1;
+            return 0;
     } else {
         DWORD length = GetCurrentDirectoryA(sizeof directory, directory);
         if (length == 0 || length >= sizeof directory)
-            return 1;
+            return 0;
     }
     const char *name = itemName[0] != '\0' ? itemName : fileName;
     // Both commands are composed first: removing the old item is no use when
     // the new one cannot be sent.
     char deleteCommand[COMMAND_SIZE];
     char addCommand[COMMAND_SIZE];
-    if (!FormatText(deleteCommand, sizeof deleteCommand, "[DeleteItem(\"%s\")]", name) ||
-        !FormatText(addCommand, sizeof addCommand, "[AddItem(\"%s\",\"%s\",,,,,%s)]", commandLine,
-                    name, directory))
-        return 1;
+    if (!ComposeNameCommand(deleteCommand, sizeof deleteCommand, "DeleteItem", name, 1, "") ||
+        !CopyText(addCommand, sizeof addCommand, "[AddItem(") ||
+        !AppendArgument(addCommand, sizeof addCommand, commandLine, 1) ||
+        !AppendText(addCommand, sizeof addCommand, ",") ||
+        !AppendArgument(addCommand, sizeof addCommand, name, 1) ||
+        !AppendText(addCommand, sizeof addCommand, ",,,,,") ||
+        !AppendArgument(addCommand, sizeof addCommand, directory, 0) ||
+        !AppendText(addCommand, sizeof addCommand, ")]"))
+        return 0;
     // An item of the same name is removed first, so a repeated install
     // replaces it instead of adding a second one.
     ProgmanExecute(progmanLink.instanceId, deleteCommand);
-    ProgmanExecute(progmanLink.instanceId, addCommand);
-    return 1;
+    // Without a Program Manager there is nobody to refuse it.
+    return Execute(progmanLink.instanceId, addCommand) != COMMAND_REFUSED;
 }
 
 int ProgmanDeleteItem(const char *itemName, const char *filePath)
 {
     const char *name = itemName[0] != '\0' ? itemName : filePath;
     char command[COMMAND_SIZE];
-    if (FormatText(command, sizeof command, "[DeleteItem(\"%s\")]", name))
+    if (ComposeNameCommand(command, sizeof command, "DeleteItem", name, 1, ""))
         ProgmanExecute(progmanLink.instanceId, command);
     return 1;
 }
@@ -132,7 +183,7 @@ int ProgmanCloseAndDeleteGroup(const char *groupName)
         // user chose may hold other programs' items.
         char command[COMMAND_SIZE];
         if (SameText(groupName, PRODUCT_NAME) &&
-            FormatText(command, sizeof command, "[DeleteGroup(%s)]", groupName))
+            ComposeNameCommand(command, sizeof command, "DeleteGroup", groupName, 0, ""))
             ProgmanExecute(progmanLink.instanceId, command);
         DdeUninitialize(progmanLink.instanceId);
     }

@@ -14,10 +14,17 @@ extern ProgmanLink progmanLink;
 
 int ProgmanOpen();
 int ProgmanExecute(DWORD instanceId, const char *command);
+// Arguments holding "(", ")", ",", "[", "]" or a blank at either end are
+// sent in double quotes; names that hold '"', '[', ']' or a control
+// character are never sent (IsUsableProgmanName).
+// 0 when the link could not start or the group cannot be named (then no
+// item may follow); else 1 whatever the Program Manager did with it.
 int ProgmanCreateGroup(const char *groupName);
 // Makes a group the Program Manager's current one, which DeleteItem and
 // AddItem act on.
 int ProgmanShowGroup(const char *groupName);
+// 0 when the item could not be sent or the Program Manager refused it; 1
+// when it was added or no Program Manager answered.
 int ProgmanAddItem(const char *itemName, const char *workingDirectory, const char *fileName,
                    const char *commandLine);
 int ProgmanDeleteItem(const char *itemName, const char *filePath);

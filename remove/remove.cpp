@@ -1,6 +1,7 @@
 #include "remove.h"
 
 #include "../app/messages.h"
+#include "../app/names.h"
 #include "../app/session.h"
 #include "../app/text.h"
 #include "../payload/table.h"
@@ -36,14 +37,43 @@ static int RemoveFile(const char *directory, const char *name, const char *faile
     return deleted;
 }
 
-static void RemoveProductKey(HKEY root, UINT logId)
+// Returns 1 when the key is gone afterwards.
+static int RemoveProductKey(HKEY root, UINT logId)
 {
     // Windows 95 deletes a whole tree in one call; NT refuses a key that has
     // subkeys, and the walk below takes it apart.
-    if (RegDeleteKeyA(root, PRODUCT_KEY) != ERROR_SUCCESS) {
-        DeleteRegistryTree(PRODUCT_KEY, root);
-        LogMessage(logId);
-    }
+    if (RegDeleteKeyA(root, PRODUCT_KEY) == ERROR_SUCCESS)
+        return 1;
+    DeleteRegistryTree(PRODUCT_KEY, root);
+    LogMessage(logId);
+    HKEY key;
+    if (RegOpenKeyExA(root, PRODUCT_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 1;
+    RegCloseKey(key);
+    return 0;
+}
+
+// The recorded install directory, when it can be used: read whole and
+// absolute. A relative one would name files wherever the removal was
+// started; one that fills the buffer may have been cut to a parent.
+static int ReadInstallDirectory(char *directory, size_t size)
+{
+    return ReadProfileValue("DIR", "", directory, size) > 0 && IsAbsolutePath(directory);
+}
+
+// The recorded group, when it can be named in a Program Manager command
+// (1); 0 for an empty, unusable or over-long one, which is logged.
+static int ReadGroup(char *group, size_t size)
+{
+    int read = ReadProfileValue("GROUP", session.groupName, group, size);
+    if (read == 0)
+        return 0;
+    if (read > 0 && IsUsableProgmanName(group))
+        return 1;
+    char line[TEXT_FIELD + 64];
+    FormatText(line, sizeof line, "GROUP in WIN.INI cannot be used: %s", group);
+    LogLine(line);
+    return 0;
 }
 
 int DeleteRegistryTree(const char *keyPath, HKEY root)
@@ -81,8 +111,7 @@ int RemoveInstallation(HWND owner)
     LoadMessageString(IDS_REMOVE, caption, sizeof caption);
 
     char installDir[DIR_SIZE];
-    GetProfileStringA(PRODUCT_NAME, "DIR", "", installDir, sizeof installDir);
-    if (installDir[0] == '\0') {
+    if (!ReadInstallDirectory(installDir, sizeof installDir)) {
         ReportMessage(owner, caption, MB_ICONINFORMATION, IDS_NOINFO);
         return 0;
     }
@@ -103,13 +132,13 @@ int RemoveInstallation(HWND owner)
         RemoveFile(row.destDirKind == DIR_WEB ? webDir : installDir, row.destName, failedWord);
     }
 
-    RemoveProductKey(HKEY_CURRENT_USER, IDS_REMOVINGHKCU);
-    RemoveProductKey(HKEY_LOCAL_MACHINE, IDS_REMOVINGHKLM);
+    int keysRemoved = RemoveProductKey(HKEY_CURRENT_USER, IDS_REMOVINGHKCU);
+    keysRemoved &= RemoveProductKey(HKEY_LOCAL_MACHINE, IDS_REMOVINGHKLM);
 
+    // Without a usable group no item, group or directory is touched.
     int directoryRemoved = 0;
     char group[TEXT_FIELD];
-    GetProfileStringA(PRODUCT_NAME, "GROUP", session.groupName, group, sizeof group);
-    if (group[0] != '\0') {
+    if (ReadGroup(group, sizeof group)) {
         CopyText(session.groupName, sizeof session.groupName, group);
         ProgmanOpen();
         // DeleteItem acts on the Program Manager's current group: make it ours.
@@ -124,7 +153,9 @@ int RemoveInstallation(HWND owner)
             LogMessage(IDS_REMOVINGICON, row.itemTitle);
         }
         ProgmanCloseAndDeleteGroup(session.groupName);
-        directoryRemoved = RemoveDirectoryA(installDir) != 0;
+        // "X:" is a drive's root, recorded without its backslash; alone it
+        // would name the drive's current directory.
+        directoryRemoved = installDir[2] != '\0' && RemoveDirectoryA(installDir) != 0;
         char line[PATH_SIZE];
         FormatText(line, sizeof line, "Removing %s (%s)", installDir,
                    directoryRemoved ? "ok" : "failed");
@@ -137,5 +168,5 @@ int RemoveInstallation(HWND owner)
         ReportMessage(owner, caption, MB_ICONINFORMATION, IDS_REMOVEDALL);
     else
         ReportMessage(owner, caption, MB_ICONINFORMATION, IDS_REMOVEDSOME, installDir);
-    return 0;
+    return directoryRemoved && keysRemoved;
 }

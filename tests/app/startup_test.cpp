@@ -76,7 +76,8 @@ protected:
         DeleteFileA((directory + "\\setup.log").c_str());
         Program program;
         EXPECT_TRUE(program.Start(BuildPath("setup-empty.exe"), arguments, directory));
-        EXPECT_EQ(0, program.Wait(20000)) << arguments;
+        // Nothing to extract and nothing recorded: every run here fails.
+        EXPECT_EQ(1, program.Wait(20000)) << arguments;
         return ReadLogLines(directory + "\\setup.log");
     }
     std::string directory;
@@ -231,22 +232,13 @@ TEST_F(Backdrop, ExitAtThePromptEndsWithZero)
 
 TEST_F(Backdrop, QuietRunStartsMinimised)
 {
-    // A recorded destination on a drive that does not exist: the creation
-    // error boxes come up even in a quiet run, and hold it while we look.
-    WriteProfileStringA("Tarnlink Suite", "DIR", "Q:\\nowhere");
+    // The window is looked at while the quiet install runs; nothing holds it.
     Program program;
     ASSERT_TRUE(program.Start(BuildPath("setup.exe"), "-q"));
-    HWND box = WaitForDialog(program.pid, "Install", 15000);
-    ASSERT_NE(nullptr, box);
-    HWND window = FindTopWindow(program.pid, "TLInstal", nullptr);
+    HWND window = WaitForWindow(program.pid, "TLInstal", nullptr, 15000);
     ASSERT_NE(nullptr, window);
     EXPECT_TRUE(IsIconic(window));
-    for (int i = 0; i < 5 && box != nullptr; i++) {
-        PressButton(box, IDOK);
-        Sleep(200);
-        box = FindTopWindow(program.pid, "#32770", nullptr);
-    }
-    EXPECT_EQ(0, program.Wait(15000));
+    EXPECT_EQ(0, program.Wait(60000));
     ResetMachineState();
 }
 

@@ -48,6 +48,25 @@ int Scenario::RunQuiet(const std::string &switches)
     return program.Wait(60000);
 }
 
+int Scenario::RunQuietWatched(const std::string &switches, int &dialogs)
+{
+    dialogs = 0;
+    Program program;
+    if (!program.Start(BuildPath("setup.exe"), switches, directory))
+        return -2000;
+    DWORD started = GetTickCount();
+    while (WaitForSingleObject(program.process, 20) == WAIT_TIMEOUT &&
+           GetTickCount() - started < 60000) {
+        HWND dialog = FindTopWindow(program.pid, "#32770", nullptr);
+        if (dialog != nullptr) {
+            dialogs++;
+            PressButton(dialog, IDCANCEL);
+            WaitUntil([&] { return !IsWindow(dialog); }, 5000);
+        }
+    }
+    return program.Wait(5000);
+}
+
 std::vector<std::string> Scenario::Log()
 {
     return ReadLogLines(directory + "\\setup.log");

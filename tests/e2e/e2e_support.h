@@ -29,6 +29,9 @@ protected:
     void Start(Program &program, const std::string &switches);
     // A whole quiet run; returns its exit code.
     int RunQuiet(const std::string &switches);
+    // The same, looking for a dialog or message box of the program all the
+    // while; one that appears is counted in `dialogs` and cancelled.
+    int RunQuietWatched(const std::string &switches, int &dialogs);
     std::vector<std::string> Log();
     // Emulated Windows version of setup.exe ("win95", "nt40", ...; "" none).
     void EmulateWindows(const char *version);

@@ -2,6 +2,8 @@
 // emulated Windows versions, and the failures that must not lose anything.
 #include "e2e_support.h"
 
+#include <functional>
+
 #include "progman_support.h"
 #include "resources/resource.h"
 
@@ -103,7 +105,7 @@ TEST_F(Install, DialogsCarryTheInstallAndASecondRunProposesTheFirst)
     PressButton(prompt, IDCANCEL);
     EXPECT_EQ("Can't continue without a destination directory!",
               Answer(program, "Tarnlink Suite Install", IDOK));
-    EXPECT_EQ(0, program.Wait(15000));
+    EXPECT_EQ(1, program.Wait(15000));
     ExpectInstalledIn(chosen, "Net Tools");
     ExpectNoTempFiles();
 }
@@ -120,7 +122,7 @@ TEST_F(Install, CancelledGroupPromptKeepsFilesButRecordsNothing)
     PressButton(group, IDCANCEL);
     EXPECT_EQ("Some portion of installation process failed.",
               Answer(program, "Tarnlink Suite Install", IDOK));
-    EXPECT_EQ(0, program.Wait(15000));
+    EXPECT_EQ(1, program.Wait(15000));
 
     EXPECT_TRUE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.exe"));
     EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, SETTINGS_KEY));
@@ -167,7 +169,7 @@ TEST_F(Install, Nt350IsRefusedAfterExtractionAndCleanedUp)
     set("CurrentBuildNumber", build);
     RegCloseKey(opened);
 
-    EXPECT_EQ(0, code);
+    EXPECT_EQ(1, code);
     std::vector<std::string> lines = Log();
     EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "You are running NT 3.50."));
     EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
@@ -177,25 +179,122 @@ TEST_F(Install, Nt350IsRefusedAfterExtractionAndCleanedUp)
     EXPECT_EQ("Removing " + TempPath() + "mib.txt", lines.back());
 }
 
-TEST_F(Install, QuietDestinationThatCannotBeCreatedEndsWithTheLogLine)
+// Every failure that has a box in an interactive run: quiet, nothing waits
+// for a click, the log holds the texts and the exit code says it failed.
+TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
 {
-    WriteProfileStringA("Tarnlink Suite", "DIR", "Q:\\nowhere");
-    Program program;
-    Start(program, "-q -l");
-    // One box per level that fails, even in a quiet run.
-    std::vector<std::string> boxes;
-    for (int i = 0; i < 2; i++)
-        boxes.push_back(Answer(program, "Install", IDOK));
-    EXPECT_EQ(0, program.Wait(15000));
-    EXPECT_EQ(0u, boxes[0].find("Creation of Q: failed. ("));
-    EXPECT_EQ(0u, boxes[1].find("Creation of Q:\\nowhere failed. ("));
-
-    std::string log = ReadFileBytes(directory + "\\setup.log");
-    EXPECT_NE(std::string::npos,
-              log.find("Failed to create requested directory!\r\r\nQ:\\nowhere\r\n"));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, SETTINGS_KEY));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    std::string longDir = "C:\\tltest\\" + std::string(280, 'd');
+    std::string deepDir = "C:\\tltest\\" + std::string(120, 'L');
+    // A temporary directory where the carried files' names (12 characters)
+    // do not fit a path but "mib.txt" does: the primary file is missing.
+    std::string crampedTemp = "C:\\tltest\\cramped";
+    crampedTemp += "\\" + std::string(245 - crampedTemp.size() - 1, 't');
+    std::string winIni;
+    {
+        char windows[MAX_PATH];
+        GetWindowsDirectoryA(windows, sizeof windows);
+        winIni = std::string(windows) + "\\win.ini";
+    }
+    // A file held open without sharing cannot be written by anyone else,
+    // whatever the user's rights.
+    HANDLE locked = INVALID_HANDLE_VALUE;
+    auto Lock = [](const std::string &path, DWORD disposition) {
+        return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    char savedTmp[MAX_PATH] = "";
+    GetEnvironmentVariableA("TMP", savedTmp, sizeof savedTmp);
+    const struct {
+        const char *name;
+        std::function<void()> arrange, restore;
+        std::vector<std::string> logged;   // texts the log must hold
+    } cases[] = {
+        {"destination on a missing drive",
+         [] { WriteProfileStringA("Tarnlink Suite", "DIR", "Q:\\nowhere"); }, [] {},
+         {"Creation of Q: failed. (", "Creation of Q:\\nowhere failed. (",
+          "Failed to create requested directory!\r\r\nQ:\\nowhere\r\n"}},
+        {"relative destination",
+         [] { WriteProfileStringA("Tarnlink Suite", "DIR", "Tarnlink"); }, [] {},
+         {"Failed to create requested directory!\r\r\nTarnlink\r\n"}},
+        {"destination too long to be read whole",
+         [&] { WriteProfileStringA("Tarnlink Suite", "DIR", longDir.c_str()); }, [] {},
+         {"DIR in WIN.INI is too long: C:\\tltest\\ddd", "Failed to create requested directory!"}},
+        {"no temporary directory",
+         [] { SetEnvironmentVariableA("TMP", "C:\\tltest\\no-such-temp"); },
+         [&] { SetEnvironmentVariableA("TMP", savedTmp); },
+         {"File extraction to temporary directory failed."}},
+        {"primary file missing",
+         [&] {
+             CreateDirectoryA("C:\\tltest\\cramped", nullptr);
+             CreateDirectoryA(crampedTemp.c_str(), nullptr);
+             SetEnvironmentVariableA("TMP", crampedTemp.c_str());
+         },
+         [&] {
+             SetEnvironmentVariableA("TMP", savedTmp);
+             DeleteTree("C:\\tltest\\cramped");
+         },
+         {"Please locate source directory!", "Can't continue with no source."}},
+        // LZ32 opens no path of 128 characters or more.
+        {"destination file that cannot be opened",
+         [&] { WriteProfileStringA("Tarnlink Suite", "DIR", deepDir.c_str()); },
+         [&] { DeleteTree(deepDir); },
+         {"Failed to open destination file tarnlink.exe",
+          "Copy of tarnlink.exe to " + deepDir + " failed. (",
+          "Some portion of installation process failed."}},
+        {"WIN.INI that cannot be written",
+         [&] { locked = Lock(winIni, OPEN_EXISTING); }, [&] { CloseHandle(locked); },
+         {"Failed to write WIN.INI [Tarnlink Suite] DIR",
+          "Some portion of installation process failed."}},
+    };
+    for (const auto &c : cases) {
+        ResetMachineState();
+        DeleteFileA((directory + "\\setup.log").c_str());
+        c.arrange();
+        int dialogs = -1;
+        int code = RunQuietWatched("-q -l", dialogs);
+        c.restore();
+        EXPECT_EQ(1, code) << c.name;
+        EXPECT_EQ(0, dialogs) << c.name;
+        std::string log = ReadFileBytes(directory + "\\setup.log");
+        for (const std::string &text : c.logged)
+            EXPECT_NE(std::string::npos, log.find(text)) << c.name << ": " << text;
+        EXPECT_EQ(std::string::npos, log.find("Installation successful!")) << c.name;
+        // Nothing is made where a relative path would have put it.
+        EXPECT_FALSE(DirectoryExists(directory + "\\Tarnlink")) << c.name;
+    }
     ExpectNoTempFiles();
+}
+
+// Names that hold characters the Program Manager's command syntax gives a
+// meaning to still make their group and items, with the right targets and
+// working directories.
+TEST_F(Install, GroupAndDestinationNamesWithSyntaxCharactersMakeTheirItems)
+{
+    const struct {
+        const char *recorded;   // GROUP in WIN.INI
+        const char *group;      // the group made
+        const char *destination;
+    } cases[] = {{"Net Tools (beta)", "Net Tools (beta)",
+                  "C:\\tltest\\Program Files (x86)\\Tarnlink"},
+                 {"Net, Tools", "Net, Tools", "C:\\tltest\\a,b [c]"},
+                 // A recorded name that cannot be sent is not used.
+                 {"Net \"Tools\"", "Tarnlink Suite", "C:\\tltest\\Tarnlink"}};
+    for (const auto &c : cases) {
+        ResetMachineState();
+        WriteProfileStringA("Tarnlink Suite", "GROUP", c.recorded);
+        WriteProfileStringA("Tarnlink Suite", "DIR", c.destination);
+        ASSERT_EQ(0, RunQuiet("-q")) << c.group;
+        ExpectInstalledIn(c.destination, c.group);
+        std::string folder = ProgramsFolder() + "\\" + c.group;
+        std::string target, workingDirectory;
+        ASSERT_TRUE(ReadShortcut(folder + "\\Tarnlink Suite.lnk", target, workingDirectory))
+            << c.group;
+        EXPECT_TRUE(SameFile(std::string(c.destination) + "\\tarnlink.exe", target)) << target;
+        EXPECT_TRUE(SameFile(c.destination, workingDirectory)) << workingDirectory;
+        DeleteTree(folder);
+        DeleteTree("C:\\tltest\\Program Files (x86)");
+        DeleteTree(c.destination);
+    }
 }
 
 TEST_F(Install, RawSockIsKeptOnlyWhenItHoldsTwoToFourBytes)

@@ -70,7 +70,7 @@ TEST_F(Remove, InteractiveRemovalThenNothingLeftToRemove)
     Start(program, "-r");
     EXPECT_EQ("Insufficient information available to\nremove this application.",
               Answer(program, "Remove", IDOK));
-    EXPECT_EQ(0, program.Wait(15000));
+    EXPECT_EQ(1, program.Wait(15000));
 }
 
 TEST_F(Remove, AnotherGroupKeepsItsFolderAndLeftoversAreNamed)
@@ -83,7 +83,8 @@ TEST_F(Remove, AnotherGroupKeepsItsFolderAndLeftoversAreNamed)
     WriteFileBytes(group + "\\Keep Me.lnk", "not ours");
     WriteFileBytes(std::string(DEFAULT_DIR) + "\\notes.txt", "the user's");
 
-    ASSERT_EQ(0, RunQuiet("-q -r -l"));
+    // Something was left: the run says so.
+    ASSERT_EQ(1, RunQuiet("-q -r -l"));
     for (const char *title : ITEM_TITLES)
         EXPECT_FALSE(FileExists(group + "\\" + title + ".lnk")) << title;
     EXPECT_TRUE(DirectoryExists(group));
@@ -97,6 +98,30 @@ TEST_F(Remove, AnotherGroupKeepsItsFolderAndLeftoversAreNamed)
     EXPECT_EQ(std::string("Check the directory ") + DEFAULT_DIR + " for excess files",
               lines[lines.size() - 2]);
     DeleteTree(group);
+}
+
+TEST_F(Remove, InjectedGroupTouchesNoGroupButTheFilesGo)
+{
+    ASSERT_EQ(0, RunQuiet("-q"));
+    std::string victim = ProgramsFolder() + "\\Victim Group";
+    CreateDirectoryA(victim.c_str(), nullptr);
+    WriteFileBytes(victim + "\\Keep Me.lnk", "not ours");
+    const char injected[] = "x,7)][DeleteGroup(Victim Group)][ShowGroup(y";
+    WriteProfileStringA("Tarnlink Suite", "GROUP", injected);
+
+    EXPECT_EQ(1, RunQuiet("-q -r -l"));
+    EXPECT_TRUE(FileExists(victim + "\\Keep Me.lnk"));
+    // No command at all: the items stay where the install put them.
+    for (const char *title : ITEM_TITLES)
+        EXPECT_TRUE(FileExists(ProgramsFolder() + "\\Tarnlink Suite\\" + title + ".lnk"))
+            << title;
+    for (const PayloadFile &file : PayloadFiles())
+        EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\" + file.name)) << file.name;
+    EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
+    std::vector<std::string> lines = Log();
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                     std::string("GROUP in WIN.INI cannot be used: ") + injected));
+    DeleteTree(victim);
 }
 
 } // namespace

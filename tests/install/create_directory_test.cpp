@@ -84,10 +84,8 @@ TEST_F(CreateDirectoryPathTest, EveryFailingLevelShowsItsBoxShortestFirst)
     EXPECT_EQ(expected, boxes);
 }
 
-TEST_F(CreateDirectoryPathTest, FileInTheWayFailsEvenInQuietRunAndLogsNothing)
+TEST_F(CreateDirectoryPathTest, FileInTheWayFailsAndQuietRunLogsInsteadOfShowing)
 {
-    session.quiet = 1;
-    session.logEnabled = 1;
     WriteFileBytes(root + "\\taken", "x");
     Boxes boxes;
     EXPECT_EQ(0, Create(root + "\\taken\\sub", boxes));
@@ -99,5 +97,14 @@ TEST_F(CreateDirectoryPathTest, FileInTheWayFailsEvenInQuietRunAndLogsNothing)
     // A file where the directory should be is no directory.
     EXPECT_EQ(0, Create(root + "\\taken", boxes));
     EXPECT_EQ((Boxes{{"Install", "Creation of " + root + "\\taken failed. (183)"}}), boxes);
-    EXPECT_FALSE(FileExists(root + "\\setup.log"));
+
+    // Quiet: no box at all, and the same texts in the log.
+    session.quiet = 1;
+    session.logEnabled = 1;
+    EXPECT_EQ(0, Create(root + "\\taken\\sub", boxes));
+    EXPECT_TRUE(boxes.empty());
+    std::vector<std::string> logged;
+    for (const auto &box : expected)
+        logged.push_back(box.second);
+    EXPECT_EQ(logged, ReadLogLines(root + "\\setup.log"));
 }

@@ -353,6 +353,39 @@ TEST_F(DirectoryPrompt, DestinationIsCreatedOnceConfirmed)
     EXPECT_STREQ("a", browseFileName);
 }
 
+// Only a drive or UNC path is taken; anything else brings the prompt back
+// without creating anything.
+TEST_F(DirectoryPrompt, DestinationThatIsNotAbsoluteIsAskedAgain)
+{
+    SetCurrentDirectoryA(root.c_str());
+    char directory[512];
+    CopyText(directory, sizeof directory, "Tarnlink");
+    std::vector<std::string> shown;
+    DialogDriver driver(Settled([&] {
+        HWND prompt = WaitForPrompt("PROGRAM files directory");
+        for (const char *typed : {"\\Tarnlink", "C:Tarnlink", "\\\\server", ""}) {
+            if (prompt == nullptr)
+                return CancelOwnDialogs();
+            shown.push_back(ItemText(prompt, 954));
+            SetItemText(prompt, 954, typed);
+            PressButton(prompt, IDOK);
+            prompt = WaitForPrompt("PROGRAM files directory", prompt);
+        }
+        if (prompt == nullptr)
+            return CancelOwnDialogs();
+        shown.push_back(ItemText(prompt, 954));
+        SetItemText(prompt, 954, root + "\\made");
+        PressButton(prompt, IDOK);
+    }));
+    EXPECT_EQ(1, AskDestinationDirectory(session.instance, nullptr, directory));
+    driver.Join();
+    EXPECT_EQ((std::vector<std::string>{"Tarnlink", "\\Tarnlink", "C:Tarnlink", "\\\\server", ""}),
+              shown);
+    EXPECT_EQ(root + "\\made", std::string(directory));
+    EXPECT_TRUE(DirectoryExists(root + "\\made"));
+    EXPECT_FALSE(DirectoryExists(root + "\\Tarnlink"));
+}
+
 TEST_F(DirectoryPrompt, DestinationThatCannotBeCreatedIsReportedAndAskedAgain)
 {
     session.logEnabled = 1;

@@ -216,3 +216,29 @@ TEST_F(GroupPrompt, CancelKeepsTheGroupName)
     driver.Join();
     EXPECT_STREQ("Tarnlink Suite", session.groupName);
 }
+
+// A name the Program Manager cannot be given is refused like one that is too
+// long: the prompt stays, and the name is not taken.
+TEST_F(GroupPrompt, NamesWithQuotesBracketsOrControlCharactersAreRefused)
+{
+    const char *refused[] = {"Say \"hi\"", "Tools [x]", "Tools ]", "Tab\tName"};
+    std::vector<bool> stayed;
+    DialogDriver driver(Settled([&] {
+        HWND dialog = WaitForDialog(Self(), "Program Manager Group", 5000);
+        if (dialog == nullptr) {
+            CancelOwnDialogs();
+            return;
+        }
+        for (const char *name : refused) {
+            SetItemText(dialog, 2405, name);
+            SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+            stayed.push_back(IsWindowVisible(dialog) != FALSE);
+        }
+        SetItemText(dialog, 2405, "Net, Tools (beta)");
+        PressButton(dialog, IDOK);
+    }));
+    EXPECT_EQ(1, AskGroup(nullptr, session.instance));
+    driver.Join();
+    EXPECT_EQ(std::vector<bool>(4, true), stayed);
+    EXPECT_STREQ("Net, Tools (beta)", session.groupName);
+}

@@ -236,13 +236,17 @@ TEST_F(Copy, ExistingIniFileIsReplacedOnlyWhenTheUserSaysYes)
         EXPECT_EQ("new settings", ReadFileBytes(dest));
     }
     {
-        // Quiet: no question, and the file stays.
+        // Quiet: no box, the question is logged, and the file stays.
         WriteFileBytes(dest, "old settings");
         session.quiet = 1;
+        ClearLog();
         BoxAnswerer boxes;
         EXPECT_EQ(EXPAND_DONE, ExpandFile(&source[0], dest.c_str()));
         EXPECT_TRUE(boxes.Finish().empty());
         EXPECT_EQ("old settings", ReadFileBytes(dest));
+        EXPECT_EQ((std::vector<std::string>{"The file " + dest + " already exists.",
+                                            "Overwrite it?"}),
+                  LogLines());
         session.quiet = 0;
     }
     {
@@ -304,15 +308,17 @@ TEST_F(Copy, CancelOnARequiredRowReportsTheFailure)
     EXPECT_EQ(CopyingLine(1), log[0]);
     EXPECT_EQ(seen[2].text, log[1]);
 
-    // Quiet: the prompt still comes, the failure is only logged.
+    // Quiet: no box; the prompt is logged and answered Cancel, the failure
+    // only logged.
     session.quiet = 1;
     ClearLog();
-    BoxAnswerer quietBoxes({Press(IDCANCEL)});
+    BoxAnswerer quietBoxes;
     EXPECT_EQ(1, CopyPayloadFile(row, src.c_str(), dst.c_str(), owner, nullptr));
-    EXPECT_EQ(1u, quietBoxes.Finish().size());
+    EXPECT_TRUE(quietBoxes.Finish().empty());
     log = LogLines();
-    ASSERT_EQ(2u, log.size());
-    EXPECT_EQ(0u, log[1].find(failed));
+    ASSERT_EQ(3u, log.size());
+    EXPECT_EQ("Insert disk 1 containing tarnlink.hlp", log[1]);
+    EXPECT_EQ(0u, log[2].find(failed));
 }
 
 TEST_F(Copy, CancelOnTheOptionalRowIsSilent)

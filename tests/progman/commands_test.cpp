@@ -138,11 +138,14 @@ TEST(ProgmanCommands, CommandThatDoesNotFitIsNotSent)
     ASSERT_TRUE(progman.ready);
     std::string longPath = "C:\\" + Repeat('p', 250);
     std::string longName = Repeat('n', 200);
-    int created = 0;
-    bool open = false;
+    int created = -1;
+    bool open = true;
     ASSERT_TRUE(progman.Run([&] {
+        // A group that cannot be named leaves the link closed: no item may
+        // land in whatever group is current.
         created = ProgmanCreateGroup(Repeat('g', 600).c_str());
         open = progmanLink.isOpen;
+        ProgmanOpen();
         // The add command would exceed its buffer: the old item is not
         // deleted either.
         ProgmanAddItem(longName.c_str(), longPath.c_str(), "x.exe", (longPath + "\\x.exe").c_str());
@@ -151,9 +154,62 @@ TEST(ProgmanCommands, CommandThatDoesNotFitIsNotSent)
         ProgmanDeleteItem(Repeat('e', 496).c_str(), "");
         ProgmanClose();
     }));
-    EXPECT_EQ(1, created);
-    EXPECT_TRUE(open);
+    EXPECT_EQ(0, created);
+    EXPECT_FALSE(open);
     EXPECT_EQ(Texts{"[DeleteItem(\"" + Repeat('d', 495) + "\")]"}, progman.Commands());
+}
+
+TEST(ProgmanCommands, ArgumentsTheSyntaxWouldSplitAreQuotedAndUnusableNamesNotSent)
+{
+    const struct {
+        const char *group;
+        const char *directory;
+        Texts commands;   // CreateGroup, then DeleteItem and AddItem of "Tool"
+    } cases[] = {
+        {"Net Tools (beta)", "C:\\Program Files (x86)\\TL",
+         {"[CreateGroup(\"Net Tools (beta)\")]", "[DeleteItem(\"Tool\")]",
+          "[AddItem(\"C:\\Program Files (x86)\\TL\\t.exe\",\"Tool\",,,,,"
+          "\"C:\\Program Files (x86)\\TL\")]"}},
+        {"Net, Tools", "C:\\a,b", {"[CreateGroup(\"Net, Tools\")]", "[DeleteItem(\"Tool\")]",
+          "[AddItem(\"C:\\a,b\\t.exe\",\"Tool\",,,,,\"C:\\a,b\")]"}},
+        {" Padded ", "C:\\x[1]", {"[CreateGroup(\" Padded \")]", "[DeleteItem(\"Tool\")]",
+          "[AddItem(\"C:\\x[1]\\t.exe\",\"Tool\",,,,,\"C:\\x[1]\")]"}},
+        // Refused names: no group, and the link stays closed for the items.
+        {"x,7)][DeleteGroup(Victim Group)][ShowGroup(y", "C:\\TL", {}},
+        {"Say \"hi\"", "C:\\TL", {}},
+        {"Tab\tName", "C:\\TL", {}},
+    };
+    for (const auto &c : cases) {
+        IsolatedProgman progman(IsolatedProgman::ANSWERING);
+        ASSERT_TRUE(progman.ready);
+        int created = -1, added = -1;
+        std::string commandLine = std::string(c.directory) + "\\t.exe";
+        ASSERT_TRUE(progman.Run([&] {
+            created = ProgmanCreateGroup(c.group);
+            added = ProgmanAddItem("Tool", c.directory, "t.exe", commandLine.c_str());
+            ProgmanClose();
+        }));
+        EXPECT_EQ(c.commands.empty() ? 0 : 1, created) << c.group;
+        EXPECT_EQ(1, added) << c.group;
+        EXPECT_EQ(c.commands, progman.Commands()) << c.group;
+    }
+    // Item names follow the group's rule; a path that holds a quote cannot be
+    // sent at all. Either is an item not made.
+    IsolatedProgman progman(IsolatedProgman::ANSWERING);
+    ASSERT_TRUE(progman.ready);
+    int bracketName = -1, quotedPath = -1, plain = -1;
+    ASSERT_TRUE(progman.Run([&] {
+        ProgmanOpen();
+        bracketName = ProgmanAddItem("Tool [x]", "C:\\TL", "t.exe", "C:\\TL\\t.exe");
+        quotedPath = ProgmanAddItem("Tool", "C:\\TL", "t.exe", "C:\\T\"L\\t.exe");
+        plain = ProgmanAddItem("Tool", "C:\\TL", "t.exe", "C:\\TL\\t.exe");
+        ProgmanClose();
+    }));
+    EXPECT_EQ(0, bracketName);
+    EXPECT_EQ(0, quotedPath);
+    EXPECT_EQ(1, plain);
+    EXPECT_EQ((Texts{"[DeleteItem(\"Tool\")]", "[AddItem(\"C:\\TL\\t.exe\",\"Tool\",,,,,C:\\TL)]"}),
+              progman.Commands());
 }
 
 TEST(ProgmanCommands, NoProgramManagerMeansCommandsDroppedWithoutDelay)
@@ -213,16 +269,19 @@ TEST(ProgmanCommands, UnansweredTransactionGivesUpAfterOneSecond)
 {
     IsolatedProgman progman(IsolatedProgman::STALLING);
     ASSERT_TRUE(progman.ready);
-    int executed = -1;
+    int executed = -1, added = -1;
     DWORD elapsed = 0;
     ASSERT_TRUE(progman.Run([&] {
         ProgmanOpen();
         DWORD start = GetTickCount();
         executed = ProgmanExecute(progmanLink.instanceId, "[CreateGroup(Slow)]");
         elapsed = GetTickCount() - start;
+        // An item the Program Manager did not take is reported as not made.
+        added = ProgmanAddItem("Tarnlink", "C:\\Tarnlink", "t.exe", "C:\\Tarnlink\\t.exe");
         ProgmanClose();
     }));
     EXPECT_EQ(0, executed);
+    EXPECT_EQ(0, added);
     EXPECT_GE(elapsed, 900u);
     EXPECT_LT(elapsed, 3000u);
 }

@@ -7,6 +7,7 @@
 #include "app/session.h"
 #include "payload/table.h"
 #include "remove/remove.h"
+#include "progman_support.h"
 #include "wintest.h"
 
 namespace {
@@ -146,6 +147,75 @@ TEST_F(Removal, EmptyGroupLeavesTheDirectoryAndReportsLeftovers)
     expected.push_back("Check the directory " + installDir + " for excess files");
     expected.push_back("that caused the removal process to not cleanup entirely.");
     EXPECT_EQ(expected, Log());
+}
+
+// A recorded directory that would name files somewhere else is refused
+// whole: a relative one (resolved against the removal's own directory) and
+// one too long for its 256-byte field, whose cut text would name another
+// directory (here the installation itself). 255 characters are taken.
+TEST_F(Removal, DirectoryThatIsRelativeOrFillsItsBufferRemovesNothing)
+{
+    // installDir\.\.\... names installDir itself at any length.
+    auto dotted = [&](size_t length) {
+        std::string dir = installDir;
+        while (dir.size() + 2 <= length)
+            dir += "\\.";
+        if (dir.size() < length)
+            dir += "\\";
+        return dir;
+    };
+    ASSERT_EQ(256u, dotted(256).size());
+    for (int i = 0; i < payloadCount; i++)
+        WriteFileBytes(logDir + "\\" + payloadTable[i].destName, "not installed here");
+    const struct {
+        std::string dir;
+        bool accepted;
+    } cases[] = {
+        {".", false},   // the removal's own current directory
+        {dotted(256) + "\\elsewhere", false},
+        {dotted(256), false},
+        {dotted(255), true},
+    };
+    for (const auto &c : cases) {
+        DeleteFileA((logDir + "\\setup.log").c_str());
+        WriteProfileStringA("Tarnlink Suite", "DIR", c.dir.c_str());
+        WriteProfileStringA("Tarnlink Suite", "GROUP", "");
+        EXPECT_EQ(0, RemoveInstallation(nullptr)) << c.dir;
+        EXPECT_TRUE(FileExists(logDir + "\\tarnlink.exe")) << c.dir;
+        std::vector<std::string> lines = Log();
+        ASSERT_GE(lines.size(), 2u) << c.dir;
+        if (c.accepted) {
+            EXPECT_EQ("Removing installation of Tarnlink Suite from " + c.dir, lines[1]);
+        } else {
+            EXPECT_EQ("Insufficient information available to", lines[0]) << c.dir;
+            EXPECT_EQ(2u, lines.size()) << c.dir;
+            EXPECT_TRUE(FileExists(installDir + "\\tarnlink.exe")) << c.dir;
+            EXPECT_EQ(c.dir, ProfileString("Tarnlink Suite", "DIR")) << c.dir;
+        }
+    }
+}
+
+TEST_F(Removal, UnusableGroupSendsNoCommandButTheFilesGo)
+{
+    IsolatedProgman progman(IsolatedProgman::ANSWERING);
+    ASSERT_TRUE(progman.ready);
+    for (const char *group : {"x,7)][DeleteGroup(Victim Group)][ShowGroup(y", "Say \"hi\"",
+                              "Tab\tName"}) {
+        for (int i = 0; i < payloadCount; i++)
+            WriteFileBytes(installDir + "\\" + payloadTable[i].destName, "payload");
+        WriteProfileStringA("Tarnlink Suite", "DIR", installDir.c_str());
+        WriteProfileStringA("Tarnlink Suite", "GROUP", group);
+        int result = -1;
+        ASSERT_TRUE(progman.Run([&] { result = RemoveInstallation(nullptr); }));
+        EXPECT_EQ(0, result) << group;
+        EXPECT_FALSE(FileExists(installDir + "\\tarnlink.exe")) << group;
+        EXPECT_TRUE(DirectoryExists(installDir)) << group;
+        std::vector<std::string> lines = Log();
+        EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                         std::string("GROUP in WIN.INI cannot be used: ") + group))
+            << group;
+    }
+    EXPECT_TRUE(progman.Commands().empty());
 }
 
 TEST_F(Removal, MissingFileIsReportedAndTheRestGoesOn)
