@@ -16,7 +16,8 @@ set(SZDDPACK ${HOST_TOOLS_DIR}/szddpack)
 set(PRODUCT_DIR ${CMAKE_SOURCE_DIR}/resources/payload)
 add_executable(tarnlink WIN32 ${PRODUCT_DIR}/tarnlink.cpp ${PRODUCT_DIR}/tarnlink.rc)
 add_library(tarnlinkdll SHARED ${PRODUCT_DIR}/tarnlinkdll.cpp ${PRODUCT_DIR}/tarnlink.def)
-add_executable(removetl WIN32 ${PRODUCT_DIR}/removetl.cpp)
+# The uninstaller shares the setup program's removal rules (setupcore).
+add_executable(removetl WIN32 ${PRODUCT_DIR}/removetl.cpp ${PRODUCT_DIR}/removetl.rc)
 set_target_properties(tarnlinkdll PROPERTIES OUTPUT_NAME tarnlink PREFIX "")
 foreach(t tarnlink tarnlinkdll removetl)
   target_compile_options(${t} PRIVATE ${PRODUCT_COMPILE_OPTIONS})
@@ -24,6 +25,7 @@ foreach(t tarnlink tarnlinkdll removetl)
   target_include_directories(${t} PRIVATE ${PRODUCT_DIR})
 endforeach()
 target_link_libraries(tarnlink PRIVATE tarnlinkdll)
+target_link_libraries(removetl PRIVATE setupcore)
 
 set(PACKED_DIR ${CMAKE_BINARY_DIR}/packed)
 set(PAYLOAD_INPUTS

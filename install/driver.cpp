@@ -21,6 +21,8 @@ constexpr size_t COMMAND_SIZE = 3 * DIR_SIZE + TEXT_FIELD + 64;
 static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA as the platform expects it");
 
 static const char SETTINGS_KEY[] = "Software\\Quorvale\\Tarnlink\\Settings";
+// The version the product library reports.
+static const char PRODUCT_VERSION[] = "2.1";
 
 // A run's directories. The source directory ends in a backslash, the others
 // do not.
@@ -64,6 +66,16 @@ static void ReadProfileEntry(const char *key, char *value, size_t size)
         CopyText(value, size, text);
 }
 
+static void SetStringValue(HKEY key, const char *name, const char *text)
+{
+    RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)text, lstrlenA(text) + 1);
+}
+
+static void SetDwordValue(HKEY key, const char *name, DWORD value)
+{
+    RegSetValueExA(key, name, 0, REG_DWORD, (const BYTE *)&value, sizeof value);
+}
+
 // "Applets" is reset on every run; "RawSock" only when it is missing or does
 // not hold 2 to 4 bytes.
 static void WriteSettingsKey()
@@ -71,13 +83,12 @@ static void WriteSettingsKey()
     HKEY key;
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, &key) != ERROR_SUCCESS)
         return;
-    DWORD zero = 0;
-    RegSetValueExA(key, "Applets", 0, REG_DWORD, (const BYTE *)&zero, sizeof zero);
+    SetDwordValue(key, "Applets", 0);
     BYTE data[4];
     DWORD size = sizeof data;
     if (RegQueryValueExA(key, "RawSock", nullptr, nullptr, data, &size) != ERROR_SUCCESS ||
         size < 2)
-        RegSetValueExA(key, "RawSock", 0, REG_DWORD, (const BYTE *)&zero, sizeof zero);
+        SetDwordValue(key, "RawSock", 0);
     RegCloseKey(key);
 }
 
@@ -103,21 +114,49 @@ static void MakeProgramItems(const RunDirectories &dirs)
     ProgmanClose();
 }
 
+// Kilobytes of the copied files, as Add/Remove Programs shows them.
+static DWORD InstalledKilobytes(const RunDirectories &dirs)
+{
+    DWORD bytes = 0;
+    for (int i = 0; i < payloadCount; i++) {
+        const PayloadEntry &row = payloadTable[i];
+        const char *directory = row.destDirKind == DIR_WEB ? dirs.web
+                                : row.destDirKind == DIR_DATA ? dirs.data : dirs.program;
+        char path[DIR_SIZE];
+        WIN32_FIND_DATAA found;
+        HANDLE search;
+        if (!(row.state & PAYLOAD_COPIED) ||
+            !FormatText(path, sizeof path, "%s\\%s", directory, row.destName) ||
+            (search = FindFirstFileA(path, &found)) == INVALID_HANDLE_VALUE)
+            continue;
+        bytes += found.nFileSizeLow;
+        FindClose(search);
+    }
+    return (bytes + 1023) / 1024;
+}
+
 static void WriteRecords(const RunDirectories &dirs)
 {
     char keyPath[TEXT_FIELD];
     HKEY key;
-    if (FormatText(keyPath, sizeof keyPath,
-                   "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s", PRODUCT_NAME) &&
+    if (UninstallKeyPath(keyPath, sizeof keyPath) &&
         RegCreateKeyA(HKEY_LOCAL_MACHINE, keyPath, &key) == ERROR_SUCCESS) {
         char text[COMMAND_SIZE];
         FormatText(text, sizeof text, "Quorvale %s Uninstall", PRODUCT_NAME);
-        RegSetValueExA(key, "DisplayName", 0, REG_SZ, (const BYTE *)text, lstrlenA(text) + 1);
-        // Unquoted, as the uninstaller reads it.
-        FormatText(text, sizeof text, "%s\\%s.exe -f %s -d %s -g %s", dirs.program, "removetl",
-                   dirs.program, dirs.data, session.groupName);
-        RegSetValueExA(key, "UninstallString", 0, REG_SZ, (const BYTE *)text,
-                       lstrlenA(text) + 1);
+        SetStringValue(key, "DisplayName", text);
+        // Quoted: Windows tries every blank-separated prefix of an unquoted
+        // line as a program ("C:\Program.exe" first).
+        if (FormatText(text, sizeof text, "\"%s\\%s.exe\" -f \"%s\" -d \"%s\" -g \"%s\"",
+                       dirs.program, "removetl", dirs.program, dirs.data, session.groupName))
+            SetStringValue(key, "UninstallString", text);
+        SetStringValue(key, "Publisher", "Quorvale");
+        SetStringValue(key, "DisplayVersion", PRODUCT_VERSION);
+        if (FormatText(text, sizeof text, "%s\\%s", dirs.program, payloadTable[0].destName))
+            SetStringValue(key, "DisplayIcon", text);
+        SetStringValue(key, "InstallLocation", dirs.program);
+        SetDwordValue(key, "EstimatedSize", InstalledKilobytes(dirs));
+        SetDwordValue(key, "NoModify", 1);
+        SetDwordValue(key, "NoRepair", 1);
         RegCloseKey(key);
     }
     char options[16];

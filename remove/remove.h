@@ -4,7 +4,8 @@
 
 #include <windows.h>
 
+#include "rules.h"
+
 int RemoveInstallation(HWND owner);
-int DeleteRegistryTree(const char *keyPath, HKEY root);
 
 #endif

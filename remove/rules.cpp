@@ -1,0 +1,165 @@
+#include "rules.h"
+
+#include "../app/messages.h"
+#include "../app/session.h"
+#include "../app/text.h"
+#include "../payload/table.h"
+#include "../progman/progman.h"
+#include "../resources/resource.h"
+
+constexpr size_t DIR_SIZE = 256;
+constexpr size_t KEY_SIZE = 256;
+constexpr size_t WORD_SIZE = 64;
+
+static const char PRODUCT_KEY[] = "Software\\Quorvale\\Tarnlink";
+
+// Deletes one payload file and logs the outcome; a help file takes its
+// ".gid" companion with it. A file that stays is noted in the report.
+static void RemoveFile(const char *directory, const char *name, const char *failedWord,
+                       RemovalReport &report)
+{
+    char path[REMOVAL_PATH_SIZE];
+    if (!FormatText(path, sizeof path, "%s\\%s", directory, name)) {
+        // A path that does not fit is refused, never cut into another one.
+        char shown[REMOVAL_PATH_SIZE];
+        FormatText(shown, sizeof shown, "%.200s...\\%s", directory, name);
+        LogMessage(IDS_REMOVINGFILE, shown, failedWord);
+        return;
+    }
+    int deleted = DeleteFileA(path) != 0;
+    LogMessage(IDS_REMOVINGFILE, path, deleted ? "ok" : failedWord);
+    // An absent file is not left behind.
+    if (!deleted && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+        if (report.filesLeft++ == 0)
+            CopyText(report.firstLeft, sizeof report.firstLeft, path);
+    }
+    size_t length = lstrlenA(path);
+    if (length >= 4 && SameText(path + length - 4, ".hlp")) {
+        CopyText(path + length - 4, 5, ".gid");
+        DeleteFileA(path);
+    }
+}
+
+static void RemoveProductKey(HKEY root, UINT logId)
+{
+    // Windows 95 deletes a whole tree in one call; NT refuses a key that has
+    // subkeys, and the walk below takes it apart.
+    if (RegDeleteKeyA(root, PRODUCT_KEY) != ERROR_SUCCESS) {
+        DeleteRegistryTree(PRODUCT_KEY, root);
+        LogMessage(logId);
+    }
+}
+
+int DeleteRegistryTree(const char *keyPath, HKEY root)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, keyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return 0;
+    int result = 1;
+    DWORD index = 0;
+    char name[KEY_SIZE];
+    while (RegEnumKeyA(key, index, name, sizeof name) == ERROR_SUCCESS) {
+        if (RegDeleteKeyA(key, name) == ERROR_SUCCESS)
+            continue;
+        char subPath[KEY_SIZE];
+        if (!FormatText(subPath, sizeof subPath, "%s\\%s", keyPath, name) ||
+            DeleteRegistryTree(subPath, root) == 0)
+            result = 0;
+        // A subkey that could be neither deleted nor emptied stays where it
+        // is: step past it, or the walk would find it again for ever.
+        char again[KEY_SIZE];
+        if (RegEnumKeyA(key, index, again, sizeof again) == ERROR_SUCCESS &&
+            lstrcmpA(again, name) == 0) {
+            result = 0;
+            index++;
+        }
+    }
+    RegCloseKey(key);
+    RegDeleteKeyA(root, keyPath);
+    return result;
+}
+
+int IsDriveRoot(const char *directory)
+{
+    const char *d = directory;
+    if (d[0] != '\0' && d[1] == ':')
+        return d[2] == '\0' || (d[2] == '\\' && d[3] == '\0');
+    if (d[0] != '\\' || d[1] != '\\')
+        return 0;
+    // \\server\share, with no further backslash but a closing one.
+    int separators = 0;
+    for (const char *p = d + 2; *p != '\0'; p++) {
+        if (*p == '\\' && p[1] != '\0')
+            separators++;
+    }
+    return separators <= 1;
+}
+
+void RemoveProduct(const char *installDir, const char *dataDir, const char *group,
+                   RemovalReport &report)
+{
+    report.filesLeft = 0;
+    report.firstLeft[0] = '\0';
+    report.directoryRemoved = 0;
+    report.directoryIsRoot = IsDriveRoot(installDir);
+
+    char failedWord[WORD_SIZE];
+    LoadMessageString(IDS_FAILED, failedWord, sizeof failedWord);
+
+    // An over-long web directory stays empty, and its files are refused.
+    char webDir[DIR_SIZE];
+    FormatText(webDir, sizeof webDir, "%s\\web", installDir);
+    for (int i = 0; i < payloadCount; i++) {
+        const PayloadEntry &row = payloadTable[i];
+        if (row.destDirKind == DIR_WEB && webDir[0] == '\0') {
+            LogMessage(IDS_REMOVINGFILE, row.destName, failedWord);
+            continue;
+        }
+        const char *directory = installDir;
+        if (row.destDirKind == DIR_WEB)
+            directory = webDir;
+        else if (row.destDirKind == DIR_DATA)
+            directory = dataDir;
+        RemoveFile(directory, row.destName, failedWord, report);
+    }
+
+    RemoveProductKey(HKEY_CURRENT_USER, IDS_REMOVINGHKCU);
+    RemoveProductKey(HKEY_LOCAL_MACHINE, IDS_REMOVINGHKLM);
+
+    if (group[0] == '\0')
+        return;
+    ProgmanOpen();
+    // DeleteItem acts on the Program Manager's current group: make it ours.
+    ProgmanShowGroup(group);
+    for (int i = 0; i < payloadCount; i++) {
+        const PayloadEntry &row = payloadTable[i];
+        if (!row.makeItem)
+            continue;
+        char path[REMOVAL_PATH_SIZE];
+        if (FormatText(path, sizeof path, "%s\\%s", installDir, row.destName))
+            ProgmanDeleteItem(row.itemTitle, path);
+        LogMessage(IDS_REMOVINGICON, row.itemTitle);
+    }
+    ProgmanCloseAndDeleteGroup(group);
+    // A drive root is never removed: "C:" alone names the current directory
+    // of that drive.
+    if (!report.directoryIsRoot)
+        report.directoryRemoved = RemoveDirectoryA(installDir) != 0;
+    char line[REMOVAL_PATH_SIZE];
+    FormatText(line, sizeof line, "Removing %s (%s)", installDir,
+               report.directoryRemoved ? "ok" : "failed");
+    LogLine(line);
+}
+
+int UninstallKeyPath(char *path, size_t size)
+{
+    return FormatText(path, size, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s",
+                      PRODUCT_NAME);
+}
+
+void DeleteUninstallEntry()
+{
+    char keyPath[KEY_SIZE];
+    if (UninstallKeyPath(keyPath, sizeof keyPath))
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath);
+}

@@ -1,0 +1,36 @@
+// What a removal takes away, shared by the setup program's removal and the
+// uninstaller: the payload files, the product keys, the program items, the
+// default group and the directory once it is empty. Where the directories and
+// the group come from, and what the user is told, is the caller's.
+#ifndef TARNLINK_RULES_H
+#define TARNLINK_RULES_H
+
+#include <stddef.h>
+#include <windows.h>
+
+constexpr size_t REMOVAL_PATH_SIZE = 512;
+
+struct RemovalReport {
+    int filesLeft;                     // payload files still there afterwards
+    char firstLeft[REMOVAL_PATH_SIZE]; // the path of the first of them
+    int directoryRemoved;
+    int directoryIsRoot;               // a drive root, which is never removed
+};
+
+// Removes what an installation into installDir left: payload files (data
+// rows from dataDir, web rows from installDir\web), the product keys, and,
+// when group is not empty, its items, the group itself when it carries the
+// default name, and the emptied directory. Logs each step.
+void RemoveProduct(const char *installDir, const char *dataDir, const char *group,
+                   RemovalReport &report);
+
+int DeleteRegistryTree(const char *keyPath, HKEY root);
+
+// The Uninstall key of the product under HKEY_LOCAL_MACHINE.
+int UninstallKeyPath(char *path, size_t size);
+void DeleteUninstallEntry();
+
+// "C:", "C:\" or "\\server\share": a directory that is never removed.
+int IsDriveRoot(const char *directory);
+
+#endif
