@@ -114,19 +114,18 @@ static void MakeProgramItems(const RunDirectories &dirs)
     ProgmanClose();
 }
 
-// Kilobytes of the copied files, as Add/Remove Programs shows them.
+// Kilobytes of the copied files, as Add/Remove Programs shows them. Data
+// and web rows share the program directory.
 static DWORD InstalledKilobytes(const RunDirectories &dirs)
 {
     DWORD bytes = 0;
     for (int i = 0; i < payloadCount; i++) {
         const PayloadEntry &row = payloadTable[i];
-        const char *directory = row.destDirKind == DIR_WEB ? dirs.web
-                                : row.destDirKind == DIR_DATA ? dirs.data : dirs.program;
         char path[DIR_SIZE];
         WIN32_FIND_DATAA found;
         HANDLE search;
         if (!(row.state & PAYLOAD_COPIED) ||
-            !FormatText(path, sizeof path, "%s\\%s", directory, row.destName) ||
+            !FormatText(path, sizeof path, "%s\\%s", dirs.program, row.destName) ||
             (search = FindFirstFileA(path, &found)) == INVALID_HANDLE_VALUE)
             continue;
         bytes += found.nFileSizeLow;
@@ -137,10 +136,8 @@ static DWORD InstalledKilobytes(const RunDirectories &dirs)
 
 static void WriteRecords(const RunDirectories &dirs)
 {
-    char keyPath[TEXT_FIELD];
     HKEY key;
-    if (UninstallKeyPath(keyPath, sizeof keyPath) &&
-        RegCreateKeyA(HKEY_LOCAL_MACHINE, keyPath, &key) == ERROR_SUCCESS) {
+    if (RegCreateKeyA(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, &key) == ERROR_SUCCESS) {
         char text[COMMAND_SIZE];
         FormatText(text, sizeof text, "Quorvale %s Uninstall", PRODUCT_NAME);
         SetStringValue(key, "DisplayName", text);

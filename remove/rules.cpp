@@ -79,20 +79,10 @@ int DeleteRegistryTree(const char *keyPath, HKEY root)
     return result;
 }
 
-int IsDriveRoot(const char *directory)
+static int IsDriveRoot(const char *directory)
 {
     const char *d = directory;
-    if (d[0] != '\0' && d[1] == ':')
-        return d[2] == '\0' || (d[2] == '\\' && d[3] == '\0');
-    if (d[0] != '\\' || d[1] != '\\')
-        return 0;
-    // \\server\share, with no further backslash but a closing one.
-    int separators = 0;
-    for (const char *p = d + 2; *p != '\0'; p++) {
-        if (*p == '\\' && p[1] != '\0')
-            separators++;
-    }
-    return separators <= 1;
+    return d[0] != '\0' && d[1] == ':' && (d[2] == '\0' || (d[2] == '\\' && d[3] == '\0'));
 }
 
 void RemoveProduct(const char *installDir, const char *dataDir, const char *group,
@@ -151,15 +141,5 @@ void RemoveProduct(const char *installDir, const char *dataDir, const char *grou
     LogLine(line);
 }
 
-int UninstallKeyPath(char *path, size_t size)
-{
-    return FormatText(path, size, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s",
-                      PRODUCT_NAME);
-}
-
-void DeleteUninstallEntry()
-{
-    char keyPath[KEY_SIZE];
-    if (UninstallKeyPath(keyPath, sizeof keyPath))
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath);
-}
+const char PRODUCT_UNINSTALL_KEY[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnlink Suite";

@@ -14,7 +14,7 @@ struct RemovalReport {
     int filesLeft;                     // payload files still there afterwards
     char firstLeft[REMOVAL_PATH_SIZE]; // the path of the first of them
     int directoryRemoved;
-    int directoryIsRoot;               // a drive root, which is never removed
+    int directoryIsRoot;               // "C:" or "C:\", which is never removed
 };
 
 // Removes what an installation into installDir left: payload files (data
@@ -26,11 +26,13 @@ void RemoveProduct(const char *installDir, const char *dataDir, const char *grou
 
 int DeleteRegistryTree(const char *keyPath, HKEY root);
 
-// The Uninstall key of the product under HKEY_LOCAL_MACHINE.
-int UninstallKeyPath(char *path, size_t size);
-void DeleteUninstallEntry();
+// The Uninstall key of the product under HKEY_LOCAL_MACHINE, named after
+// the product's display name.
+extern const char PRODUCT_UNINSTALL_KEY[];
 
-// "C:", "C:\" or "\\server\share": a directory that is never removed.
-int IsDriveRoot(const char *directory);
+inline void DeleteUninstallEntry()
+{
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY);
+}
 
 #endif

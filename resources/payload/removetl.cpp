@@ -20,6 +20,7 @@ constexpr size_t DIR_SIZE = 256;
 constexpr size_t COMMAND_SIZE = 2048;
 constexpr size_t PATH_SIZE = 512;
 constexpr size_t MESSAGE_SIZE = 512;
+static const char UNINSTALLER_NAME[] = "removetl.exe";
 // How long the copy waits for the first process to end.
 constexpr DWORD HANDOVER_WAIT = 30000;
 
@@ -168,10 +169,9 @@ static int ParseArguments(const char *text, Arguments &args)
 // The arguments of the recorded UninstallString: what follows its program.
 static int ReadRecordedArguments(char *arguments, size_t size)
 {
-    char keyPath[DIR_SIZE];
     HKEY key;
-    if (!UninstallKeyPath(keyPath, sizeof keyPath) ||
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
         return 0;
     char line[COMMAND_SIZE];
     DWORD length = sizeof line - 1;
@@ -272,6 +272,18 @@ static void DeleteSelfAtRestart()
         WritePrivateProfileStringA("rename", "NUL", shortPath, "WININIT.INI");
 }
 
+// Where something stays, the Uninstall entry stays, and the program it names
+// must be there to try again: the copy is the same file.
+static void PutUninstallerBack(const Arguments &args)
+{
+    char self[PATH_SIZE], installed[PATH_SIZE];
+    DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+    if (length > 0 && length < sizeof self &&
+        FormatText(installed, sizeof installed, "%s\\%s", args.programDir, UNINSTALLER_NAME) &&
+        lstrcmpiA(self, installed) != 0)
+        CopyFileA(self, installed, TRUE);
+}
+
 static int Remove(const Arguments &args)
 {
     RemovalReport report;
@@ -293,6 +305,7 @@ static int Remove(const Arguments &args)
         ReportMessage(nullptr, caption, MB_ICONINFORMATION, IDS_UNINSTALLDONE);
         return EXIT_REMOVED;
     }
+    PutUninstallerBack(args);
     if (report.filesLeft > 0)
         ReportMessage(nullptr, caption, MB_ICONEXCLAMATION, IDS_UNINSTALLFILELEFT,
                       report.firstLeft);
