@@ -11,6 +11,7 @@ constexpr size_t DIR_SIZE = 256;
 constexpr size_t KEY_SIZE = 256;
 constexpr size_t WORD_SIZE = 64;
 
+static const char VENDOR_KEY[] = "Software\\Quorvale";
 static const char PRODUCT_KEY[] = "Software\\Quorvale\\Tarnlink";
 
 // Deletes one payload file and logs the outcome; a help file takes its
@@ -48,6 +49,17 @@ static void RemoveProductKey(HKEY root, UINT logId)
         DeleteRegistryTree(PRODUCT_KEY, root);
         LogMessage(logId);
     }
+    // The maker's key goes too once nothing else of the maker is in it; a
+    // single delete would take a whole tree on Windows 95, so look first.
+    HKEY vendor;
+    if (RegOpenKeyExA(root, VENDOR_KEY, 0, KEY_READ, &vendor) != ERROR_SUCCESS)
+        return;
+    DWORD subkeys = 1, values = 1;
+    RegQueryInfoKeyA(vendor, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                     nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(vendor);
+    if (subkeys == 0 && values == 0)
+        RegDeleteKeyA(root, VENDOR_KEY);
 }
 
 int DeleteRegistryTree(const char *keyPath, HKEY root)

@@ -181,7 +181,7 @@ protected:
     {
         for (const PayloadFile &file : PayloadFiles())
             EXPECT_FALSE(FileExists(dir + "\\" + file.name)) << file.name;
-        EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Quorvale\\Tarnlink"));
+        EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Quorvale"));
         EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Quorvale\\Tarnlink"));
         EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
         EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
