@@ -134,6 +134,8 @@ protected:
         for (const std::string &name : copies)
             DeleteFileA((TempPath() + name).c_str());
         ClearPendingDeletes();
+        EmulateWindowsEverywhere("");
+        WritePrivateProfileStringA("rename", nullptr, nullptr, "WININIT.INI");
         Scenario::TearDown();
     }
 
@@ -172,10 +174,34 @@ protected:
         copies.push_back(run.copyName);
         // Its own file is deleted at the next restart.
         std::string name = run.copyName;
+        if (windows95) {
+            // Windows 95 reads the request from WININIT.INI, by the short name.
+            char path[MAX_PATH] = "", shortPath[MAX_PATH] = "";
+            GetPrivateProfileStringA("rename", "NUL", "", path, sizeof path, "WININIT.INI");
+            GetShortPathNameA((TempPath() + name).c_str(), shortPath, sizeof shortPath);
+            EXPECT_STREQ(shortPath, path);
+            return;
+        }
         for (char &c : name)
             c = Lower(c);
         EXPECT_NE(std::string::npos, PendingDeletes().find("\\" + name + "|")) << name;
     }
+
+    // Every program of the prefix takes this Windows version ("" the default).
+    void EmulateWindowsEverywhere(const char *version)
+    {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Wine", &key));
+        if (version[0] == '\0')
+            RegDeleteValueA(key, "Version");
+        else
+            RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE *)version,
+                           lstrlenA(version) + 1);
+        RegCloseKey(key);
+        windows95 = version[0] != '\0';
+    }
+
+    bool windows95 = false;
 
     void ExpectNothingLeftIn(const std::string &dir)
     {
@@ -197,10 +223,12 @@ TEST_F(Uninstall, RecordedLineRemovesEverything)
         const char *dir;
         const char *group;
         bool legacy;   // the unquoted arguments earlier versions recorded
+        const char *windows;
     } rows[] = {
-        {DEFAULT_DIR, "Tarnlink Suite", false},
-        {"C:\\tltest\\Net Tools -x", "Other Tools", false},
-        {"C:\\tltest\\Net Tools", "My Tools", true},
+        {DEFAULT_DIR, "Tarnlink Suite", false, ""},
+        {"C:\\tltest\\Net Tools -x", "Other Tools", false, ""},
+        {"C:\\tltest\\Net Tools", "My Tools", true, ""},
+        {DEFAULT_DIR, "Tarnlink Suite", false, "win95"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.dir);
@@ -214,7 +242,9 @@ TEST_F(Uninstall, RecordedLineRemovesEverything)
         if (row.legacy)
             line = "\"" + dir + "\\removetl.exe\" -f " + dir + " -d " + dir + " -g " + row.group;
 
+        EmulateWindowsEverywhere(row.windows);
         EXPECT_EQ(0, RunToEnd(line + " -q"));
+        EmulateWindowsEverywhere("");
         ExpectNothingLeftIn(dir);
         EXPECT_FALSE(DirectoryExists(dir));
         for (const char *title : ITEM_TITLES)
