@@ -345,6 +345,20 @@ TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
     for (const char *arguments : refused)
         EXPECT_EQ(1, RunToEnd(program + arguments)) << arguments;
     EXPECT_EQ(1, RunToEnd(program + "-f " + longDir + " -g \"Tarnlink Suite\""));
+    // A directory that fills its buffer to the last character is read; one
+    // more is refused, not cut.
+    for (size_t length : {255u, 256u}) {
+        std::string dir = "C:\\" + std::string(length - 3, 'x');
+        Uninstaller run;
+        ASSERT_TRUE(run.Start("\"" + BuildPath("removetl.exe") + "\" -f \"" + dir +
+                                  "\" -g \"Tarnlink Suite\"",
+                              directory));
+        std::string text = Answer(run.first, "Uninstall Tarnlink Suite", IDOK);
+        EXPECT_EQ(0u, text.find(length == 255 ? "Tarnlink Suite is not installed in " + dir
+                                              : std::string("Uninstall cannot tell")))
+            << text;
+        EXPECT_EQ(1, run.WaitFirst(15000));
+    }
     ExpectInstalledIn("C:", "Tarnlink Suite");
 
     EXPECT_EQ(0, RunToEnd(RecordedLine() + " -q"));
