@@ -114,22 +114,20 @@ static void MakeProgramItems(const RunDirectories &dirs)
     ProgmanClose();
 }
 
-// Kilobytes of the copied files, as Add/Remove Programs shows them. Data
-// and web rows share the program directory.
+// Kilobytes of the product's files in the program directory (where data
+// and web rows go too), as Add/Remove Programs shows them.
 static DWORD InstalledKilobytes(const RunDirectories &dirs)
 {
     DWORD bytes = 0;
     for (int i = 0; i < payloadCount; i++) {
-        const PayloadEntry &row = payloadTable[i];
         char path[DIR_SIZE];
         WIN32_FIND_DATAA found;
         HANDLE search;
-        if (!(row.state & PAYLOAD_COPIED) ||
-            !FormatText(path, sizeof path, "%s\\%s", dirs.program, row.destName) ||
-            (search = FindFirstFileA(path, &found)) == INVALID_HANDLE_VALUE)
-            continue;
-        bytes += found.nFileSizeLow;
-        FindClose(search);
+        if (FormatText(path, sizeof path, "%s\\%s", dirs.program, payloadTable[i].destName) &&
+            (search = FindFirstFileA(path, &found)) != INVALID_HANDLE_VALUE) {
+            bytes += found.nFileSizeLow;
+            FindClose(search);
+        }
     }
     return (bytes + 1023) / 1024;
 }
@@ -143,13 +141,14 @@ static void WriteRecords(const RunDirectories &dirs)
         SetStringValue(key, "DisplayName", text);
         // Quoted: Windows tries every blank-separated prefix of an unquoted
         // line as a program ("C:\Program.exe" first).
-        if (FormatText(text, sizeof text, "\"%s\\%s.exe\" -f \"%s\" -d \"%s\" -g \"%s\"",
-                       dirs.program, "removetl", dirs.program, dirs.data, session.groupName))
-            SetStringValue(key, "UninstallString", text);
+        // COMMAND_SIZE holds the longest line, so it is never cut.
+        FormatText(text, sizeof text, "\"%s\\removetl.exe\" -f \"%s\" -d \"%s\" -g \"%s\"",
+                   dirs.program, dirs.program, dirs.data, session.groupName);
+        SetStringValue(key, "UninstallString", text);
         SetStringValue(key, "Publisher", "Quorvale");
         SetStringValue(key, "DisplayVersion", PRODUCT_VERSION);
-        if (FormatText(text, sizeof text, "%s\\%s", dirs.program, payloadTable[0].destName))
-            SetStringValue(key, "DisplayIcon", text);
+        FormatText(text, sizeof text, "%s\\%s", dirs.program, payloadTable[0].destName);
+        SetStringValue(key, "DisplayIcon", text);
         SetStringValue(key, "InstallLocation", dirs.program);
         SetDwordValue(key, "EstimatedSize", InstalledKilobytes(dirs));
         SetDwordValue(key, "NoModify", 1);

@@ -26,19 +26,17 @@ int RemoveInstallation(HWND owner)
     if (group[0] != '\0')
         CopyText(session.groupName, sizeof session.groupName, group);
 
-    // Data rows were installed beside the program.
     RemovalReport report;
-    RemoveProduct(installDir, installDir, group, report);
+    RemoveProduct(installDir, group, report);
 
     WriteProfileStringA(PRODUCT_NAME, nullptr, nullptr);
 
-    if (report.directoryRemoved) {
-        // The entry would name an uninstaller that is gone; where the
-        // directory stays, so does the entry, to try the uninstaller.
+    // The entry would name an uninstaller that is gone; where the directory
+    // stays, so does the entry, to try the uninstaller.
+    if (report.directoryRemoved)
         DeleteUninstallEntry();
-        ReportMessage(owner, caption, MB_ICONINFORMATION, IDS_REMOVEDALL);
-    } else {
-        ReportMessage(owner, caption, MB_ICONINFORMATION, IDS_REMOVEDSOME, installDir);
-    }
+    // 10010 has no insert: the directory passed along is not used.
+    ReportMessage(owner, caption, MB_ICONINFORMATION,
+                  report.directoryRemoved ? IDS_REMOVEDALL : IDS_REMOVEDSOME, installDir);
     return 0;
 }

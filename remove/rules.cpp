@@ -30,10 +30,8 @@ static void RemoveFile(const char *directory, const char *name, const char *fail
     int deleted = DeleteFileA(path) != 0;
     LogMessage(IDS_REMOVINGFILE, path, deleted ? "ok" : failedWord);
     // An absent file is not left behind.
-    if (!deleted && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
-        if (report.filesLeft++ == 0)
-            CopyText(report.firstLeft, sizeof report.firstLeft, path);
-    }
+    if (!deleted && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        report.filesLeft++;
     size_t length = lstrlenA(path);
     if (length >= 4 && SameText(path + length - 4, ".hlp")) {
         CopyText(path + length - 4, 5, ".gid");
@@ -49,17 +47,23 @@ static void RemoveProductKey(HKEY root, UINT logId)
         DeleteRegistryTree(PRODUCT_KEY, root);
         LogMessage(logId);
     }
-    // The maker's key goes too once nothing else of the maker is in it; a
-    // single delete would take a whole tree on Windows 95, so look first.
-    HKEY vendor;
-    if (RegOpenKeyExA(root, VENDOR_KEY, 0, KEY_READ, &vendor) != ERROR_SUCCESS)
-        return;
-    DWORD subkeys = 1, values = 1;
-    RegQueryInfoKeyA(vendor, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                     nullptr, nullptr, nullptr, nullptr);
-    RegCloseKey(vendor);
-    if (subkeys == 0 && values == 0)
-        RegDeleteKeyA(root, VENDOR_KEY);
+}
+
+void RemoveEmptyVendorKeys()
+{
+    // A single delete would take a whole tree on Windows 95, so look first.
+    static const HKEY roots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
+    for (HKEY root : roots) {
+        HKEY vendor;
+        if (RegOpenKeyExA(root, VENDOR_KEY, 0, KEY_READ, &vendor) != ERROR_SUCCESS)
+            continue;
+        DWORD subkeys = 1, values = 1;
+        RegQueryInfoKeyA(vendor, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                         &values, nullptr, nullptr, nullptr, nullptr);
+        RegCloseKey(vendor);
+        if (subkeys == 0 && values == 0)
+            RegDeleteKeyA(root, VENDOR_KEY);
+    }
 }
 
 int DeleteRegistryTree(const char *keyPath, HKEY root)
@@ -91,19 +95,10 @@ int DeleteRegistryTree(const char *keyPath, HKEY root)
     return result;
 }
 
-static int IsDriveRoot(const char *directory)
-{
-    const char *d = directory;
-    return d[0] != '\0' && d[1] == ':' && (d[2] == '\0' || (d[2] == '\\' && d[3] == '\0'));
-}
-
-void RemoveProduct(const char *installDir, const char *dataDir, const char *group,
-                   RemovalReport &report)
+void RemoveProduct(const char *installDir, const char *group, RemovalReport &report)
 {
     report.filesLeft = 0;
-    report.firstLeft[0] = '\0';
     report.directoryRemoved = 0;
-    report.directoryIsRoot = IsDriveRoot(installDir);
 
     char failedWord[WORD_SIZE];
     LoadMessageString(IDS_FAILED, failedWord, sizeof failedWord);
@@ -117,12 +112,9 @@ void RemoveProduct(const char *installDir, const char *dataDir, const char *grou
             LogMessage(IDS_REMOVINGFILE, row.destName, failedWord);
             continue;
         }
-        const char *directory = installDir;
-        if (row.destDirKind == DIR_WEB)
-            directory = webDir;
-        else if (row.destDirKind == DIR_DATA)
-            directory = dataDir;
-        RemoveFile(directory, row.destName, failedWord, report);
+        // Data rows were installed beside the program.
+        RemoveFile(row.destDirKind == DIR_WEB ? webDir : installDir, row.destName, failedWord,
+                   report);
     }
 
     RemoveProductKey(HKEY_CURRENT_USER, IDS_REMOVINGHKCU);
@@ -145,7 +137,7 @@ void RemoveProduct(const char *installDir, const char *dataDir, const char *grou
     ProgmanCloseAndDeleteGroup(group);
     // A drive root is never removed: "C:" alone names the current directory
     // of that drive.
-    if (!report.directoryIsRoot)
+    if (!IsDriveRoot(installDir))
         report.directoryRemoved = RemoveDirectoryA(installDir) != 0;
     char line[REMOVAL_PATH_SIZE];
     FormatText(line, sizeof line, "Removing %s (%s)", installDir,

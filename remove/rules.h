@@ -10,21 +10,29 @@
 
 constexpr size_t REMOVAL_PATH_SIZE = 512;
 
+// What a removal left behind.
 struct RemovalReport {
-    int filesLeft;                     // payload files still there afterwards
-    char firstLeft[REMOVAL_PATH_SIZE]; // the path of the first of them
+    int filesLeft;          // payload files still there afterwards
     int directoryRemoved;
-    int directoryIsRoot;               // "C:" or "C:\", which is never removed
 };
 
-// Removes what an installation into installDir left: payload files (data
-// rows from dataDir, web rows from installDir\web), the product keys, and,
-// when group is not empty, its items, the group itself when it carries the
-// default name, and the emptied directory. Logs each step.
-void RemoveProduct(const char *installDir, const char *dataDir, const char *group,
-                   RemovalReport &report);
+// Removes what an installation into installDir left: payload files (web
+// rows from installDir\web, all others from installDir), the product keys,
+// and, when group is not empty, its items, the group itself when it carries
+// the default name, and the emptied directory. Logs each step.
+void RemoveProduct(const char *installDir, const char *group, RemovalReport &report);
+
+// "C:" or "C:\": a drive root, which is never removed.
+inline int IsDriveRoot(const char *d)
+{
+    return d[0] != '\0' && d[1] == ':' && (d[2] == '\0' || (d[2] == '\\' && d[3] == '\0'));
+}
 
 int DeleteRegistryTree(const char *keyPath, HKEY root);
+
+// The maker's key "Software\Quorvale" in both hives, when nothing else of
+// the maker is left in it.
+void RemoveEmptyVendorKeys();
 
 // The Uninstall key of the product under HKEY_LOCAL_MACHINE, named after
 // the product's display name.

