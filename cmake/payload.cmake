@@ -19,6 +19,7 @@ add_executable(tarnlink WIN32 ${CMAKE_SOURCE_DIR}/app/startup.cpp ${PRODUCT_DIR}
                ${PRODUCT_DIR}/tarnlink.rc)
 add_library(tarnlinkdll SHARED ${PRODUCT_DIR}/tarnlinkdll.cpp ${PRODUCT_DIR}/tarnlink.def
             ${PRODUCT_DIR}/tarnlinkdll.rc)
+# The uninstaller shares the setup program's removal rules (setupcore).
 add_executable(removetl WIN32 ${CMAKE_SOURCE_DIR}/app/startup.cpp ${PRODUCT_DIR}/removetl.cpp
                ${PRODUCT_DIR}/removetl.rc)
 set_target_properties(tarnlinkdll PROPERTIES OUTPUT_NAME tarnlink PREFIX "")
@@ -31,6 +32,8 @@ foreach(t tarnlink tarnlinkdll removetl)
 endforeach()
 # The product's program imports the product library.
 target_link_libraries(tarnlink PRIVATE tarnlinkdll)
+target_link_libraries(removetl PRIVATE setupcore)
+
 set(PACKED_DIR ${CMAKE_BINARY_DIR}/packed)
 set(PAYLOAD_INPUTS
   EXEFILE $<TARGET_FILE:tarnlink> tarnlink.exe

@@ -10,6 +10,7 @@
 #include "../progman/progman.h"
 #include "../remove/remove.h"
 #include "../resources/resource.h"
+#include "../resources/version.h"
 #include "prompts.h"
 
 constexpr size_t DIR_SIZE = 512;
@@ -72,6 +73,18 @@ static int ReadProfileEntry(const char *key, char *value, size_t size)
     return read > 0 && CopyText(value, size, text) ? 1 : 0;
 }
 
+static int SetStringValue(HKEY key, const char *name, const char *text)
+{
+    return RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)text, lstrlenA(text) + 1) ==
+           ERROR_SUCCESS;
+}
+
+static int SetDwordValue(HKEY key, const char *name, DWORD value)
+{
+    return RegSetValueExA(key, name, 0, REG_DWORD, (const BYTE *)&value, sizeof value) ==
+           ERROR_SUCCESS;
+}
+
 // "Applets" is reset on every run; "RawSock" only when it is missing or does
 // not hold 2 to 4 bytes.
 static void WriteSettingsKey()
@@ -79,13 +92,12 @@ static void WriteSettingsKey()
     HKEY key;
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, &key) != ERROR_SUCCESS)
         return;
-    DWORD zero = 0;
-    RegSetValueExA(key, "Applets", 0, REG_DWORD, (const BYTE *)&zero, sizeof zero);
+    SetDwordValue(key, "Applets", 0);
     BYTE data[4];
     DWORD size = sizeof data;
     if (RegQueryValueExA(key, "RawSock", nullptr, nullptr, data, &size) != ERROR_SUCCESS ||
         size < 2)
-        RegSetValueExA(key, "RawSock", 0, REG_DWORD, (const BYTE *)&zero, sizeof zero);
+        SetDwordValue(key, "RawSock", 0);
     RegCloseKey(key);
 }
 
@@ -125,31 +137,61 @@ static int Recorded(int written, const char *where, const char *name)
     return written;
 }
 
+static int WriteUninstallText(HKEY key, const char *name, const char *text)
+{
+    return Recorded(SetStringValue(key, name, text), PRODUCT_UNINSTALL_KEY, name);
+}
+
+static int WriteUninstallNumber(HKEY key, const char *name, DWORD value)
+{
+    return Recorded(SetDwordValue(key, name, value), PRODUCT_UNINSTALL_KEY, name);
+}
+
+// Kilobytes of the product's files in the program directory (where data
+// and web rows go too), as Add/Remove Programs shows them.
+static DWORD InstalledKilobytes(const RunDirectories &dirs)
+{
+    DWORD bytes = 0;
+    for (int i = 0; i < payloadCount; i++) {
+        char path[DIR_SIZE];
+        WIN32_FIND_DATAA found;
+        HANDLE search;
+        if (FormatText(path, sizeof path, "%s\\%s", dirs.program, payloadTable[i].destName) &&
+            (search = FindFirstFileA(path, &found)) != INVALID_HANDLE_VALUE) {
+            bytes += found.nFileSizeLow;
+            FindClose(search);
+        }
+    }
+    return (bytes + 1023) / 1024;
+}
+
 // Returns 1 when every record was written. Each one is tried, so that as
 // much as possible of the installation can be found again.
 static int WriteRecords(const RunDirectories &dirs)
 {
     int written = 1;
-    char keyPath[TEXT_FIELD];
     HKEY key;
-    if (FormatText(keyPath, sizeof keyPath,
-                   "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s", PRODUCT_NAME) &&
-        RegCreateKeyA(HKEY_LOCAL_MACHINE, keyPath, &key) == ERROR_SUCCESS) {
+    if (RegCreateKeyA(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, &key) == ERROR_SUCCESS) {
         char text[COMMAND_SIZE];
         FormatText(text, sizeof text, "Quorvale %s Uninstall", PRODUCT_NAME);
-        written &= Recorded(RegSetValueExA(key, "DisplayName", 0, REG_SZ, (const BYTE *)text,
-                                           lstrlenA(text) + 1) == ERROR_SUCCESS,
-                            keyPath, "DisplayName");
-        // Unquoted, as the uninstaller reads it.
-        int composed = FormatText(text, sizeof text, "%s\\%s.exe -f %s -d %s -g %s", dirs.program,
-                                  "removetl", dirs.program, dirs.data, session.groupName);
-        written &= Recorded(composed && RegSetValueExA(key, "UninstallString", 0, REG_SZ,
-                                                       (const BYTE *)text,
-                                                       lstrlenA(text) + 1) == ERROR_SUCCESS,
-                            keyPath, "UninstallString");
+        written &= WriteUninstallText(key, "DisplayName", text);
+        // Quoted: Windows tries every blank-separated prefix of an unquoted
+        // line as a program ("C:\Program.exe" first).
+        // COMMAND_SIZE holds the longest line, so it is never cut.
+        FormatText(text, sizeof text, "\"%s\\removetl.exe\" -f \"%s\" -d \"%s\" -g \"%s\"",
+                   dirs.program, dirs.program, dirs.data, session.groupName);
+        written &= WriteUninstallText(key, "UninstallString", text);
+        written &= WriteUninstallText(key, "Publisher", VERSION_COMPANY);
+        written &= WriteUninstallText(key, "DisplayVersion", VERSION_TEXT);
+        FormatText(text, sizeof text, "%s\\%s", dirs.program, payloadTable[0].destName);
+        written &= WriteUninstallText(key, "DisplayIcon", text);
+        written &= WriteUninstallText(key, "InstallLocation", dirs.program);
+        written &= WriteUninstallNumber(key, "EstimatedSize", InstalledKilobytes(dirs));
+        written &= WriteUninstallNumber(key, "NoModify", 1);
+        written &= WriteUninstallNumber(key, "NoRepair", 1);
         RegCloseKey(key);
     } else {
-        written = Recorded(0, keyPath, "");
+        written = Recorded(0, PRODUCT_UNINSTALL_KEY, "");
     }
     char options[16];
     FormatText(options, sizeof options, "%u", 1u);

@@ -4,9 +4,10 @@
 
 #include <windows.h>
 
+#include "rules.h"
+
 // 1 when everything was removed (the directory and both registry keys are
 // gone); 0 when something was left or nothing was recorded.
 int RemoveInstallation(HWND owner);
-int DeleteRegistryTree(const char *keyPath, HKEY root);
 
 #endif

@@ -100,7 +100,28 @@ void Scenario::ExpectInstalledIn(const std::string &dir, const std::string &grou
     EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "DisplayName", text));
     EXPECT_EQ("Quorvale Tarnlink Suite Uninstall", text);
     EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "UninstallString", text));
-    EXPECT_EQ(dir + "\\removetl.exe -f " + dir + " -d " + dir + " -g " + group, text);
+    EXPECT_EQ("\"" + dir + "\\removetl.exe\" -f \"" + dir + "\" -d \"" + dir + "\" -g \"" +
+                  group + "\"",
+              text);
+    // What Add/Remove Programs shows beside the name.
+    EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "Publisher", text));
+    EXPECT_EQ("Quorvale", text);
+    EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "DisplayVersion", text));
+    EXPECT_EQ("2.1", text);
+    EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "DisplayIcon", text));
+    EXPECT_EQ(dir + "\\tarnlink.exe", text);
+    EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "InstallLocation", text));
+    EXPECT_EQ(dir, text);
+    DWORD bytes = 0;
+    for (const PayloadFile &file : PayloadFiles())
+        bytes += (DWORD)ReadFileBytes(dir + "\\" + file.name).size();
+    EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "EstimatedSize", value));
+    EXPECT_EQ((bytes + 1023) / 1024, value);
+    for (const char *flag : {"NoModify", "NoRepair"}) {
+        value = 0;
+        EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, flag, value));
+        EXPECT_EQ(1u, value) << flag;
+    }
     EXPECT_EQ(dir, ProfileString("Tarnlink Suite", "DIR"));
     EXPECT_EQ(dir, ProfileString("Tarnlink Suite", "DEFDIR"));
     EXPECT_EQ(group, ProfileString("Tarnlink Suite", "GROUP"));

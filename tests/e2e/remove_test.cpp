@@ -27,8 +27,8 @@ TEST_F(Remove, QuietRemovalTakesEverythingAway)
     EXPECT_FALSE(DirectoryExists(ProgramsFolder() + "\\Tarnlink Suite"));
     EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
     EXPECT_EQ("", ProfileString("Tarnlink Suite", "GROUP"));
-    // The Uninstall entry is the uninstaller's to remove.
-    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    // The entry would name an uninstaller that is gone.
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
 
     std::vector<std::string> lines = Log();
     ASSERT_GE(lines.size(), 2u);
@@ -90,6 +90,8 @@ TEST_F(Remove, AnotherGroupKeepsItsFolderAndLeftoversAreNamed)
     EXPECT_TRUE(DirectoryExists(group));
     EXPECT_TRUE(FileExists(group + "\\Keep Me.lnk"));
     EXPECT_TRUE(FileExists(std::string(DEFAULT_DIR) + "\\notes.txt"));
+    // The directory stays, and so does the entry.
+    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
 
     std::vector<std::string> lines = Log();
     EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),

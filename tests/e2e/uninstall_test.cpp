@@ -1,0 +1,391 @@
+// removetl.exe after a real installation, started as Add/Remove Programs and
+// the Start Menu start it: what goes, what stays, what the user is told, and
+// the exit codes.
+#include "e2e_support.h"
+
+#include <tlhelp32.h>
+
+namespace {
+
+// One run of the uninstaller: the process started, and the copy in the
+// temporary directory that it hands the removal to.
+struct Uninstaller {
+    Program first;
+    HANDLE copy = nullptr;
+    DWORD copyPid = 0;
+    std::string copyName;
+
+    ~Uninstaller()
+    {
+        if (copy != nullptr)
+            CloseHandle(copy);
+    }
+
+    // The whole line, program included, as Windows starts an UninstallString.
+    bool Start(const std::string &commandLine, const std::string &directory)
+    {
+        std::string line = commandLine;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                            directory.c_str(), &startup, &info))
+            return false;
+        CloseHandle(info.hThread);
+        first.process = info.hProcess;
+        first.pid = info.dwProcessId;
+        return true;
+    }
+
+    void FindCopy()
+    {
+        if (copy != nullptr)
+            return;
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32 entry = {};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32First(snapshot, &entry); more;
+             more = Process32Next(snapshot, &entry)) {
+            if (entry.th32ParentProcessID == first.pid && entry.th32ProcessID != first.pid) {
+                copy = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE,
+                                   entry.th32ProcessID);
+                copyPid = entry.th32ProcessID;
+                copyName = entry.szExeFile;
+                break;
+            }
+        }
+        CloseHandle(snapshot);
+    }
+
+    // Waits for the first process, watching for the copy it starts; returns
+    // the first one's exit code.
+    int WaitFirst(DWORD ms)
+    {
+        DWORD start = GetTickCount();
+        while (WaitForSingleObject(first.process, 5) == WAIT_TIMEOUT) {
+            FindCopy();
+            if (GetTickCount() - start > ms)
+                return first.Wait(0);
+        }
+        FindCopy();
+        return first.Wait(0);
+    }
+
+    // The copy's exit code, -1 when none was started.
+    int WaitCopy(DWORD ms)
+    {
+        if (copy == nullptr)
+            return -1;
+        if (WaitForSingleObject(copy, ms) != WAIT_OBJECT_0)
+            return -1000;
+        DWORD code = 0;
+        GetExitCodeProcess(copy, &code);
+        return (int)code;
+    }
+};
+
+char Lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
+}
+
+// The requests to delete files at the next restart, lower case, each text
+// followed by '|'.
+std::string PendingDeletes()
+{
+    std::string data;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
+                      0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return data;
+    char buffer[8192];
+    DWORD size = sizeof buffer;
+    if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, nullptr, (BYTE *)buffer,
+                         &size) == ERROR_SUCCESS)
+        data.assign(buffer, size);
+    RegCloseKey(key);
+    for (char &c : data)
+        c = c == '\0' ? '|' : Lower(c);
+    return data;
+}
+
+void ClearPendingDeletes()
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
+                      0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(key, "PendingFileRenameOperations");
+    RegCloseKey(key);
+}
+
+std::string RecordedLine()
+{
+    std::string line;
+    RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "UninstallString", line);
+    return line;
+}
+
+class Uninstall : public Scenario {
+protected:
+    void TearDown() override
+    {
+        // The copies that were to go at the next restart go now.
+        for (const std::string &name : copies)
+            DeleteFileA((TempPath() + name).c_str());
+        ClearPendingDeletes();
+        EmulateWindowsEverywhere("");
+        WritePrivateProfileStringA("rename", nullptr, nullptr, "WININIT.INI");
+        Scenario::TearDown();
+    }
+
+    // A quiet install into `dir` with `group`, as WIN.INI proposes them.
+    void InstallInto(const std::string &dir, const std::string &group,
+                     const char *proposed = nullptr)
+    {
+        WriteProfileStringA("Tarnlink Suite", "DIR", proposed ? proposed : dir.c_str());
+        WriteProfileStringA("Tarnlink Suite", "GROUP", group.c_str());
+        ASSERT_EQ(0, RunQuiet("-q"));
+        ExpectInstalledIn(dir, group);
+    }
+
+    // A quiet run of `line` to its end: the copy's exit code, or the first
+    // process's when it handed nothing over.
+    int RunToEnd(const std::string &line)
+    {
+        Uninstaller run;
+        if (!run.Start(line, directory))
+            return -2000;
+        int first = run.WaitFirst(30000);
+        if (run.copy == nullptr) {
+            EXPECT_NE(0, first) << "a removal is handed to a copy";
+            return first;
+        }
+        EXPECT_EQ(0, first) << "the first process hands over and ends";
+        int code = run.WaitCopy(60000);
+        NoteCopy(run);
+        return code;
+    }
+
+    // A run that the user confirms: the text of the copy's final message,
+    // and its exit code in `code`.
+    std::string RunAnsweringYes(const std::string &line, int &code)
+    {
+        Uninstaller run;
+        if (!run.Start(line, directory))
+            return "<not started>";
+        Answer(run.first, "Uninstall Tarnlink Suite", IDYES);
+        EXPECT_EQ(0, run.WaitFirst(15000));
+        if (run.copy == nullptr)
+            return "<no copy>";
+        Program copy;
+        copy.pid = run.copyPid;
+        std::string text = Answer(copy, "Uninstall Tarnlink Suite", IDOK, 30000);
+        code = run.WaitCopy(15000);
+        NoteCopy(run);
+        return text;
+    }
+
+    void NoteCopy(const Uninstaller &run)
+    {
+        if (run.copyName.empty())
+            return;
+        copies.push_back(run.copyName);
+        // Its own file is deleted at the next restart.
+        std::string name = run.copyName;
+        if (windows95) {
+            // Windows 95 reads the request from WININIT.INI, by the short name.
+            char path[MAX_PATH] = "", shortPath[MAX_PATH] = "";
+            GetPrivateProfileStringA("rename", "NUL", "", path, sizeof path, "WININIT.INI");
+            GetShortPathNameA((TempPath() + name).c_str(), shortPath, sizeof shortPath);
+            EXPECT_STREQ(shortPath, path);
+            return;
+        }
+        for (char &c : name)
+            c = Lower(c);
+        EXPECT_NE(std::string::npos, PendingDeletes().find("\\" + name + "|")) << name;
+    }
+
+    // Every program of the prefix takes this Windows version ("" the default).
+    void EmulateWindowsEverywhere(const char *version)
+    {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Wine", &key));
+        if (version[0] == '\0')
+            RegDeleteValueA(key, "Version");
+        else
+            RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE *)version,
+                           lstrlenA(version) + 1);
+        RegCloseKey(key);
+        windows95 = version[0] != '\0';
+    }
+
+    bool windows95 = false;
+
+    void ExpectNothingLeftIn(const std::string &dir)
+    {
+        for (const PayloadFile &file : PayloadFiles())
+            EXPECT_FALSE(FileExists(dir + "\\" + file.name)) << file.name;
+        EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Quorvale"));
+        EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Quorvale\\Tarnlink"));
+        EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+        EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
+        EXPECT_EQ("", ProfileString("Tarnlink Suite", "GROUP"));
+    }
+
+    std::vector<std::string> copies;
+};
+
+TEST_F(Uninstall, RecordedLineRemovesEverything)
+{
+    struct Row {
+        const char *dir;
+        const char *group;
+        bool legacy;   // the unquoted arguments earlier versions recorded
+        const char *windows;
+    } rows[] = {
+        {DEFAULT_DIR, "Tarnlink Suite", false, ""},
+        {"C:\\tltest\\Net Tools -x", "Other Tools", false, ""},
+        {"C:\\tltest\\Net Tools", "My Tools", true, ""},
+        {DEFAULT_DIR, "Tarnlink Suite", false, "win95"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.dir);
+        InstallInto(row.dir, row.group);
+        std::string group = ProgramsFolder() + "\\" + row.group;
+        bool defaultGroup = std::string(row.group) == "Tarnlink Suite";
+        if (!defaultGroup)
+            WriteFileBytes(group + "\\Keep Me.lnk", "not ours");
+        std::string dir = row.dir;
+        std::string line = RecordedLine();
+        if (row.legacy)
+            line = "\"" + dir + "\\removetl.exe\" -f " + dir + " -d " + dir + " -g " + row.group;
+
+        EmulateWindowsEverywhere(row.windows);
+        EXPECT_EQ(0, RunToEnd(line + " -q"));
+        EmulateWindowsEverywhere("");
+        ExpectNothingLeftIn(dir);
+        EXPECT_FALSE(DirectoryExists(dir));
+        for (const char *title : ITEM_TITLES)
+            EXPECT_FALSE(FileExists(group + "\\" + title + ".lnk")) << title;
+        EXPECT_EQ(!defaultGroup, DirectoryExists(group));
+        if (!defaultGroup) {
+            EXPECT_TRUE(FileExists(group + "\\Keep Me.lnk"));
+            DeleteTree(group);
+        }
+    }
+}
+
+TEST_F(Uninstall, StartMenuItemAsksFirstAndSaysWhenNothingIsLeft)
+{
+    InstallInto(DEFAULT_DIR, "Tarnlink Suite");
+    // Another product of the maker keeps the maker's key.
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Quorvale\\Netmon", &key));
+    RegCloseKey(key);
+    std::string uninstaller = "\"" + std::string(DEFAULT_DIR) + "\\removetl.exe\"";
+    {
+        // The Start Menu item starts it without arguments.
+        Uninstaller run;
+        ASSERT_TRUE(run.Start(uninstaller, directory));
+        EXPECT_EQ("Remove Tarnlink Suite and all of its components from " +
+                      std::string(DEFAULT_DIR) + "?",
+                  Answer(run.first, "Uninstall Tarnlink Suite", IDNO));
+        EXPECT_EQ(1, run.WaitFirst(15000));
+        EXPECT_EQ(nullptr, run.copy);
+    }
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
+    int code = -1;
+    EXPECT_EQ("Removal process complete.\nTarnlink Suite has been removed from your computer.",
+              RunAnsweringYes(uninstaller, code));
+    EXPECT_EQ(0, code);
+    ExpectNothingLeftIn(DEFAULT_DIR);
+    EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
+    EXPECT_FALSE(DirectoryExists(ProgramsFolder() + "\\Tarnlink Suite"));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Quorvale\\Netmon"));
+
+    // A second run, with the arguments that were recorded.
+    Uninstaller again;
+    ASSERT_TRUE(again.Start("\"" + BuildPath("removetl.exe") + "\" -f \"" + DEFAULT_DIR +
+                                "\" -d \"" + DEFAULT_DIR + "\" -g \"Tarnlink Suite\"",
+                            directory));
+    EXPECT_EQ("Tarnlink Suite is not installed in " + std::string(DEFAULT_DIR) +
+                  ".\nThere is nothing to remove.",
+              Answer(again.first, "Uninstall Tarnlink Suite", IDOK));
+    EXPECT_EQ(1, again.WaitFirst(15000));
+    EXPECT_EQ(nullptr, again.copy);
+}
+
+TEST_F(Uninstall, FileInUseIsNamedAndCanBeRemovedLater)
+{
+    InstallInto(DEFAULT_DIR, "Tarnlink Suite");
+    std::string held = std::string(DEFAULT_DIR) + "\\tarnlink.dll";
+    HANDLE file = CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    std::string line = RecordedLine();
+    int code = -1;
+    EXPECT_EQ("Removal process complete, except for\n" + held +
+                  "\nwhich is in use or could not be deleted.\n"
+                  "Close the program that uses it and run Uninstall again.",
+              RunAnsweringYes(line, code));
+    EXPECT_EQ(2, code);
+    CloseHandle(file);
+
+    EXPECT_TRUE(FileExists(held));
+    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.exe"));
+    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\mib.txt"));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Quorvale\\Tarnlink"));
+    // The entry stays, and the uninstaller it names is there to try again.
+    EXPECT_EQ(line, RecordedLine());
+    EXPECT_TRUE(ReadFileBytes(BuildPath("removetl.exe")) ==
+                ReadFileBytes(std::string(DEFAULT_DIR) + "\\removetl.exe"));
+
+    EXPECT_EQ(0, RunToEnd(line + " -q"));
+    ExpectNothingLeftIn(DEFAULT_DIR);
+    EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
+}
+
+TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
+{
+    InstallInto("C:", "Tarnlink Suite", "C:\\");
+    WriteFileBytes("C:\\keep.txt", "not ours");
+    std::string program = "\"" + BuildPath("removetl.exe") + "\" -q ";
+    std::string longDir = "C:\\" + std::string(260, 'x');
+    const char *refused[] = {
+        "-f Tarnlink -g \"Tarnlink Suite\"",
+        "-f \"C:Tarnlink\" -g \"Tarnlink Suite\"",
+        "-f \"\" -g \"Tarnlink Suite\"",
+        "-d C: -g \"Tarnlink Suite\"",
+        "-f C: -d C: -g",
+        "-f \"C: -g \"Tarnlink Suite\"",
+        "-f C: -g \"Tarnlink]Suite\"",
+        "-f C: -f C: -g \"Tarnlink Suite\"",
+        "-f C: -g \"Tarnlink Suite\" extra",
+    };
+    for (const char *arguments : refused)
+        EXPECT_EQ(1, RunToEnd(program + arguments)) << arguments;
+    EXPECT_EQ(1, RunToEnd(program + "-f " + longDir + " -g \"Tarnlink Suite\""));
+    // A directory that fills its buffer to the last character is read; one
+    // more is refused, not cut.
+    for (size_t length : {255u, 256u}) {
+        std::string dir = "C:\\" + std::string(length - 3, 'x');
+        Uninstaller run;
+        ASSERT_TRUE(run.Start("\"" + BuildPath("removetl.exe") + "\" -f \"" + dir +
+                                  "\" -g \"Tarnlink Suite\"",
+                              directory));
+        std::string text = Answer(run.first, "Uninstall Tarnlink Suite", IDOK);
+        EXPECT_EQ(0u, text.find(length == 255 ? "Tarnlink Suite is not installed in " + dir
+                                              : std::string("Uninstall cannot tell")))
+            << text;
+        EXPECT_EQ(1, run.WaitFirst(15000));
+    }
+    ExpectInstalledIn("C:", "Tarnlink Suite");
+
+    EXPECT_EQ(0, RunToEnd(RecordedLine() + " -q"));
+    ExpectNothingLeftIn("C:");
+    EXPECT_TRUE(FileExists("C:\\keep.txt"));
+    EXPECT_TRUE(DirectoryExists("C:\\windows"));
+    DeleteFileA("C:\\keep.txt");
+}
+
+} // namespace
