@@ -56,6 +56,18 @@ static int MayOverwrite(const char *destPath)
     return MessageBoxA(session.mainWindow, text, caption, MB_ICONQUESTION | MB_YESNO) == IDYES;
 }
 
+// Why a write to `file` fell short: a short write leaves no error behind,
+// and one more byte at the end tells what stopped it.
+static DWORD WriteFailure(HANDLE file)
+{
+    char probe = 0;
+    DWORD put = 0;
+    SetFilePointer(file, 0, nullptr, FILE_END);
+    if (!WriteFile(file, &probe, 1, &put, nullptr))
+        return GetLastError();
+    return put == 1 ? ERROR_WRITE_FAULT : ERROR_DISK_FULL;
+}
+
 // `last` points at the source path's last character, already an underscore;
 // `kept` is the character it replaced. `written` becomes 1 when the
 // destination was written.
@@ -88,14 +100,16 @@ static int ExpandNamed(char *sourcePath, char *last, char kept, const char *dest
         // LZCopy takes a plain file handle as the destination, as LZOpenFileA
         // hands back for a file that is not compressed. An empty result is a
         // failure: no carried file is empty.
+        SetLastError(ERROR_SUCCESS);
         LONG copied = LZCopy(source, (INT)(INT_PTR)dest);
         written = 1;
         if (copied > 0) {
             result = EXPAND_DONE;
         } else {
             attemptError = GetLastError();
-            result = copied == LZERROR_WRITE && (attemptError == ERROR_DISK_FULL ||
-                                                 attemptError == ERROR_HANDLE_DISK_FULL)
+            if (copied == LZERROR_WRITE && attemptError == ERROR_SUCCESS)
+                attemptError = WriteFailure(dest);
+            result = attemptError == ERROR_DISK_FULL || attemptError == ERROR_HANDLE_DISK_FULL
                          ? EXPAND_DISK_FULL
                          : EXPAND_FAILED;
         }

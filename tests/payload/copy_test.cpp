@@ -198,15 +198,18 @@ TEST_F(Copy, ExpandFileResults)
     dest = dst + "\\nosuchdir\\tarnlink.exe";
     EXPECT_EQ(EXPAND_NO_DESTINATION, ExpandFile(&source[0], dest.c_str()));
 
-    // A destination that exists but cannot be written is one that can't be
-    // created: the old file stays, and nothing appears under another name.
+    // A destination that exists but cannot be written (the product is
+    // running) is one that can't be created: the old file stays, and nothing
+    // appears under another name.
     dest = dst + "\\tarnlink.exe";
     WriteFileBytes(dest, "old version");
-    SetFileAttributesA(dest.c_str(), FILE_ATTRIBUTE_READONLY);
+    HANDLE running = CreateFileA(dest.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, running);
     EXPECT_EQ(EXPAND_NO_DESTINATION, ExpandFile(&source[0], dest.c_str()));
+    CloseHandle(running);
     EXPECT_EQ("old version", ReadFileBytes(dest));
     EXPECT_FALSE(FileExists(dst + "\\tarnlink.ex_"));
-    SetFileAttributesA(dest.c_str(), FILE_ATTRIBUTE_NORMAL);
 
     // LZ32 opens paths of up to 127 characters (its OFSTRUCT holds 128): a
     // longer source fails as a file that can't be opened, whatever the

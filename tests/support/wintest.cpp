@@ -350,4 +350,7 @@ void ResetMachineState()
     DeleteTree("C:\\WIN32APP");
     DeleteTree("C:\\Tarnlink");
     DeleteTree(ProgramsFolder() + "\\Tarnlink Suite");
+    // What a setup that was stopped midway left in the temporary directory.
+    for (const std::string &dir : ExtractionDirectories())
+        DeleteTree(dir.substr(0, dir.size() - 1));
 }
