@@ -480,27 +480,30 @@ const char FULL_DRIVE[] = "T:\\";
 
 // Carries a run through its dialogs until it ends: OK on the destination and
 // group prompts, Cancel (else OK) on every message box. Returns the boxes' texts.
+struct QuestionSearch {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK IsQuestion(HWND window, LPARAM data)
+{
+    QuestionSearch &search = *(QuestionSearch *)data;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char className[32] = "";
+    GetClassNameA(window, className, sizeof className);
+    if (owner != search.pid || std::string(className) != "#32770" || !IsWindowVisible(window) ||
+        WindowText(window) == "Installation")
+        return TRUE;
+    search.found = window;
+    return FALSE;
+}
+
 // A visible dialog of the process other than the progress window.
 HWND FindQuestion(DWORD pid)
 {
-    struct Search {
-        DWORD pid;
-        HWND found;
-    } search = {pid, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            Search &s = *(Search *)data;
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            char className[32] = "";
-            GetClassNameA(window, className, sizeof className);
-            if (owner != s.pid || std::string(className) != "#32770" ||
-                !IsWindowVisible(window) || WindowText(window) == "Installation")
-                return TRUE;
-            s.found = window;
-            return FALSE;
-        },
-        (LPARAM)&search);
+    QuestionSearch search = {pid, nullptr};
+    EnumWindows(IsQuestion, (LPARAM)&search);
     return search.found;
 }
 
@@ -516,6 +519,9 @@ std::vector<std::string> AnswerUntilEnd(Program &program)
         std::string caption = WindowText(dialog);
         if (caption == "PROGRAM files directory" || caption == "Program Manager Group") {
             PressButton(dialog, IDOK);
+        } else if (GetDlgItem(dialog, 0xFFFF) == nullptr) {
+            // A prompt still being set up, not a message box: look again.
+            continue;
         } else {
             texts.push_back(MessageBoxText(dialog));
             PressButton(dialog, HasButton(dialog, IDCANCEL) ? IDCANCEL : IDOK);
@@ -566,7 +572,10 @@ TEST_F(Install, FullDiskFailsTheRunAndRecordsNothing)
     }
     SetEnvironmentVariableA("TMP", savedTmp[0] ? savedTmp : nullptr);
     SetEnvironmentVariableA("TEMP", savedTemp[0] ? savedTemp : nullptr);
-    ASSERT_EQ(3u, texts.size());
+    std::string seen;
+    for (const std::string &text : texts)
+        seen += "[" + text + "] ";
+    ASSERT_EQ(3u, texts.size()) << seen;
     EXPECT_EQ(0u, texts[0].find("Insert disk 1 containing ")) << texts[0];
     EXPECT_EQ(failed, texts[2]);
     lines = Log();
