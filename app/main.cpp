@@ -1,6 +1,7 @@
 // The program entry: window class, backdrop window, switches, message loop.
 #include <windows.h>
 
+#include "../payload/integrity.h"
 #include "../resources/resource.h"
 #include "mainwnd.h"
 #include "messages.h"
@@ -8,6 +9,11 @@
 
 // The exit code when the payload table is empty and the run never starts.
 constexpr int EXIT_NO_PAYLOAD = 3;
+// The exit code of a run refused before it starts: another setup is running,
+// or this program is damaged.
+constexpr int EXIT_REFUSED = 1;
+// Held for the life of the process by the one setup that may run.
+static const char SETUP_MUTEX[] = "Quorvale Tarnlink Setup";
 
 static void ShowStartupFailure(UINT id)
 {
@@ -58,6 +64,23 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         LogLine("Failed to read INF file.");
         DestroyWindow(session.mainWindow);
         return EXIT_NO_PAYLOAD;
+    }
+
+    // One setup at a time: two would extract, copy and record over each
+    // other. The handle closes when the process ends.
+    HANDLE running = CreateMutexA(nullptr, FALSE, SETUP_MUTEX);
+    DWORD mutexError = GetLastError();
+    if (mutexError == ERROR_ALREADY_EXISTS ||
+        (running == nullptr && mutexError == ERROR_ACCESS_DENIED)) {
+        ReportMessage(nullptr, session.title, MB_OK | MB_ICONERROR, IDS_ALREADYRUNNING);
+        DestroyWindow(session.mainWindow);
+        return EXIT_REFUSED;
+    }
+    // A damaged program would install damaged files: nothing is done at all.
+    if (!PayloadIntact(instance)) {
+        ReportMessage(nullptr, session.title, MB_OK | MB_ICONERROR, IDS_DAMAGED);
+        DestroyWindow(session.mainWindow);
+        return EXIT_REFUSED;
     }
 
     if (session.quiet) {

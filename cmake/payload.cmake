@@ -1,6 +1,8 @@
 # The seven carried files: the product's programs are built here, every file is
 # packed into SZDD form by the host packer in tools/, and the packed files are
-# bound as resources of type "EXE".
+# bound as resources of type "EXE". The packer also records each file's lengths
+# and CRC-32s; joined, they are the table the setup program checks its
+# resources and the installed files against (payload_sums.inc).
 include(ExternalProject)
 
 set(HOST_TOOLS_DIR ${CMAKE_BINARY_DIR}/host)
@@ -46,6 +48,7 @@ set(PAYLOAD_INPUTS
 
 set(PAYLOAD_RC ${PACKED_DIR}/payload.rc)
 set(PACKED_FILES)
+set(PACKED_RECORDS)
 set(RC_TEXT "// Generated: the packed payload files.\n")
 list(LENGTH PAYLOAD_INPUTS n)
 math(EXPR last "${n} - 1")
@@ -57,17 +60,36 @@ foreach(i RANGE 0 ${last} 3)
   list(GET PAYLOAD_INPUTS ${k} name)
   # The packed name takes an underscore in place of its last character.
   string(REGEX REPLACE ".$" "_" packed ${name})
-  add_custom_command(OUTPUT ${PACKED_DIR}/${packed}
+  add_custom_command(OUTPUT ${PACKED_DIR}/${packed} ${PACKED_DIR}/${packed}.sum
     COMMAND ${CMAKE_COMMAND} -E make_directory ${PACKED_DIR}
-    COMMAND ${SZDDPACK} ${input} ${PACKED_DIR}/${packed}
+    COMMAND ${SZDDPACK} --record ${resource} ${PACKED_DIR}/${packed}.sum ${input}
+            ${PACKED_DIR}/${packed}
     DEPENDS hosttools ${input}
     COMMENT "Packing ${name}")
   list(APPEND PACKED_FILES ${PACKED_DIR}/${packed})
+  list(APPEND PACKED_RECORDS ${PACKED_DIR}/${packed}.sum)
   string(APPEND RC_TEXT "${resource} EXE \"${packed}\"\n")
 endforeach()
 file(GENERATE OUTPUT ${PAYLOAD_RC}
   CONTENT "#include <winnt.h>\nLANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\n${RC_TEXT}")
-add_custom_target(packed DEPENDS ${PACKED_FILES})
+set(PAYLOAD_SUMS ${PACKED_DIR}/payload_sums.inc)
+string(REPLACE ";" "|" records_arg "${PACKED_RECORDS}")
+add_custom_command(OUTPUT ${PAYLOAD_SUMS}
+  COMMAND ${CMAKE_COMMAND} -DRECORDS=${records_arg} -DOUTPUT=${PAYLOAD_SUMS}
+          -P ${CMAKE_SOURCE_DIR}/cmake/payload-sums.cmake
+  DEPENDS ${PACKED_RECORDS} ${CMAKE_SOURCE_DIR}/cmake/payload-sums.cmake
+  COMMENT "Recording the payload's lengths and CRC-32s"
+  VERBATIM)
+add_custom_target(packed DEPENDS ${PACKED_FILES} ${PAYLOAD_SUMS})
+
+# The recorded sums for every setup program (and the suites). Apart from
+# setupcore: the carried uninstaller links that library.
+add_library(payloadsums OBJECT ${CMAKE_SOURCE_DIR}/payload/sums.cpp)
+target_compile_options(payloadsums PRIVATE ${PRODUCT_COMPILE_OPTIONS})
+target_include_directories(payloadsums PRIVATE ${PACKED_DIR})
+add_dependencies(payloadsums packed)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/payload/sums.cpp PROPERTIES
+  OBJECT_DEPENDS ${PAYLOAD_SUMS})
 
 add_library(payloadres OBJECT ${PAYLOAD_RC})
 set_source_files_properties(${PAYLOAD_RC} PROPERTIES OBJECT_DEPENDS "${PACKED_FILES}")

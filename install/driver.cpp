@@ -235,9 +235,8 @@ int RunInstall(HWND mainWindow)
     }
 
     RunDirectories dirs;
-    // An empty answer becomes a single backslash.
-    if (!TempDirectory(dirs.source, sizeof dirs.source))
-        CopyText(dirs.source, sizeof dirs.source, "\\");
+    // The copy reads only what this run extracted, from its own directory.
+    CopyText(dirs.source, sizeof dirs.source, ExtractionDirectory());
     PumpMessages();
 
     if (!ChooseDefaultDirectory(mainWindow, caption, dirs.program))

@@ -7,9 +7,14 @@
 #include "../app/session.h"
 #include "../app/text.h"
 #include "../resources/resource.h"
+#include "integrity.h"
 #include "progress.h"
 
 unsigned currentDisk;
+
+// The system's error code of the last failed attempt, kept for the failure
+// message: the prompts in between would change GetLastError.
+static DWORD attemptError;
 
 constexpr size_t PATH_SIZE = 256;
 constexpr size_t STATUS_SIZE = 512;
@@ -19,13 +24,29 @@ constexpr size_t SHOWN_SIZE = 1024;
 // The only LZOpenFileA result that counts as a failed open.
 constexpr INT LZ_FAILED = -1;
 
+// 1 when the file name (not the directories above it) ends in ".ini". The
+// test respects letter case: ".INI" is not protected.
+static int HasIniExtension(const char *path)
+{
+    // By characters: in a double-byte code page a trail byte may look like
+    // a backslash.
+    const char *name = path;
+    for (const char *p = path; *p != '\0'; p = CharNextA(p))
+        if (*p == '\\' || *p == '/' || *p == ':')
+            name = p + 1;
+    const char *extension = nullptr;
+    for (const char *p = name; *p != '\0'; p = CharNextA(p))
+        if (*p == '.')
+            extension = p;
+    return extension != nullptr && extension[1] == 'i' && extension[2] == 'n' &&
+           extension[3] == 'i' && extension[4] == '\0';
+}
+
 // 1 when the destination may be written: anything but an existing ".ini"
 // file, which is replaced only when the user says so.
 static int MayOverwrite(const char *destPath)
 {
-    // The test respects letter case: ".INI" is not protected.
-    if (strstr(destPath, ".ini") == nullptr ||
-        GetFileAttributesA(destPath) == INVALID_FILE_ATTRIBUTES)
+    if (!HasIniExtension(destPath) || GetFileAttributesA(destPath) == INVALID_FILE_ATTRIBUTES)
         return 1;
     char text[PROMPT_SIZE], caption[PROMPT_SIZE];
     BuildMessage(text, sizeof text, IDS_OVERWRITE, destPath);
@@ -33,9 +54,23 @@ static int MayOverwrite(const char *destPath)
     return AskQuestion(session.mainWindow, text, caption, MB_ICONQUESTION | MB_YESNO) == IDYES;
 }
 
+// Why a write to `file` fell short: a short write leaves no error behind,
+// and one more byte at the end tells what stopped it.
+static DWORD WriteFailure(HANDLE file)
+{
+    char probe = 0;
+    DWORD put = 0;
+    SetFilePointer(file, 0, nullptr, FILE_END);
+    if (!WriteFile(file, &probe, 1, &put, nullptr))
+        return GetLastError();
+    return put == 1 ? ERROR_WRITE_FAULT : ERROR_DISK_FULL;
+}
+
 // `last` points at the source path's last character, already an underscore;
-// `kept` is the character it replaced.
-static int ExpandNamed(char *sourcePath, char *last, char kept, const char *destPath)
+// `kept` is the character it replaced. `written` becomes 1 when the
+// destination was written.
+static int ExpandNamed(char *sourcePath, char *last, char kept, const char *destPath,
+                       int &written)
 {
     if (!MayOverwrite(destPath))
         return EXPAND_DONE;
@@ -46,42 +81,84 @@ static int ExpandNamed(char *sourcePath, char *last, char kept, const char *dest
     if (source == LZ_FAILED) {
         *last = kept;
         source = LZOpenFileA(sourcePath, &sourceInfo, OF_READ);
-        if (source == LZ_FAILED)
+        if (source == LZ_FAILED) {
+            attemptError = GetLastError();
             return EXPAND_NO_SOURCE;
+        }
     }
+    // The destination is opened here rather than by LZOpenFileA, which, when
+    // the name cannot be opened, creates the compressed name beside it
+    // instead. Nobody else may read a half-written file.
+    HANDLE dest = CreateFileA(destPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     int result = EXPAND_NO_DESTINATION;
-    // LZOpenFileA takes a writable name.
-    char destination[PATH_SIZE];
-    OFSTRUCT destInfo;
-    INT dest = CopyText(destination, sizeof destination, destPath)
-                   ? LZOpenFileA(destination, &destInfo, OF_CREATE | OF_WRITE)
-                   : LZ_FAILED;
-    if (dest != LZ_FAILED) {
-        // LZOpenFileA hands back a plain handle for a file that is not
-        // compressed, so the same copy serves both. An empty result is a
+    if (dest == INVALID_HANDLE_VALUE) {
+        attemptError = GetLastError();
+    } else {
+        // LZCopy takes a plain file handle as the destination, as LZOpenFileA
+        // hands back for a file that is not compressed. An empty result is a
         // failure: no carried file is empty.
-        result = LZCopy(source, dest) > 0 ? EXPAND_DONE : EXPAND_FAILED;
-        LZClose(dest);
+        SetLastError(ERROR_SUCCESS);
+        LONG copied = LZCopy(source, (INT)(INT_PTR)dest);
+        written = 1;
+        if (copied > 0) {
+            result = EXPAND_DONE;
+        } else {
+            attemptError = GetLastError();
+            if (copied == LZERROR_WRITE && attemptError == ERROR_SUCCESS)
+                attemptError = WriteFailure(dest);
+            result = attemptError == ERROR_DISK_FULL || attemptError == ERROR_HANDLE_DISK_FULL
+                         ? EXPAND_DISK_FULL
+                         : EXPAND_FAILED;
+        }
+        if (!CloseHandle(dest) && result == EXPAND_DONE) {
+            attemptError = GetLastError();
+            result = EXPAND_FAILED;
+        }
     }
     LZClose(source);
     return result;
 }
 
-int ExpandFile(char *sourcePath, const char *destPath)
+static int Expand(char *sourcePath, const char *destPath, int &written)
 {
+    written = 0;
     if (SameText(sourcePath, destPath))
         return EXPAND_DONE;
     size_t length = strlen(sourcePath);
-    if (length == 0)
+    if (length == 0) {
+        attemptError = ERROR_FILE_NOT_FOUND;
         return EXPAND_NO_SOURCE;
+    }
     // A compressed file is usually named with an underscore for its last
     // character; that name is tried first.
     char *last = sourcePath + length - 1;
     char kept = *last;
     *last = '_';
-    int result = ExpandNamed(sourcePath, last, kept, destPath);
+    int result = ExpandNamed(sourcePath, last, kept, destPath, written);
     // Whole again, so that a retry tries both names anew.
     *last = kept;
+    return result;
+}
+
+int ExpandFile(char *sourcePath, const char *destPath)
+{
+    int written;
+    return Expand(sourcePath, destPath, written);
+}
+
+// Expands the row's file and makes sure that what was written is exactly
+// the file the program carries: a source that was replaced or damaged since
+// the extraction is never left installed under the product's name.
+static int ExpandRow(const PayloadEntry &row, char *sourcePath, const char *destPath)
+{
+    int written;
+    int result = Expand(sourcePath, destPath, written);
+    if (result == EXPAND_DONE && written && !ExpandedFileIntact(row, destPath)) {
+        DeleteFileA(destPath);
+        attemptError = ERROR_CRC;
+        result = EXPAND_FAILED;
+    }
     return result;
 }
 
@@ -107,6 +184,10 @@ static int AskRetry(const PayloadEntry &row, int result, HWND owner)
     if (result == EXPAND_NO_DESTINATION) {
         BuildMessage(text, sizeof text, IDS_OPENDESTFAILED, row.destName);
         answer = AskQuestion(owner, text, nullptr, MB_RETRYCANCEL);
+    } else if (result == EXPAND_DISK_FULL) {
+        // Room may be made on the disk meanwhile.
+        BuildMessage(text, sizeof text, IDS_DISKFULL, row.destName, (unsigned)attemptError);
+        answer = AskQuestion(owner, text, nullptr, MB_RETRYCANCEL | MB_ICONERROR);
     } else {
         char caption[PROMPT_SIZE];
         BuildMessage(text, sizeof text, IDS_INSERTDISK, row.diskNumber, row.sourceName);
@@ -134,9 +215,10 @@ int CopyPayloadFile(PayloadEntry &row, const char *sourceDir, const char *destDi
     PumpMessages();
 
     for (;;) {
+        attemptError = ERROR_FILENAME_EXCED_RANGE;
         int result = !sourceFits ? EXPAND_NO_SOURCE
                      : !destFits ? EXPAND_NO_DESTINATION
-                                 : ExpandFile(sourcePath, destPath);
+                                 : ExpandRow(row, sourcePath, destPath);
         if (result == EXPAND_DONE) {
             currentDisk = row.diskNumber;
             row.state |= PAYLOAD_COPIED;
@@ -148,7 +230,8 @@ int CopyPayloadFile(PayloadEntry &row, const char *sourceDir, const char *destDi
     PumpMessages();
     if (!row.required)
         return 0;
-    DWORD error = GetLastError();
+    // The error of the failed attempt, not whatever the prompts left behind.
+    DWORD error = attemptError;
     char caption[PROMPT_SIZE];
     LoadMessageString(IDS_INSTALL, caption, sizeof caption);
     ReportMessage(owner, caption, MB_ICONERROR | MB_OK, IDS_COPYFAILED, row.sourceName, destDir,

@@ -11,6 +11,17 @@ constexpr size_t PATH_SIZE = 256;
 constexpr size_t MESSAGE_SIZE = 512;
 // Room enough to name in the log a path too long to be used.
 constexpr size_t SHOWN_SIZE = 1024;
+// Names tried for the run's own directory before the extraction gives up.
+constexpr unsigned DIRECTORY_ATTEMPTS = 100;
+
+// The directory this run created and extracted into, ending in a backslash;
+// empty before the extraction and after the clean-up.
+static char extractDir[PATH_SIZE];
+
+const char *ExtractionDirectory()
+{
+    return extractDir;
+}
 
 int TempDirectory(char *directory, size_t size)
 {
@@ -37,9 +48,39 @@ static void LogUnusablePath(const char *directory, const char *fileName)
     LogMessage(IDS_CREATEERROR, shown);
 }
 
+// Creates a new directory under `tempDir` whose name no other run is using,
+// and makes it extractDir. A directory that exists already is never used:
+// whoever made it could have put anything in it.
+static int CreateExtractionDirectory(const char *tempDir)
+{
+    unsigned seed = (unsigned)(GetCurrentProcessId() * 7919u + GetTickCount());
+    for (unsigned attempt = 0; attempt < DIRECTORY_ATTEMPTS; ++attempt) {
+        char path[PATH_SIZE];
+        // An 8.3 name, so that every file system of the platform takes it.
+        if (!FormatText(path, sizeof path, "%s~tl%u.tmp", tempDir,
+                        (seed + attempt) % 90000u + 10000u))
+            break;
+        // No security attributes: on NT the directory gets the creator's
+        // default access.
+        if (CreateDirectoryA(path, nullptr)) {
+            if (AppendText(path, sizeof path, "\\") &&
+                CopyText(extractDir, sizeof extractDir, path))
+                return 1;
+            RemoveDirectoryA(path);
+            break;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    LogMessage(IDS_CREATEERROR, tempDir);
+    return 0;
+}
+
 static int WriteWholeFile(const char *path, const void *bytes, DWORD size)
 {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    // Only a file this run creates is written: one that appeared under the
+    // name meanwhile is left alone, and the row fails.
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         LogMessage(IDS_CREATEERROR, path);
@@ -47,11 +88,16 @@ static int WriteWholeFile(const char *path, const void *bytes, DWORD size)
     }
     DWORD written = 0;
     int whole = WriteFile(file, bytes, size, &written, nullptr) && written == size;
-    if (!whole) {
+    if (!whole)
         LogMessage(IDS_WRITEERROR, path, (unsigned)written, (unsigned)size);
+    // A file system may report a full disk only when the file is closed.
+    if (!CloseHandle(file) && whole) {
+        LogMessage(IDS_WRITEERROR, path, (unsigned)written, (unsigned)size);
+        whole = 0;
     }
-    // A short file stays; it is not marked, so the clean-up leaves it alone.
-    CloseHandle(file);
+    // A short file is of no use to anyone, and the run's directory must end empty.
+    if (!whole)
+        DeleteFileA(path);
     return whole;
 }
 
@@ -92,12 +138,14 @@ int ExtractPayload(HINSTANCE instance, HWND owner)
     HWND statusLine = OpenProgressWindow(instance, owner);
     char tempDir[PATH_SIZE];
     if (TempDirectory(tempDir, sizeof tempDir)) {
-        for (int i = 0; i < payloadCount; ++i) {
-            PayloadEntry &row = payloadTable[i];
-            if (ExtractResourceFile(instance, statusLine, row.resourceName, tempDir,
-                                    row.destName)) {
-                ++count;
-                row.state |= PAYLOAD_EXTRACTED;
+        if (CreateExtractionDirectory(tempDir)) {
+            for (int i = 0; i < payloadCount; ++i) {
+                PayloadEntry &row = payloadTable[i];
+                if (ExtractResourceFile(instance, statusLine, row.resourceName, extractDir,
+                                        row.destName)) {
+                    ++count;
+                    row.state |= PAYLOAD_EXTRACTED;
+                }
             }
         }
     } else {
@@ -114,9 +162,8 @@ int ExtractPayload(HINSTANCE instance, HWND owner)
 
 int RemoveTempFiles()
 {
-    char tempDir[PATH_SIZE];
-    // Nothing can have been extracted under a directory that doesn't fit.
-    if (!TempDirectory(tempDir, sizeof tempDir))
+    // Nothing was extracted when the run's directory was never made.
+    if (extractDir[0] == '\0')
         return 0;
     for (int i = 0; i < payloadCount; ++i) {
         const PayloadEntry &row = payloadTable[i];
@@ -124,10 +171,13 @@ int RemoveTempFiles()
         // A cut path would name some other file; one that doesn't fit was
         // never written.
         if (!(row.state & PAYLOAD_EXTRACTED) ||
-            !FormatText(path, sizeof path, "%s%s", tempDir, row.sourceName))
+            !FormatText(path, sizeof path, "%s%s", extractDir, row.sourceName))
             continue;
-        LogMessage(IDS_REMOVINGTEMP, tempDir, row.sourceName);
+        LogMessage(IDS_REMOVINGTEMP, extractDir, row.sourceName);
         DeleteFileA(path);
     }
+    // Only an empty directory goes: a file this run did not write stays.
+    RemoveDirectoryA(extractDir);
+    extractDir[0] = '\0';
     return 0;
 }

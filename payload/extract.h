@@ -4,15 +4,20 @@
 
 #include <windows.h>
 
-// Writes every row's resource, unchanged, into the temporary directory under
-// its destName, marking each written row PAYLOAD_EXTRACTED. Returns the number
-// of rows written; only the log tells what failed.
+// Creates a new directory of this run's own under the temporary directory and
+// writes every row's resource, unchanged, into it under its destName, marking
+// each written row PAYLOAD_EXTRACTED. Returns the number of rows written;
+// only the log tells what failed.
 int ExtractPayload(HINSTANCE instance, HWND owner);
 
+// The directory ExtractPayload created, ending in a backslash; empty before
+// the extraction and after the clean-up.
+const char *ExtractionDirectory();
+
 // Writes resource `resourceName` of type "EXE" into `directory` (ending in a
-// backslash) followed by `fileName`. Returns 1 when the whole resource was
-// written. A path that does not fit is never cut: the file counts as one that
-// could not be created.
+// backslash) followed by `fileName`, a file that must not exist yet. Returns 1
+// when the whole resource was written; a short file is deleted. A path that
+// does not fit is never cut: the file counts as one that could not be created.
 int ExtractResourceFile(HINSTANCE instance, HWND statusLine, const char *resourceName,
                         const char *directory, const char *fileName);
 
@@ -20,7 +25,8 @@ int ExtractResourceFile(HINSTANCE instance, HWND statusLine, const char *resourc
 // not fit in `size`; `directory` is then empty.
 int TempDirectory(char *directory, size_t size);
 
-// Deletes the temporary file of every row marked PAYLOAD_EXTRACTED. Returns 0.
+// Deletes the extracted file of every row marked PAYLOAD_EXTRACTED, then the
+// run's directory. Returns 0.
 int RemoveTempFiles();
 
 #endif

@@ -39,4 +39,8 @@ bool PackSzdd(const uint8_t* data, size_t size, std::vector<uint8_t>& out,
 // so the two can check each other.
 uint64_t MinimumBitsByChainSearch(const uint8_t* data, size_t size);
 
+// CRC-32 (reflected polynomial EDB88320, as in zip and PNG) of `size` bytes,
+// continued from `crc` (0 to start).
+uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0);
+
 }  // namespace szdd

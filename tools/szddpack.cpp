@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -17,6 +18,9 @@ namespace {
 
 const char kUsage[] =
     "usage: szddpack INPUT OUTPUT       write INPUT as the SZDD file OUTPUT\n"
+    "       szddpack --record NAME RECORD INPUT OUTPUT\n"
+    "                                   the same, and write to RECORD the row of the\n"
+    "                                   setup program's integrity table for resource NAME\n"
     "       szddpack --cost INPUT       print sizes and packing time, write nothing\n"
     "       szddpack --min-bits INPUT   print the minimum stream size found by a slow\n"
     "                                   independent search, to check --cost against\n";
@@ -130,6 +134,29 @@ bool WriteOutput(const std::string& path, const std::vector<uint8_t>& bytes, std
     return ok;
 }
 
+// Packs INPUT into OUTPUT and writes RECORD: one initialiser of the setup
+// program's table of what it carries, {name, packed length, packed CRC-32,
+// expanded length, expanded CRC-32}. The numbers come from the bytes written,
+// so the table cannot drift from the resources.
+int PackAndRecord(const char* name, const char* record, const char* input, const char* output) {
+    bool plain = name[0] != '\0' && std::strlen(name) <= 64;
+    for (const char* c = name; plain && *c != '\0'; ++c)
+        plain = std::isalnum(static_cast<unsigned char>(*c)) || *c == '_';
+    if (!plain) return Fail(std::string("resource name ") + name + " is not a short identifier");
+    std::vector<uint8_t> data;
+    std::string error;
+    if (!ReadInput(input, data, error)) return Fail(error);
+    std::vector<uint8_t> packed;
+    if (!szdd::PackSzdd(data.data(), data.size(), packed)) return Fail("input too large for SZDD");
+    char line[256];
+    std::snprintf(line, sizeof line, "{\"%s\", %zuu, 0x%08Xu, %zuu, 0x%08Xu},\n", name,
+                  packed.size(), static_cast<unsigned>(szdd::Crc32(packed.data(), packed.size())),
+                  data.size(), static_cast<unsigned>(szdd::Crc32(data.data(), data.size())));
+    const std::vector<uint8_t> text(line, line + std::strlen(line));
+    if (!WriteOutput(output, packed, error) || !WriteOutput(record, text, error)) return Fail(error);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -137,6 +164,8 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (argc == 6 && std::strcmp(argv[1], "--record") == 0)
+        return PackAndRecord(argv[2], argv[3], argv[4], argv[5]);
     if (argc != 3) {
         std::fputs(kUsage, stderr);
         return 2;

@@ -134,6 +134,7 @@ void Scenario::ExpectNoTempFiles()
 {
     for (const PayloadFile &file : PayloadFiles())
         EXPECT_FALSE(FileExists(TempPath() + file.name)) << file.name;
+    EXPECT_EQ(std::vector<std::string>(), ExtractionDirectories());
 }
 
 std::string Answer(const Program &program, const char *caption, int button, DWORD ms)

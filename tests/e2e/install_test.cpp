@@ -13,14 +13,33 @@ using Install = Scenario;
 
 TEST_F(Install, QuietInstallLeavesEveryRecord)
 {
+    // Files planted in the shared temporary directory under the names of the
+    // carried ones (compressed and plain, one read-only) are not installed.
+    const std::string planted = ReadFileBytes(BuildPath("packed\\mib.tx_"));
+    const char *names[] = {"tarnlink.ex_", "tarnlink.dl_", "removetl.ex_", "tarnlink.hlp"};
+    for (const char *name : names)
+        WriteFileBytes(TempPath() + name, planted);
+    SetFileAttributesA((TempPath() + "tarnlink.hlp").c_str(), FILE_ATTRIBUTE_READONLY);
+
     ASSERT_EQ(0, RunQuiet("-q -l"));
     ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
+    for (const char *name : names) {
+        EXPECT_TRUE(ReadFileBytes(TempPath() + name) == planted) << name;
+        DeleteTree(TempPath() + name);
+    }
     ExpectNoTempFiles();
     DWORD rawSock = 99;
     EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "RawSock", rawSock));
     EXPECT_EQ(0u, rawSock);
 
-    std::string temp = TempPath();
+    // The run extracted into a directory of its own under the temporary one.
+    std::vector<std::string> lines = Log();
+    ASSERT_FALSE(lines.empty());
+    const std::string extracting = "Extracting to ";
+    std::string temp = lines[0].substr(extracting.size(),
+                                       lines[0].find("tarnlink.exe,") - extracting.size());
+    EXPECT_EQ(0u, temp.find(TempPath() + "~tl")) << temp;
+    EXPECT_EQ(TempPath().size() + 13, temp.size()) << temp;
     std::vector<std::string> expected;
     for (const PayloadFile &file : PayloadFiles())
         expected.push_back("Extracting to " + temp + file.name + ", ");
@@ -35,7 +54,6 @@ TEST_F(Install, QuietInstallLeavesEveryRecord)
     for (const PayloadFile &file : PayloadFiles())
         expected.push_back("Removing " + temp + file.name);
 
-    std::vector<std::string> lines = Log();
     ASSERT_EQ(expected.size(), lines.size());
     for (size_t i = 0; i < lines.size(); i++) {
         if (i < 7)   // the sizes follow the path
@@ -176,7 +194,8 @@ TEST_F(Install, Nt350IsRefusedAfterExtractionAndCleanedUp)
     EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, SETTINGS_KEY));
     ExpectNoTempFiles();
     // The extracted files were removed, each with its line.
-    EXPECT_EQ("Removing " + TempPath() + "mib.txt", lines.back());
+    EXPECT_EQ(0u, lines.back().find("Removing " + TempPath() + "~tl")) << lines.back();
+    EXPECT_EQ(".tmp\\mib.txt", lines.back().substr(lines.back().size() - 12));
 }
 
 // Every failure that has a box in an interactive run: quiet, nothing waits
@@ -184,11 +203,12 @@ TEST_F(Install, Nt350IsRefusedAfterExtractionAndCleanedUp)
 TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
 {
     std::string longDir = "C:\\tltest\\" + std::string(280, 'd');
-    std::string deepDir = "C:\\tltest\\" + std::string(120, 'L');
-    // A temporary directory where the carried files' names (12 characters)
-    // do not fit a path but "mib.txt" does: the primary file is missing.
+    std::string lockedDir = "C:\\tltest\\locked";
+    // A temporary directory where, below the run's own "~tlNNNNN.tmp\\", the
+    // carried files' names (12 characters) do not fit a path but "mib.txt"
+    // does: the primary file is missing.
     std::string crampedTemp = "C:\\tltest\\cramped";
-    crampedTemp += "\\" + std::string(245 - crampedTemp.size() - 1, 't');
+    crampedTemp += "\\" + std::string(232 - crampedTemp.size() - 1, 't');
     std::string winIni;
     {
         char windows[MAX_PATH];
@@ -234,12 +254,18 @@ TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
              DeleteTree("C:\\tltest\\cramped");
          },
          {"Please locate source directory!", "Can't continue with no source."}},
-        // LZ32 opens no path of 128 characters or more.
         {"destination file that cannot be opened",
-         [&] { WriteProfileStringA("Tarnlink Suite", "DIR", deepDir.c_str()); },
-         [&] { DeleteTree(deepDir); },
+         [&] {
+             CreateDirectoryA(lockedDir.c_str(), nullptr);
+             locked = Lock(lockedDir + "\\tarnlink.exe", CREATE_ALWAYS);
+             WriteProfileStringA("Tarnlink Suite", "DIR", lockedDir.c_str());
+         },
+         [&] {
+             CloseHandle(locked);
+             DeleteTree(lockedDir);
+         },
          {"Failed to open destination file tarnlink.exe",
-          "Copy of tarnlink.exe to " + deepDir + " failed. (",
+          "Copy of tarnlink.exe to " + lockedDir + " failed. (",
           "Some portion of installation process failed."}},
         {"WIN.INI that cannot be written",
          [&] { locked = Lock(winIni, OPEN_EXISTING); }, [&] { CloseHandle(locked); },
@@ -378,6 +404,330 @@ TEST_F(Install, ItemsPointAtTheInstalledFiles)
     // A second install replaces the items rather than doubling them.
     ASSERT_EQ(0, RunQuiet("-q"));
     EXPECT_EQ(4u, FolderEntries(ProgramsFolder() + "\\Tarnlink Suite", "*.lnk").size());
+}
+
+} // namespace
+
+namespace {
+
+const char DAMAGED[] = "The setup program is damaged. Please obtain a new copy of it.";
+const char RUNNING[] =
+    "The setup program is already running. Please wait until it has finished.";
+
+// Nothing of an installation: no directory, no keys, no WIN.INI section, no
+// extracted files.
+void ExpectMachineUntouched()
+{
+    EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, SETTINGS_KEY));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
+    EXPECT_EQ(std::vector<std::string>(), ExtractionDirectories());
+}
+
+// The bytes of a carried resource as the build packed them.
+std::string PackedBytes(const char *packedName)
+{
+    return ReadFileBytes(BuildPath((std::string("packed\\") + packedName).c_str()));
+}
+
+// A copy of setup.exe at `path` whose resource `resource` (packed as
+// `packedName`) is damaged in place by `damage`, or, when `cut` is set,
+// replaced by its first bytes.
+void MakeDamagedCopy(const std::string &path, const char *resource, const char *packedName,
+                     const std::function<void(std::string &)> &damage, size_t cut)
+{
+    std::string program = ReadFileBytes(BuildPath("setup.exe"));
+    std::string packed = PackedBytes(packedName);
+    if (cut == 0) {
+        size_t at = program.find(packed);
+        ASSERT_NE(std::string::npos, at) << packedName;
+        std::string changed = packed;
+        damage(changed);
+        program.replace(at, packed.size(), changed);
+        WriteFileBytes(path, program);
+        return;
+    }
+    WriteFileBytes(path, program);
+    HANDLE update = BeginUpdateResourceA(path.c_str(), FALSE);
+    ASSERT_NE(nullptr, update);
+    ASSERT_TRUE(UpdateResourceA(update, "EXE", resource,
+                                MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), &packed[0],
+                                (DWORD)(packed.size() - cut)));
+    ASSERT_TRUE(EndUpdateResourceA(update, FALSE));
+}
+
+TEST_F(Install, DamagedProgramSaysSoAndChangesNothing)
+{
+    const struct {
+        const char *label, *resource, *packed;
+        std::function<void(std::string &)> damage;
+        size_t cut;
+    } cases[] = {
+        {"one data byte flipped", "DLLFILE", "tarnlink.dl_",
+         [](std::string &b) { b[b.size() / 2] ^= 0x10; }, 0},
+        {"last byte flipped", "TXTFILE", "tarnlink.tx_", [](std::string &b) { b.back() ^= 1; }, 0},
+        {"bad signature", "EXEFILE", "tarnlink.ex_", [](std::string &b) { b[3] = 'X'; }, 0},
+        {"bad mode", "HLPFILE", "tarnlink.hl_", [](std::string &b) { b[8] = 'B'; }, 0},
+        {"header length", "REMFILE", "removetl.ex_", [](std::string &b) { b[10] ^= 1; }, 0},
+        {"cut short", "MIBFILE", "mib.tx_", nullptr, 100},
+    };
+    std::string damaged = directory + "\\damaged.exe";
+    for (const auto &c : cases) {
+        MakeDamagedCopy(damaged, c.resource, c.packed, c.damage, c.cut);
+        if (HasFailure())
+            return;
+        DeleteFileA((directory + "\\setup.log").c_str());
+        Program program;
+        ASSERT_TRUE(program.Start(damaged, "-q -l", directory));
+        EXPECT_EQ(1, program.Wait(30000)) << c.label;
+        EXPECT_EQ(std::vector<std::string>{DAMAGED}, Log()) << c.label;
+        ExpectMachineUntouched();
+    }
+
+    // Not quiet: a message box says it.
+    Program program;
+    ASSERT_TRUE(program.Start(damaged, "", directory));
+    EXPECT_EQ(DAMAGED, Answer(program, "Tarnlink Suite Install", IDOK));
+    EXPECT_EQ(1, program.Wait(15000));
+    ExpectMachineUntouched();
+}
+
+TEST_F(Install, SecondSetupWhileOneRunsChangesNothing)
+{
+    Program first;
+    Start(first, "-i -l");
+    HWND prompt = WaitForDialog(first.pid, "PROGRAM files directory", 15000);
+    ASSERT_NE(nullptr, prompt);
+    std::vector<std::string> extracted = ExtractionDirectories();
+    ASSERT_EQ(1u, extracted.size());
+
+    std::string other = ScratchDirectory("e2e-second");
+    {
+        Program quiet;
+        ASSERT_TRUE(quiet.Start(BuildPath("setup.exe"), "-q -l", other));
+        EXPECT_EQ(1, quiet.Wait(15000));
+        EXPECT_EQ(std::vector<std::string>{RUNNING}, ReadLogLines(other + "\\setup.log"));
+        Program shown;
+        ASSERT_TRUE(shown.Start(BuildPath("setup.exe"), "-i", other));
+        EXPECT_EQ(RUNNING, Answer(shown, "Tarnlink Suite Install", IDOK));
+        EXPECT_EQ(1, shown.Wait(15000));
+    }
+    DeleteTree(other);
+    // The first run's files are where it left them.
+    EXPECT_EQ(extracted, ExtractionDirectories());
+    for (const PayloadFile &file : PayloadFiles())
+        EXPECT_TRUE(FileExists(extracted[0] + file.name)) << file.name;
+
+    PressButton(prompt, IDOK);
+    HWND group = WaitForDialog(first.pid, "Program Manager Group", 30000);
+    ASSERT_NE(nullptr, group);
+    PressButton(group, IDOK);
+    EXPECT_EQ("Installation successful!", Answer(first, "Congratulations!", IDOK));
+    EXPECT_EQ(0, first.Wait(15000));
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
+    ExpectNoTempFiles();
+}
+
+TEST_F(Install, FileSwappedWhileAPromptIsOpenIsNotInstalled)
+{
+    Program program;
+    Start(program, "-i -l");
+    HWND prompt = WaitForDialog(program.pid, "PROGRAM files directory", 15000);
+    ASSERT_NE(nullptr, prompt);
+    std::vector<std::string> extracted = ExtractionDirectories();
+    ASSERT_EQ(1u, extracted.size());
+    // Someone else's program under the name the copy reads.
+    WriteFileBytes(extracted[0] + "tarnlink.dll", ReadFileBytes(BuildPath("removetl.exe")));
+    PressButton(prompt, IDOK);
+
+    EXPECT_EQ("Insert disk 1 containing tarnlink.dll",
+              Answer(program, "Change disk", IDCANCEL, 30000));
+    EXPECT_EQ(std::string("Copy of tarnlink.dll to ") + DEFAULT_DIR + " failed. (23)",
+              Answer(program, "Install", IDOK));
+    EXPECT_EQ("Some portion of installation process failed.",
+              Answer(program, "Tarnlink Suite Install", IDOK));
+    program.Wait(15000);
+
+    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.dll"));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
+    std::vector<std::string> lines = Log();
+    EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), "Installation successful!"));
+    ExpectNoTempFiles();
+}
+
+TEST_F(Install, DestinationFileThatCannotBeWrittenFailsTheRunAndStays)
+{
+    // Read-only, and in use by the running product (root, as CI runs, may
+    // write a read-only file under Wine).
+    std::string dll = std::string(DEFAULT_DIR) + "\\tarnlink.dll";
+    ASSERT_TRUE(CreateDirectoryA("C:\\Program Files\\Tarnlink", nullptr));
+    WriteFileBytes(dll, "old version");
+    SetFileAttributesA(dll.c_str(), FILE_ATTRIBUTE_READONLY);
+    HANDLE running = CreateFileA(dll.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, running);
+
+    Program program;
+    Start(program, "-i -l");
+    HWND prompt = WaitForDialog(program.pid, "PROGRAM files directory", 15000);
+    ASSERT_NE(nullptr, prompt);
+    PressButton(prompt, IDOK);
+    EXPECT_EQ("Failed to open destination file tarnlink.dll",
+              Answer(program, "Error", IDCANCEL, 30000));
+    // The real error: access denied, or the sharing violation.
+    std::string failure = Answer(program, "Install", IDOK);
+    std::string prefix = std::string("Copy of tarnlink.dll to ") + DEFAULT_DIR + " failed. (";
+    EXPECT_TRUE(failure == prefix + "5)" || failure == prefix + "32)") << failure;
+    EXPECT_EQ("Some portion of installation process failed.",
+              Answer(program, "Tarnlink Suite Install", IDOK));
+    program.Wait(15000);
+    CloseHandle(running);
+
+    EXPECT_EQ("old version", ReadFileBytes(dll));
+    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.dl_"));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    std::vector<std::string> lines = Log();
+    EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), "Installation successful!"));
+    ExpectNoTempFiles();
+}
+
+// Drive T: is a small tmpfs that fills up at once (tests/support/fulldisk.sh);
+// it exists only where the suites may mount one.
+const char FULL_DRIVE[] = "T:\\";
+
+// Carries a run through its dialogs until it ends: OK on the destination and
+// group prompts, Cancel (else OK) on every message box. Returns the boxes' texts.
+struct QuestionSearch {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK IsQuestion(HWND window, LPARAM data)
+{
+    QuestionSearch &search = *(QuestionSearch *)data;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char className[32] = "";
+    GetClassNameA(window, className, sizeof className);
+    if (owner != search.pid || std::string(className) != "#32770" || !IsWindowVisible(window) ||
+        WindowText(window) == "Installation")
+        return TRUE;
+    search.found = window;
+    return FALSE;
+}
+
+// A visible dialog of the process other than the progress window.
+HWND FindQuestion(DWORD pid)
+{
+    QuestionSearch search = {pid, nullptr};
+    EnumWindows(IsQuestion, (LPARAM)&search);
+    return search.found;
+}
+
+std::vector<std::string> AnswerUntilEnd(Program &program)
+{
+    std::vector<std::string> texts;
+    DWORD started = GetTickCount();
+    while (WaitForSingleObject(program.process, 100) == WAIT_TIMEOUT &&
+           GetTickCount() - started < 90000) {
+        HWND dialog = FindQuestion(program.pid);
+        if (dialog == nullptr)
+            continue;
+        std::string caption = WindowText(dialog);
+        if (caption == "PROGRAM files directory" || caption == "Program Manager Group") {
+            PressButton(dialog, IDOK);
+        } else if (GetDlgItem(dialog, 0xFFFF) == nullptr) {
+            // A prompt still being set up, not a message box: look again.
+            continue;
+        } else {
+            texts.push_back(MessageBoxText(dialog));
+            PressButton(dialog, HasButton(dialog, IDCANCEL) ? IDCANCEL : IDOK);
+        }
+        WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 5000);
+    }
+    return texts;
+}
+
+TEST_F(Install, FullDiskFailsTheRunAndRecordsNothing)
+{
+    if (GetDriveTypeA(FULL_DRIVE) != DRIVE_FIXED && GetDriveTypeA(FULL_DRIVE) != DRIVE_RAMDISK)
+        GTEST_SKIP() << "no small drive T: (mounting a tmpfs needs root)";
+    const char *failed = "Some portion of installation process failed.";
+
+    // As the destination: the drive is filled first, so the first file does
+    // not fit, whatever the carried files' sizes.
+    std::string filler = std::string(FULL_DRIVE) + "filler";
+    {
+        HANDLE file = CreateFileA(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        char block[1024] = {};
+        DWORD put = sizeof block;
+        while (put == sizeof block && WriteFile(file, block, sizeof block, &put, nullptr))
+            ;
+        CloseHandle(file);
+    }
+    WriteProfileStringA("Tarnlink Suite", "DIR", "T:\\Tarnlink");
+    {
+        Program program;
+        Start(program, "-i -l");
+        std::vector<std::string> texts = AnswerUntilEnd(program);
+        std::vector<std::string> expected = {
+            "The disk is full: tarnlink.exe could not be written. (112)",
+            "Copy of tarnlink.exe to T:\\Tarnlink failed. (112)", failed};
+        EXPECT_EQ(expected, texts);
+    }
+    std::vector<std::string> lines = Log();
+    EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), "Installation successful!"));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    EXPECT_EQ("T:\\Tarnlink", ProfileString("Tarnlink Suite", "DIR"));   // only ours
+    DeleteTree("T:\\Tarnlink");
+    DeleteFileA(filler.c_str());
+    ExpectNoTempFiles();
+
+    // As the temporary directory: the files that did not fit are not there to
+    // be installed, short or whole.
+    ResetMachineState();
+    DeleteFileA((directory + "\\setup.log").c_str());
+    char savedTmp[MAX_PATH] = "", savedTemp[MAX_PATH] = "";
+    GetEnvironmentVariableA("TMP", savedTmp, sizeof savedTmp);
+    GetEnvironmentVariableA("TEMP", savedTemp, sizeof savedTemp);
+    SetEnvironmentVariableA("TMP", FULL_DRIVE);
+    SetEnvironmentVariableA("TEMP", FULL_DRIVE);
+    std::vector<std::string> texts;
+    {
+        Program program;
+        Start(program, "-i -l");
+        texts = AnswerUntilEnd(program);
+    }
+    SetEnvironmentVariableA("TMP", savedTmp[0] ? savedTmp : nullptr);
+    SetEnvironmentVariableA("TEMP", savedTemp[0] ? savedTemp : nullptr);
+    std::string seen;
+    for (const std::string &text : texts)
+        seen += "[" + text + "] ";
+    ASSERT_EQ(3u, texts.size()) << seen;
+    EXPECT_EQ(0u, texts[0].find("Insert disk 1 containing ")) << texts[0];
+    EXPECT_EQ(failed, texts[2]);
+    lines = Log();
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), failed));
+    EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), "Installation successful!"));
+    std::string missing = texts[0].substr(texts[0].rfind(' ') + 1);
+    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\" + missing)) << missing;
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
+    // The run's directory on T: is gone with everything in it.
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA("T:\\*", &found);
+    int entries = 0;
+    if (search != INVALID_HANDLE_VALUE) {
+        do
+            entries += found.cFileName[0] != '.';
+        while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    EXPECT_EQ(0, entries);
 }
 
 } // namespace

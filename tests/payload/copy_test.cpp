@@ -73,7 +73,7 @@ TEST_F(Copy, EveryRowExpandsByteExactFromTheExtractedFiles)
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
     ASSERT_EQ(payloadCount, ExtractPayload(session.instance, owner));
-    std::string tempDir = TempPath();
+    std::string tempDir = ExtractionDirectory();
     int result = CopyPayload(session.instance, owner, tempDir.c_str(), dst.c_str(), dst.c_str(),
                              dst.c_str());
     QueryPerformanceCounter(&end);
@@ -109,8 +109,7 @@ TEST_F(Copy, EveryRowExpandsByteExactFromTheExtractedFiles)
 
     // The copy leaves the source alone; the clean-up then removes it.
     EXPECT_EQ(0, RemoveTempFiles());
-    for (int i = 0; i < payloadCount; ++i)
-        EXPECT_FALSE(FileExists(tempDir + payloadTable[i].sourceName));
+    EXPECT_FALSE(DirectoryExists(tempDir));
 }
 
 TEST_F(Copy, RowsGoToTheDirectoryTheirKindPicks)
@@ -199,13 +198,27 @@ TEST_F(Copy, ExpandFileResults)
     dest = dst + "\\nosuchdir\\tarnlink.exe";
     EXPECT_EQ(EXPAND_NO_DESTINATION, ExpandFile(&source[0], dest.c_str()));
 
+    // A destination that exists but cannot be written (the product is
+    // running) is one that can't be created: the old file stays, and nothing
+    // appears under another name.
+    dest = dst + "\\tarnlink.exe";
+    WriteFileBytes(dest, "old version");
+    HANDLE running = CreateFileA(dest.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, running);
+    EXPECT_EQ(EXPAND_NO_DESTINATION, ExpandFile(&source[0], dest.c_str()));
+    CloseHandle(running);
+    EXPECT_EQ("old version", ReadFileBytes(dest));
+    EXPECT_FALSE(FileExists(dst + "\\tarnlink.ex_"));
+
     // LZ32 opens paths of up to 127 characters (its OFSTRUCT holds 128): a
-    // longer one fails as a file that can't be opened, whatever the buffers.
+    // longer source fails as a file that can't be opened, whatever the
+    // buffers. The destination is not opened by LZ32.
     std::string deep = dst + "\\" + std::string(120 - dst.size(), 'q');
     ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
     dest = deep + "\\tarnlink.exe";
-    EXPECT_EQ(EXPAND_NO_DESTINATION, ExpandFile(&source[0], dest.c_str()));
-    EXPECT_FALSE(FileExists(dest));
+    EXPECT_EQ(EXPAND_DONE, ExpandFile(&source[0], dest.c_str()));
+    EXPECT_TRUE(ReadFileBytes(dest) == OriginalBytes(payloadTable[0]));
     WriteFileBytes(deep + "\\tarnlink.exe", SzddOf("EXEFILE"));
     source = dest;
     dest = dst + "\\tarnlink.exe";
@@ -248,6 +261,17 @@ TEST_F(Copy, ExistingIniFileIsReplacedOnlyWhenTheUserSaysYes)
                                             "Overwrite it?"}),
                   LogLines());
         session.quiet = 0;
+    }
+    {
+        // Only the file name's extension counts, not a directory's name.
+        std::string dir = dst + "\\my.ini-tools";
+        CreateDirectoryA(dir.c_str(), nullptr);
+        std::string other = dir + "\\tarnlink.txt";
+        WriteFileBytes(other, "old notes");
+        BoxAnswerer boxes;
+        EXPECT_EQ(EXPAND_DONE, ExpandFile(&source[0], other.c_str()));
+        EXPECT_TRUE(boxes.Finish().empty());
+        EXPECT_EQ("new settings", ReadFileBytes(other));
     }
     {
         // The test respects letter case, and a missing file needs no question.
@@ -319,6 +343,37 @@ TEST_F(Copy, CancelOnARequiredRowReportsTheFailure)
     ASSERT_EQ(3u, log.size());
     EXPECT_EQ("Insert disk 1 containing tarnlink.hlp", log[1]);
     EXPECT_EQ(0u, log[2].find(failed));
+}
+
+TEST_F(Copy, SourceThatIsNotTheCarriedFileIsNeverInstalled)
+{
+    // Swapped since the extraction: a well-formed SZDD file of other bytes,
+    // then a plain file. Neither stays at the destination, whatever LZ32 made
+    // of it, and the failure names the real error (ERROR_CRC).
+    PayloadEntry row = payloadTable[4];   // tarnlink.txt
+    WriteFileBytes(src + "tarnlink.txt", SzddOf("MIBFILE"));
+    WriteFileBytes(dst + "\\tarnlink.txt", "old notes");
+    BoxAnswerer boxes({[&](HWND) {
+                           DeleteFileA((src + "tarnlink.txt").c_str());
+                           WriteFileBytes(src + "tarnlink.tx_", "plain bytes");
+                           return IDOK;
+                       },
+                       Press(IDCANCEL), Press(IDOK)});
+    EXPECT_EQ(1, CopyPayloadFile(row, src.c_str(), dst.c_str(), owner, nullptr));
+    std::vector<SeenBox> seen = boxes.Finish();
+    ASSERT_EQ(3u, seen.size());
+    EXPECT_EQ("Insert disk 1 containing tarnlink.txt", seen[0].text);
+    EXPECT_EQ("Insert disk 1 containing tarnlink.txt", seen[1].text);
+    EXPECT_EQ("Copy of tarnlink.txt to " + dst + " failed. (23)", seen[2].text);
+    EXPECT_FALSE(FileExists(dst + "\\tarnlink.txt"));
+    EXPECT_EQ(0u, row.state);
+
+    // The carried file itself goes through.
+    WriteFileBytes(src + "tarnlink.tx_", SzddOf("TXTFILE"));
+    BoxAnswerer none;
+    EXPECT_EQ(0, CopyPayloadFile(row, src.c_str(), dst.c_str(), owner, nullptr));
+    EXPECT_TRUE(none.Finish().empty());
+    EXPECT_TRUE(ReadFileBytes(dst + "\\tarnlink.txt") == OriginalBytes(row));
 }
 
 TEST_F(Copy, CancelOnTheOptionalRowIsSilent)

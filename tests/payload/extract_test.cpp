@@ -1,6 +1,8 @@
 // Extraction of the carried files into the temporary directory, and clean-up.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/session.h"
 #include "payload/extract.h"
 #include "payload/table.h"
@@ -37,14 +39,19 @@ TEST_F(Extraction, WritesEveryRowUnchangedUnderTheProgressWindow)
     StatusWatch watch;
     EXPECT_EQ(payloadCount, ExtractPayload(session.instance, owner));
 
+    // A directory of the run's own, new under the temporary one.
+    std::string dir = ExtractionDirectory();
+    std::vector<std::string> dirs = ExtractionDirectories();
+    EXPECT_NE(dirs.end(), std::find(dirs.begin(), dirs.end(), dir)) << dir;
     std::vector<std::string> expected;
     for (int i = 0; i < payloadCount; ++i) {
         const PayloadEntry &row = payloadTable[i];
-        std::string bytes = ReadFileBytes(TempPath() + row.destName);
+        std::string bytes = ReadFileBytes(dir + row.destName);
         EXPECT_EQ(SZDD_MAGIC, bytes.substr(0, 8)) << row.destName;
         EXPECT_TRUE(bytes == ResourceBytes(row.resourceName)) << row.destName;
         EXPECT_EQ(PAYLOAD_EXTRACTED, row.state) << row.destName;
-        expected.push_back(ExtractingLine(TempPath(), row));
+        EXPECT_FALSE(FileExists(TempPath() + row.destName)) << row.destName;
+        expected.push_back(ExtractingLine(dir, row));
     }
     EXPECT_EQ(expected, LogLines());
     // Each line was on the status line of the progress window, the active dialog.
@@ -62,7 +69,7 @@ TEST_F(Extraction, QuietShowsNoWindowAndLogsTheSame)
     EXPECT_EQ(payloadCount, ExtractPayload(session.instance, owner));
     std::vector<std::string> expected;
     for (int i = 0; i < payloadCount; ++i)
-        expected.push_back(ExtractingLine(TempPath(), payloadTable[i]));
+        expected.push_back(ExtractingLine(ExtractionDirectory(), payloadTable[i]));
     EXPECT_EQ(expected, LogLines());
     EXPECT_TRUE(watch.texts.empty());
     EXPECT_EQ(nullptr, session.activeDialog);
@@ -79,9 +86,9 @@ TEST_F(Extraction, MissingResourceSkipsOnlyItsRow)
         if (i == 2) {
             expected.push_back("Failed to locate resource NOSUCHFILE");
             EXPECT_EQ(0u, row.state);
-            EXPECT_FALSE(FileExists(TempPath() + row.destName));
+            EXPECT_FALSE(FileExists(std::string(ExtractionDirectory()) + row.destName));
         } else {
-            expected.push_back(ExtractingLine(TempPath(), row));
+            expected.push_back(ExtractingLine(ExtractionDirectory(), row));
             EXPECT_EQ(PAYLOAD_EXTRACTED, row.state);
         }
     }
@@ -96,70 +103,90 @@ TEST_F(Extraction, ProgramWithoutPayloadExtractsNothingAndCleansNothing)
     EXPECT_EQ(0, ExtractPayload(empty, owner));
     FreeLibrary(empty);
 
+    std::string dir = ExtractionDirectory();
     std::vector<std::string> expected;
     for (int i = 0; i < payloadCount; ++i) {
         expected.push_back(std::string("Failed to locate resource ") +
                            payloadTable[i].resourceName);
         EXPECT_EQ(0u, payloadTable[i].state);
-        EXPECT_FALSE(FileExists(TempPath() + payloadTable[i].destName));
+        EXPECT_FALSE(FileExists(dir + payloadTable[i].destName));
     }
     EXPECT_EQ(expected, LogLines());
 
-    // A file of a payload name that this run did not write stays.
-    WriteFileBytes(TempPath() + "tarnlink.exe", "someone else's");
+    // A file of a payload name that this run did not write stays, and so
+    // does the directory that holds it.
+    WriteFileBytes(dir + "tarnlink.exe", "someone else's");
     ClearLog();
     EXPECT_EQ(0, RemoveTempFiles());
     EXPECT_TRUE(LogLines().empty());
-    EXPECT_EQ("someone else's", ReadFileBytes(TempPath() + "tarnlink.exe"));
+    EXPECT_EQ("someone else's", ReadFileBytes(dir + "tarnlink.exe"));
+    DeleteTree(dir.substr(0, dir.size() - 1));
 }
 
-TEST_F(Extraction, ReplacesAFileAlreadyInTheTemporaryDirectory)
+TEST_F(Extraction, FilesInTheTemporaryDirectoryAreNeitherUsedNorTouched)
 {
-    WriteFileBytes(TempPath() + "tarnlink.txt", std::string(100000, 'x'));
+    // Planted under the names a run would use, one of them read-only.
+    const std::vector<std::string> planted = {"tarnlink.txt", "tarnlink.tx_", "tarnlink.ex_"};
+    for (const std::string &name : planted)
+        WriteFileBytes(TempPath() + name, "planted " + name);
+    SetFileAttributesA((TempPath() + "tarnlink.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+
     EXPECT_EQ(payloadCount, ExtractPayload(session.instance, owner));
-    EXPECT_TRUE(ReadFileBytes(TempPath() + "tarnlink.txt") == ResourceBytes("TXTFILE"));
+    std::string dir = ExtractionDirectory();
+    EXPECT_TRUE(ReadFileBytes(dir + "tarnlink.txt") == ResourceBytes("TXTFILE"));
+    EXPECT_FALSE(FileExists(dir + "tarnlink.tx_"));
+    EXPECT_EQ(0, RemoveTempFiles());
+    EXPECT_FALSE(DirectoryExists(dir));
+    for (const std::string &name : planted)
+        EXPECT_EQ("planted " + name, ReadFileBytes(TempPath() + name)) << name;
 }
 
 TEST_F(Extraction, CleanUpDeletesExactlyWhatWasExtracted)
 {
-    // A directory where the last row's file should go: its creation fails.
-    ASSERT_TRUE(CreateDirectoryA((TempPath() + "mib.txt").c_str(), nullptr));
+    // Something appears where the last row's file should go, just before it
+    // is created: the extraction does not write through it.
+    StatusWatch watch;
+    watch.onText = [](HWND, const std::string &text) {
+        if (text.find("mib.txt,") != std::string::npos)
+            CreateDirectoryA((std::string(ExtractionDirectory()) + "mib.txt").c_str(), nullptr);
+    };
     EXPECT_EQ(payloadCount - 1, ExtractPayload(session.instance, owner));
+    std::string dir = ExtractionDirectory();
     std::vector<std::string> lines = LogLines();
     ASSERT_EQ((size_t)payloadCount + 1, lines.size());
-    EXPECT_EQ(ExtractingLine(TempPath(), payloadTable[6]), lines[6]);
-    EXPECT_EQ("File creation error on " + TempPath() + "mib.txt", lines[7]);
+    EXPECT_EQ(ExtractingLine(dir, payloadTable[6]), lines[6]);
+    EXPECT_EQ("File creation error on " + dir + "mib.txt", lines[7]);
     EXPECT_EQ(0u, payloadTable[6].state);
 
     ClearLog();
     EXPECT_EQ(0, RemoveTempFiles());
     std::vector<std::string> expected;
     for (int i = 0; i < payloadCount - 1; ++i) {
-        expected.push_back("Removing " + TempPath() + payloadTable[i].sourceName);
-        EXPECT_FALSE(FileExists(TempPath() + payloadTable[i].sourceName));
+        expected.push_back("Removing " + dir + payloadTable[i].sourceName);
+        EXPECT_FALSE(FileExists(dir + payloadTable[i].sourceName));
         // The marks stay.
         EXPECT_EQ(PAYLOAD_EXTRACTED, payloadTable[i].state);
     }
     EXPECT_EQ(expected, LogLines());
-    EXPECT_TRUE(DirectoryExists(TempPath() + "mib.txt"));
+    // What the run did not write stays, and with it the directory.
+    EXPECT_TRUE(DirectoryExists(dir + "mib.txt"));
+    DeleteTree(dir.substr(0, dir.size() - 1));
 }
 
 TEST_F(Extraction, OverlongTemporaryPathsAreNeverCut)
 {
     std::string parent = ScratchDirectory("payload-long");
-    // 252 characters with the closing backslash: the directory fits its
-    // buffer, but no file name fits after it.
     std::string fits = parent + "\\" + std::string(250 - parent.size(), 'd');
+    // 252 characters with the closing backslash: the directory fits its
+    // buffer, but the run's own directory does not fit under it.
     {
         EnvironmentScope tmp("TMP", fits);
         ASSERT_EQ(fits + "\\", TempPath());
         EXPECT_EQ(0, ExtractPayload(session.instance, owner));
     }
-    std::vector<std::string> expected;
-    for (int i = 0; i < payloadCount; ++i) {
-        expected.push_back("File creation error on " + fits + "\\" + payloadTable[i].destName);
+    std::vector<std::string> expected = {"File creation error on " + fits + "\\"};
+    for (int i = 0; i < payloadCount; ++i)
         EXPECT_EQ(0u, payloadTable[i].state);
-    }
     EXPECT_EQ(expected, LogLines());
 
     // 257 characters with the closing backslash: the directory itself does not fit.

@@ -1,6 +1,7 @@
 #include "payload_support.h"
 
 #include "payload/copy.h"
+#include "payload/extract.h"
 #include "payload/progress.h"
 #include "resources/resource.h"
 #include "wintest.h"
@@ -65,6 +66,11 @@ void PayloadTest::SetUp()
 
 void PayloadTest::TearDown()
 {
+    // The run's own directory, with whatever a test left in it.
+    std::string extracted = ExtractionDirectory();
+    RemoveTempFiles();
+    if (!extracted.empty())
+        DeleteTree(extracted.substr(0, extracted.size() - 1));
     RemoveTempPayload();
     payloadCount = savedCount;
     for (int i = 0; i < savedCount; ++i)

@@ -57,6 +57,21 @@ void WriteFileBytes(const std::string &path, const std::string &bytes)
     CloseHandle(file);
 }
 
+std::vector<std::string> ExtractionDirectories()
+{
+    std::vector<std::string> found;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((TempPath() + "~tl*.tmp").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return found;
+    do {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            found.push_back(TempPath() + entry.cFileName + "\\");
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    return found;
+}
+
 void DeleteTree(const std::string &path)
 {
     DWORD attributes = GetFileAttributesA(path.c_str());
@@ -335,4 +350,7 @@ void ResetMachineState()
     DeleteTree("C:\\WIN32APP");
     DeleteTree("C:\\Tarnlink");
     DeleteTree(ProgramsFolder() + "\\Tarnlink Suite");
+    // What a setup that was stopped midway left in the temporary directory.
+    for (const std::string &dir : ExtractionDirectories())
+        DeleteTree(dir.substr(0, dir.size() - 1));
 }

@@ -12,6 +12,9 @@
 // Paths of the build.
 std::string BuildPath(const char *relative);   // e.g. "setup.exe"
 std::string TempPath();                        // the temporary directory, with "\"
+// The setup program's own extraction directories ("~tl*.tmp") in TempPath(),
+// each with its closing "\".
+std::vector<std::string> ExtractionDirectories();
 
 // Files.
 bool FileExists(const std::string &path);

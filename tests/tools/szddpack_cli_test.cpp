@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -62,6 +63,25 @@ TEST_F(SzddpackCli, WritesWhatTheLibraryPacks) {
     ASSERT_TRUE(szdd::PackSzdd(reinterpret_cast<const uint8_t*>(text.data()), text.size(), expected));
     EXPECT_EQ(ReadFile(Path("in.tx_")), std::string(expected.begin(), expected.end()));
     EXPECT_EQ(Entries(), (std::vector<std::string>{"in.tx_", "in.txt"}));  // no temporary left
+}
+
+TEST_F(SzddpackCli, RecordHoldsTheLengthsAndCrcsOfBothFiles) {
+    // 123456789 is the check input of CRC-32: CBF43926.
+    WriteFile(Path("in.txt"), "123456789");
+    const std::string args = Path("in.sum") + " " + Path("in.txt") + " " + Path("in.tx_");
+    ASSERT_EQ(Run("--record TXTFILE " + args), 0) << stderr_;
+    const std::string packed = ReadFile(Path("in.tx_"));
+    const uint32_t packed_crc =
+        szdd::Crc32(reinterpret_cast<const uint8_t*>(packed.data()), packed.size());
+    char expected[128];
+    std::snprintf(expected, sizeof expected, "{\"TXTFILE\", %zuu, 0x%08Xu, 9u, 0xCBF43926u},\n",
+                  packed.size(), static_cast<unsigned>(packed_crc));
+    EXPECT_EQ(ReadFile(Path("in.sum")), expected);
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"in.sum", "in.tx_", "in.txt"}));
+
+    // A name that could not stand in the generated source is refused.
+    EXPECT_NE(Run("--record 'A\"B' " + Path("x.sum") + " " + Path("in.txt") + " " + Path("x")), 0);
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"in.sum", "in.tx_", "in.txt"}));
 }
 
 TEST_F(SzddpackCli, MissingInputFailsAndKeepsOldOutput) {

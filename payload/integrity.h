@@ -1,0 +1,39 @@
+// The check that the carried files are the ones the build packed.
+#ifndef TARNLINK_INTEGRITY_H
+#define TARNLINK_INTEGRITY_H
+
+#include <stddef.h>
+#include <windows.h>
+
+#include "table.h"
+
+// What the build recorded for one carried file.
+struct PayloadSum {
+    const char *resourceName;
+    DWORD packedLength;
+    DWORD packedCrc;
+    DWORD expandedLength;
+    DWORD expandedCrc;
+};
+
+// Written by the packer when it packed the resources, never by hand
+// (payload/sums.cpp, built apart so that the carried uninstaller, which
+// shares this library, does not depend on its own packed bytes).
+extern const PayloadSum payloadSums[];
+extern const int payloadSumCount;
+
+// CRC-32 (reflected polynomial EDB88320, as in zip) of `size` bytes,
+// continued from `crc` (0 to start).
+DWORD Crc32(DWORD crc, const void *bytes, size_t size);
+
+// 1 when every payload resource of `instance` is whole: its SZDD signature
+// and mode, the expanded length in its header, its own length and CRC-32,
+// each as the build recorded them. A resource that is missing altogether is
+// left to the extraction, which reports it for its row.
+int PayloadIntact(HINSTANCE instance);
+
+// 1 when the file at `path` holds exactly the file the row carries: the
+// expanded length and CRC-32 the build recorded.
+int ExpandedFileIntact(const PayloadEntry &row, const char *path);
+
+#endif

@@ -1,0 +1,7 @@
+#include "integrity.h"
+
+const PayloadSum payloadSums[] = {
+#include "payload_sums.inc"
+};
+
+const int payloadSumCount = sizeof payloadSums / sizeof payloadSums[0];
