@@ -3,7 +3,9 @@
 #include <string.h>
 #include <windows.h>
 
+#include "messages.h"
 #include "session.h"
+#include "text.h"
 #include "text.h"
 
 static int IsDriveLetter(char c)
@@ -54,4 +56,17 @@ int ReadProfileValue(const char *key, const char *fallback, char *value, size_t 
     }
     CopyText(value, size, text);
     return length > 0 ? 1 : 0;
+}
+
+int ReadRecordedGroup(const char *fallback, char *group, size_t size)
+{
+    int read = ReadProfileValue("GROUP", fallback, group, size);
+    if (read == 0)
+        return 0;
+    if (read > 0 && IsUsableProgmanName(group))
+        return 1;
+    char line[TEXT_FIELD + 64];
+    FormatText(line, sizeof line, "GROUP in WIN.INI cannot be used: %s", group);
+    LogLine(line);
+    return -1;
 }

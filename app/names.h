@@ -19,4 +19,9 @@ int IsUsableProgmanName(const char *name);
 // for the log, and must not be used.
 int ReadProfileValue(const char *key, const char *fallback, char *value, size_t size);
 
+// Reads the recorded GROUP (with `fallback` for a missing key) when it can
+// be named in a Program Manager command: 1. 0 when it is empty; -1 when it
+// is unusable or too long to be read whole, which is logged.
+int ReadRecordedGroup(const char *fallback, char *group, size_t size);
+
 #endif

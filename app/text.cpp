@@ -38,147 +38,58 @@ struct FormatOutput {
     int overflow;
 };
 
-static void PutChar(FormatOutput &out, char c)
+static void PutText(FormatOutput &out, const char *text, size_t length)
 {
-    if (out.used + 1 < out.size)
-        out.dst[out.used++] = c;
-    else
-        out.overflow = 1;
-}
-
-static void PutPadded(FormatOutput &out, const char *text, size_t length, size_t width, int left,
-                      char pad)
-{
-    size_t fill = width > length ? width - length : 0;
-    if (!left) {
-        // Zero padding goes after a minus sign, space padding before it.
-        if (pad == '0' && length > 0 && text[0] == '-') {
-            PutChar(out, '-');
-            text++;
-            length--;
-        }
-        for (; fill > 0; fill--)
-            PutChar(out, pad);
+    for (size_t i = 0; i < length; i++) {
+        if (out.used + 1 < out.size)
+            out.dst[out.used++] = text[i];
+        else
+            out.overflow = 1;
     }
-    for (size_t i = 0; i < length; i++)
-        PutChar(out, text[i]);
-    for (; fill > 0; fill--)
-        PutChar(out, ' ');
 }
 
-// The conversions the program uses: %s (with a precision), %c, %d, %i, %u,
-// %x, %X and %%, with the flags '-' and '0', a width, and the length
-// modifiers h, l, ll and z. Anything else fails the whole format.
+// The conversions the program uses, and no more: %s (with a precision such
+// as %.200s), %u, %d and %%. Numbers are 32-bit (unsigned long and long, the
+// same on every Windows). Anything else fails the whole format.
 static int FormatTextV(FormatOutput &out, const char *format, va_list args)
 {
     for (const char *p = format; *p != '\0'; p++) {
         if (*p != '%') {
-            PutChar(out, *p);
+            PutText(out, p, 1);
             continue;
         }
         p++;
-        int left = 0;
-        char pad = ' ';
-        for (;; p++) {
-            if (*p == '-')
-                left = 1;
-            else if (*p == '0')
-                pad = '0';
-            else
-                break;
-        }
-        size_t width = 0;
-        if (*p == '*') {
-            int w = va_arg(args, int);
-            if (w < 0) {
-                left = 1;
-                w = -w;
-            }
-            width = (size_t)w;
-            p++;
-        }
-        for (; *p >= '0' && *p <= '9'; p++)
-            width = width * 10 + (size_t)(*p - '0');
         int hasPrecision = 0;
         size_t precision = 0;
         if (*p == '.') {
             hasPrecision = 1;
-            p++;
-            if (*p == '*') {
-                int n = va_arg(args, int);
-                if (n < 0)
-                    hasPrecision = 0;
-                else
-                    precision = (size_t)n;
-                p++;
-            }
-            for (; *p >= '0' && *p <= '9'; p++)
+            for (p++; *p >= '0' && *p <= '9'; p++)
                 precision = precision * 10 + (size_t)(*p - '0');
         }
-        int longs = 0, sizeType = 0;
-        for (;; p++) {
-            if (*p == 'l')
-                longs++;
-            else if (*p == 'z')
-                sizeType = 1;
-            else if (*p != 'h')
-                break;
-        }
-        if (left)
-            pad = ' ';
-
-        char digits[24];
-        size_t n = sizeof digits;
-        unsigned long long value = 0;
-        int negative = 0;
-        switch (*p) {
-        case '%':
-            PutChar(out, '%');
-            continue;
-        case 'c': {
-            char c = (char)va_arg(args, int);
-            PutPadded(out, &c, 1, width, left, ' ');
+        if (*p == '%' && !hasPrecision) {
+            PutText(out, p, 1);
             continue;
         }
-        case 's': {
+        if (*p == 's') {
             const char *text = va_arg(args, const char *);
-            if (text == nullptr)
-                text = "(null)";
-            size_t length = hasPrecision ? strnlen(text, precision) : strlen(text);
-            PutPadded(out, text, length, width, left, ' ');
+            PutText(out, text, hasPrecision ? strnlen(text, precision) : strlen(text));
             continue;
         }
-        case 'd':
-        case 'i': {
-            long long signedValue = sizeType ? (long long)va_arg(args, ptrdiff_t)
-                                    : longs >= 2 ? va_arg(args, long long)
-                                    : longs == 1 ? (long long)va_arg(args, long)
-                                                 : (long long)va_arg(args, int);
-            negative = signedValue < 0;
-            value = negative ? 0ull - (unsigned long long)signedValue
-                             : (unsigned long long)signedValue;
-            break;
-        }
-        case 'u':
-        case 'x':
-        case 'X':
-            value = sizeType ? (unsigned long long)va_arg(args, size_t)
-                    : longs >= 2 ? va_arg(args, unsigned long long)
-                    : longs == 1 ? (unsigned long long)va_arg(args, unsigned long)
-                                 : (unsigned long long)va_arg(args, unsigned int);
-            break;
-        default:
+        if ((*p != 'u' && *p != 'd') || hasPrecision)
             return 0;
-        }
-        unsigned base = (*p == 'u' || *p == 'd' || *p == 'i') ? 10 : 16;
-        const char *set = *p == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+        unsigned long value = va_arg(args, unsigned int);
+        char digits[12];
+        size_t n = sizeof digits;
+        int negative = *p == 'd' && (long)value < 0;
+        if (negative)
+            value = 0ul - value;
         do {
-            digits[--n] = set[value % base];
-            value /= base;
+            digits[--n] = (char)('0' + value % 10);
+            value /= 10;
         } while (value != 0);
         if (negative)
             digits[--n] = '-';
-        PutPadded(out, digits + n, sizeof digits - n, width, left, pad);
+        PutText(out, digits + n, sizeof digits - n);
     }
     return !out.overflow;
 }

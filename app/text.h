@@ -13,8 +13,8 @@ int CopyText(char *dst, size_t size, const char *src);
 int AppendText(char *dst, size_t size, const char *src);
 
 // printf-style format into dst, for %s (with a precision such as %.200s),
-// %c, %d, %u, %x and %%. On overflow, or for a conversion it does not know,
-// dst becomes empty.
+// %u, %d and %% of 32-bit numbers. On overflow, or for a conversion it does
+// not know, dst becomes empty.
 int FormatText(char *dst, size_t size, const char *format, ...);
 
 // Case-insensitive comparison of two ANSI texts: 1 when equal.

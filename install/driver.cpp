@@ -1,5 +1,7 @@
 #include "driver.h"
 
+#include <string.h>
+
 #include "../app/messages.h"
 #include "../app/names.h"
 #include "../app/session.h"
@@ -75,7 +77,7 @@ static int ReadProfileEntry(const char *key, char *value, size_t size)
 
 static int SetStringValue(HKEY key, const char *name, const char *text)
 {
-    return RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)text, lstrlenA(text) + 1) ==
+    return RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)text, strlen(text) + 1) ==
            ERROR_SUCCESS;
 }
 
@@ -269,7 +271,7 @@ int RunInstall(HWND mainWindow)
         return 0;
     }
     int result = 1;
-    size_t length = lstrlenA(dirs.program);
+    size_t length = strlen(dirs.program);
     if (length > 0 && dirs.program[length - 1] == '\\')
         dirs.program[length - 1] = '\0';
     PumpMessages();
@@ -288,15 +290,8 @@ int RunInstall(HWND mainWindow)
     if (result == 1) {
         // A recorded group that cannot be named in a command is not used.
         char group[TEXT_FIELD];
-        if (ReadProfileEntry("GROUP", group, sizeof group) > 0) {
-            if (IsUsableProgmanName(group)) {
-                CopyText(session.groupName, sizeof session.groupName, group);
-            } else {
-                char line[TEXT_FIELD + 64];
-                FormatText(line, sizeof line, "GROUP in WIN.INI cannot be used: %s", group);
-                LogLine(line);
-            }
-        }
+        if (ReadRecordedGroup("", group, sizeof group) > 0)
+            CopyText(session.groupName, sizeof session.groupName, group);
         if (!session.quiet && !AskGroup(mainWindow, session.instance)) {
             result = 0;
         } else {

@@ -17,21 +17,6 @@ static int ReadInstallDirectory(char *directory, size_t size)
     return ReadProfileValue("DIR", "", directory, size) > 0 && IsAbsolutePath(directory);
 }
 
-// The recorded group, when it can be named in a Program Manager command
-// (1); 0 for an empty, unusable or over-long one, which is logged.
-static int ReadGroup(char *group, size_t size)
-{
-    int read = ReadProfileValue("GROUP", session.groupName, group, size);
-    if (read == 0)
-        return 0;
-    if (read > 0 && IsUsableProgmanName(group))
-        return 1;
-    char line[TEXT_FIELD + 64];
-    FormatText(line, sizeof line, "GROUP in WIN.INI cannot be used: %s", group);
-    LogLine(line);
-    return 0;
-}
-
 int RemoveInstallation(HWND owner)
 {
     char caption[MESSAGE_SIZE];
@@ -46,7 +31,7 @@ int RemoveInstallation(HWND owner)
 
     // Without a usable group no item, group or directory is touched.
     char group[TEXT_FIELD];
-    if (ReadGroup(group, sizeof group))
+    if (ReadRecordedGroup(session.groupName, group, sizeof group) > 0)
         CopyText(session.groupName, sizeof session.groupName, group);
     else
         group[0] = '\0';

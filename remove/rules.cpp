@@ -1,5 +1,7 @@
 #include "rules.h"
 
+#include <string.h>
+
 #include "../app/messages.h"
 #include "../app/session.h"
 #include "../app/text.h"
@@ -32,7 +34,7 @@ static void RemoveFile(const char *directory, const char *name, const char *fail
     // An absent file is not left behind.
     if (!deleted && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
         report.filesLeft++;
-    size_t length = lstrlenA(path);
+    size_t length = strlen(path);
     if (length >= 4 && SameText(path + length - 4, ".hlp")) {
         CopyText(path + length - 4, 5, ".gid");
         DeleteFileA(path);
@@ -91,7 +93,7 @@ int DeleteRegistryTree(const char *keyPath, HKEY root)
         // is: step past it, or the walk would find it again for ever.
         char again[KEY_SIZE];
         if (RegEnumKeyA(key, index, again, sizeof again) == ERROR_SUCCESS &&
-            lstrcmpA(again, name) == 0) {
+            strcmp(again, name) == 0) {
             result = 0;
             index++;
         }

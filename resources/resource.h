@@ -64,9 +64,9 @@
 #define IDS_REMOVINGHKCU    10092
 #define IDS_REMOVINGHKLM    10093
 #define IDS_OPENDESTFAILED  11622
-#define IDS_DAMAGED         11701
-#define IDS_ALREADYRUNNING  11702
-#define IDS_DISKFULL        11703
+#define IDS_DAMAGED         10041
+#define IDS_ALREADYRUNNING  10042
+#define IDS_DISKFULL        10043
 
 // The uninstaller's own string table (resources/payload/removetl.rc).
 #define IDS_UNINSTALLCAPTION  10200

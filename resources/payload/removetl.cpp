@@ -233,8 +233,8 @@ static int HandOverToCopy(const char *arguments)
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started;
-    int ok = FormatText(command, sizeof command, "\"%s\" -w %lu %s", copy,
-                        (unsigned long)(ULONG_PTR)inherited, arguments) &&
+    int ok = FormatText(command, sizeof command, "\"%s\" -w %u %s", copy,
+                        (unsigned)(ULONG_PTR)inherited, arguments) &&
              CreateProcessA(copy, command, nullptr, nullptr, TRUE, 0, nullptr, temp, &startup,
                             &started);
     CloseHandle(inherited);

@@ -23,16 +23,11 @@ TEST(FormatText, ConvertsWhatTheProgramUsesAndRefusesWhatDoesNotFit)
     char text[64];
     EXPECT_EQ(1, FormatText(text, sizeof text, "%s\\%s", "C:\\Program Files", "tarnlink.exe"));
     EXPECT_STREQ("C:\\Program Files\\tarnlink.exe", text);
-    EXPECT_EQ(1, FormatText(text, sizeof text, "%u|%u|%d|%d|%i", 0u, 4294967295u, -2147483647 - 1,
-                            42, -7));
-    EXPECT_STREQ("0|4294967295|-2147483648|42|-7", text);
-    EXPECT_EQ(1, FormatText(text, sizeof text, "%x|%X|%08x|%5u|%-4d|%05d|%c|%%", 0xbeefu, 0xbeefu,
-                            0x1fu, 7u, 3, -42, 'Q'));
-    EXPECT_STREQ("beef|BEEF|0000001f|    7|3   |-0042|Q|%", text);
-    EXPECT_EQ(1, FormatText(text, sizeof text, "%.3s|%.10s|%6s|%-6s|", "abcdef", "ab", "ab", "ab"));
-    EXPECT_STREQ("abc|ab|    ab|ab    |", text);
-    EXPECT_EQ(1, FormatText(text, sizeof text, "%lu %zu %lld", 5ul, sizeof text, -5000000000ll));
-    EXPECT_STREQ("5 64 -5000000000", text);
+    EXPECT_EQ(1, FormatText(text, sizeof text, "%u|%u|%d|%d", 0u, 4294967295u, -2147483647 - 1,
+                            42));
+    EXPECT_STREQ("0|4294967295|-2147483648|42", text);
+    EXPECT_EQ(1, FormatText(text, sizeof text, "%.3s|%.10s|%.0s|%%|", "abcdef", "ab", "ab"));
+    EXPECT_STREQ("abc|ab||%|", text);
 
     // Exactly full (size - 1 characters) fits; one more empties the buffer.
     char small[8];
@@ -45,9 +40,11 @@ TEST(FormatText, ConvertsWhatTheProgramUsesAndRefusesWhatDoesNotFit)
     EXPECT_EQ(0, FormatText(small, 0, "x"));
 
     // A conversion it does not know is refused, not guessed at.
-    strcpy(text, "old");
-    EXPECT_EQ(0, FormatText(text, sizeof text, "%s %f", "a", 1.0));
-    EXPECT_STREQ("", text);
+    for (const char *format : {"%s %f", "%s %x", "%s %5u", "%s %lld", "%s %.3u", "%s %"}) {
+        strcpy(text, "old");
+        EXPECT_EQ(0, FormatText(text, sizeof text, format, "a", 1)) << format;
+        EXPECT_STREQ("", text) << format;
+    }
 }
 
 TEST(LoadMessageString, LoadsTextsAndCutsThemToTheBuffer)
