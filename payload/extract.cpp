@@ -53,12 +53,12 @@ static void LogUnusablePath(const char *directory, const char *fileName)
 // whoever made it could have put anything in it.
 static int CreateExtractionDirectory(const char *tempDir)
 {
-    unsigned seed = (unsigned)(GetCurrentProcessId() * 7919u + GetTickCount());
+    unsigned first = (unsigned)(GetCurrentProcessId() * 7919u + GetTickCount());
     for (unsigned attempt = 0; attempt < DIRECTORY_ATTEMPTS; ++attempt) {
         char path[PATH_SIZE];
         // An 8.3 name, so that every file system of the platform takes it.
         if (!FormatText(path, sizeof path, "%s~tl%u.tmp", tempDir,
-                        (seed + attempt) % 90000u + 10000u))
+                        (first + attempt) % 90000u + 10000u))
             break;
         // No security attributes: on NT the directory gets the creator's
         // default access.
