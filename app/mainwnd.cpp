@@ -9,7 +9,7 @@
 // not. A window closed before the run has ended has not done it.
 constexpr int EXIT_DONE = 0;
 constexpr int EXIT_FAILED = 1;
-static int exitCode = EXIT_FAILED;
+static int runDone;
 
 // Loaded at creation; either may stay null, and then it is not drawn.
 static HBITMAP productPicture;
@@ -67,14 +67,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return PaintMainWindow(window);
     case WM_COMMAND:
         if (LOWORD(wParam) == IDM_START) {
-            exitCode = RunInstall(window) ? EXIT_DONE : EXIT_FAILED;
+            runDone = RunInstall(window) != 0;
             RemoveTempFiles();
             PostMessageA(window, WM_CLOSE, 0, 0);
         }
         return 0;
     case WM_CLOSE:
         if (window == session.mainWindow)
-            PostQuitMessage(exitCode);
+            PostQuitMessage(runDone ? EXIT_DONE : EXIT_FAILED);
         ReleaseProductPicture();
         break;
     case WM_DESTROY:

@@ -111,6 +111,11 @@ int FormatText(char *dst, size_t size, const char *format, ...)
     return 1;
 }
 
+int JoinPath(char *dst, size_t size, const char *directory, const char *name)
+{
+    return FormatText(dst, size, "%s\\%s", directory, name);
+}
+
 int SameText(const char *a, const char *b)
 {
     return lstrcmpiA(a, b) == 0;

@@ -17,6 +17,9 @@ int AppendText(char *dst, size_t size, const char *src);
 // not know, dst becomes empty.
 int FormatText(char *dst, size_t size, const char *format, ...);
 
+// "directory\name" into dst, as FormatText does it.
+int JoinPath(char *dst, size_t size, const char *directory, const char *name);
+
 // Case-insensitive comparison of two ANSI texts: 1 when equal.
 int SameText(const char *a, const char *b);
 

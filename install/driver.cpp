@@ -112,7 +112,7 @@ static void MakeProgramItems(const RunDirectories &dirs)
             if (!(row.state & PAYLOAD_COPIED) || !row.makeItem)
                 continue;
             char path[DIR_SIZE];
-            if (!FormatText(path, sizeof path, "%s\\%s", dirs.program, row.destName) ||
+            if (!JoinPath(path, sizeof path, dirs.program, row.destName) ||
                 GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
                 continue;
             char line[DIR_SIZE + 32];
@@ -158,7 +158,7 @@ static DWORD InstalledKilobytes(const RunDirectories &dirs)
         char path[DIR_SIZE];
         WIN32_FIND_DATAA found;
         HANDLE search;
-        if (FormatText(path, sizeof path, "%s\\%s", dirs.program, payloadTable[i].destName) &&
+        if (JoinPath(path, sizeof path, dirs.program, payloadTable[i].destName) &&
             (search = FindFirstFileA(path, &found)) != INVALID_HANDLE_VALUE) {
             bytes += found.nFileSizeLow;
             FindClose(search);
@@ -185,7 +185,7 @@ static int WriteRecords(const RunDirectories &dirs)
         written &= WriteUninstallText(key, "UninstallString", text);
         written &= WriteUninstallText(key, "Publisher", VERSION_COMPANY);
         written &= WriteUninstallText(key, "DisplayVersion", VERSION_TEXT);
-        FormatText(text, sizeof text, "%s\\%s", dirs.program, payloadTable[0].destName);
+        JoinPath(text, sizeof text, dirs.program, payloadTable[0].destName);
         written &= WriteUninstallText(key, "DisplayIcon", text);
         written &= WriteUninstallText(key, "InstallLocation", dirs.program);
         written &= WriteUninstallNumber(key, "EstimatedSize", InstalledKilobytes(dirs));
@@ -246,7 +246,7 @@ int RunInstall(HWND mainWindow)
 
     if (!LocateSourceDirectory(session.instance, mainWindow, dirs.source,
                                payloadTable[0].sourceName)) {
-        ReportMessage(mainWindow, "Tarnlink.exe", MB_ICONERROR, IDS_NOSOURCE);
+        ReportMessage(mainWindow, PRIMARY_FILE, MB_ICONERROR, IDS_NOSOURCE);
         return 0;
     }
     PumpMessages();

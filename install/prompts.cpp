@@ -27,7 +27,7 @@ constexpr DWORD OLD_OPENFILENAME_SIZE = offsetof(OPENFILENAMEA, lpTemplateName) 
 static_assert(OLD_OPENFILENAME_SIZE < sizeof(OPENFILENAMEA), "old-style OPENFILENAMEA");
 
 // The name that selects the source-directory template of the browser.
-static const char PRIMARY_FILE[] = "Tarnlink.exe";
+const char PRIMARY_FILE[] = "Tarnlink.exe";
 
 // A dialog that cannot be made at all counts as leaving it; a quiet run
 // shows none, and leaves every one.
@@ -39,15 +39,27 @@ static int RunDialog(HINSTANCE instance, const char *name, HWND owner, DLGPROC p
     return result == -1 ? 0 : (int)result;
 }
 
+// Every word to a dialog's control goes through here, so the program needs
+// none of the dialog-item shorthands of the window functions.
+static LRESULT SendItem(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return SendMessageA(GetDlgItem(dialog, id), message, wParam, lParam);
+}
+
+static void SetItemText(HWND dialog, int id, const char *text)
+{
+    SendItem(dialog, id, WM_SETTEXT, 0, (LPARAM)text);
+}
+
 // Reads a control's text only when all of it fits; a longer text is refused
 // rather than cut into a different name.
 static int ReadItemText(HWND dialog, int id, char *buffer, size_t size)
 {
-    if ((size_t)GetWindowTextLengthA(GetDlgItem(dialog, id)) >= size) {
+    if ((size_t)SendItem(dialog, id, WM_GETTEXTLENGTH, 0, 0) >= size) {
         MessageBeep(MB_ICONEXCLAMATION);
         return 0;
     }
-    GetDlgItemTextA(dialog, id, buffer, (int)size);
+    SendItem(dialog, id, WM_GETTEXT, size, (LPARAM)buffer);
     return 1;
 }
 
@@ -71,10 +83,10 @@ static void InitInstallMode(HWND dialog)
     CenterWindow(dialog, 0);
     char text[MESSAGE_SIZE];
     BuildMessage(text, sizeof text, IDS_INSTALLCHOICE, PRODUCT_NAME);
-    SetDlgItemTextA(dialog, IDC_INSTALLCHOICE, text);
+    SetItemText(dialog, IDC_INSTALLCHOICE, text);
     BuildMessage(text, sizeof text, IDS_REMOVECHOICE, PRODUCT_NAME);
-    SetDlgItemTextA(dialog, IDC_REMOVECHOICE, text);
-    CheckRadioButton(dialog, IDC_INSTALLCHOICE, IDC_REMOVECHOICE, IDC_INSTALLCHOICE);
+    SetItemText(dialog, IDC_REMOVECHOICE, text);
+    SendItem(dialog, IDC_INSTALLCHOICE, BM_SETCHECK, BST_CHECKED, 0);
     // Removal is offered only when a prior installation is recorded.
     char directory[256];
     GetProfileStringA(PRODUCT_NAME, "DIR", "", directory, sizeof directory);
@@ -83,9 +95,9 @@ static void InitInstallMode(HWND dialog)
 
 static int ChosenMode(HWND dialog)
 {
-    if (IsDlgButtonChecked(dialog, IDC_INSTALLCHOICE) == BST_CHECKED)
+    if (SendItem(dialog, IDC_INSTALLCHOICE, BM_GETCHECK, 0, 0) == BST_CHECKED)
         return 1;
-    if (IsDlgButtonChecked(dialog, IDC_REMOVECHOICE) == BST_CHECKED)
+    if (SendItem(dialog, IDC_REMOVECHOICE, BM_GETCHECK, 0, 0) == BST_CHECKED)
         return 2;
     return 0;
 }
@@ -198,10 +210,10 @@ int AskDirectory(HWND owner, HINSTANCE instance, const char *prompt, const char 
 static void InitDirectoryPrompt(HWND dialog)
 {
     CenterWindow(dialog, 0);
-    SetDlgItemTextA(dialog, IDC_PROMPT, promptText);
+    SetItemText(dialog, IDC_PROMPT, promptText);
     // Nothing longer than the prompt's fields hold can be typed.
-    SendDlgItemMessageA(dialog, IDC_DIRECTORY, EM_LIMITTEXT, sizeof directoryText - 1, 0);
-    SetDlgItemTextA(dialog, IDC_DIRECTORY, directoryText);
+    SendItem(dialog, IDC_DIRECTORY, EM_LIMITTEXT, sizeof directoryText - 1, 0);
+    SetItemText(dialog, IDC_DIRECTORY, directoryText);
     if (promptTitle[0] != '\0')
         SetWindowTextA(dialog, promptTitle);
 }
@@ -217,7 +229,7 @@ static void BrowseFromPrompt(HWND dialog)
         MessageBeep(MB_ICONEXCLAMATION);
         return;
     }
-    SetDlgItemTextA(dialog, IDC_DIRECTORY, browseResult);
+    SetItemText(dialog, IDC_DIRECTORY, browseResult);
 }
 
 INT_PTR CALLBACK AskDirectoryDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
@@ -305,7 +317,7 @@ UINT_PTR CALLBACK BrowseHookProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     switch (message) {
     case WM_INITDIALOG:
         // The source template has no such control: nothing changes there.
-        SetDlgItemTextA(dialog, IDC_BROWSEPROMPT, promptText);
+        SetItemText(dialog, IDC_BROWSEPROMPT, promptText);
         PostRefresh(dialog, 0);
         break;
     case WM_COMMAND: {
@@ -338,7 +350,7 @@ static void InitGroupPrompt(HWND dialog)
     // With no Program Manager the list stays empty; typing still works.
     ProgmanListGroups(combo);
     SendMessageA(combo, CB_LIMITTEXT, sizeof session.groupName - 1, 0);
-    SetDlgItemTextA(dialog, IDC_GROUPLIST, session.groupName);
+    SetItemText(dialog, IDC_GROUPLIST, session.groupName);
 }
 
 // Takes the typed name unless it is too long or cannot stand in a Program

@@ -11,6 +11,9 @@ extern char browseResult[260];
 extern char browseFileName[256];
 extern char promptTitle[256];
 
+// The product's main program as the source prompt names it.
+extern const char PRIMARY_FILE[];
+
 // 0 leave, 1 install, 2 remove.
 int ChooseInstallMode(HWND owner, HINSTANCE instance);
 int CreateDirectoryPath(char *path);

@@ -168,7 +168,7 @@ static void ShowCopying(const PayloadEntry &row, const char *sourceDir, const ch
 {
     char source[SHOWN_SIZE], dest[SHOWN_SIZE];
     FormatText(source, sizeof source, "%s%s", sourceDir, row.sourceName);
-    FormatText(dest, sizeof dest, "%s\\%s", destDir, row.destName);
+    JoinPath(dest, sizeof dest, destDir, row.destName);
     char text[STATUS_SIZE];
     BuildMessage(text, sizeof text, IDS_COPYING, source, dest);
     LogLine(text);
@@ -208,7 +208,7 @@ int CopyPayloadFile(PayloadEntry &row, const char *sourceDir, const char *destDi
     // A path that doesn't fit is never cut into another one: it fails as a
     // source that can't be opened, or a destination that can't be created.
     int sourceFits = FormatText(sourcePath, sizeof sourcePath, "%s%s", sourceDir, row.sourceName);
-    int destFits = FormatText(destPath, sizeof destPath, "%s\\%s", destDir, row.destName);
+    int destFits = JoinPath(destPath, sizeof destPath, destDir, row.destName);
 
     ShowCopying(row, sourceDir, destDir, statusLine);
     // A click on Cancel is taken in here.

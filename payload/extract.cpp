@@ -110,6 +110,7 @@ int ExtractResourceFile(HINSTANCE instance, HWND statusLine, const char *resourc
         return 0;
     }
     DWORD size = SizeofResource(instance, found);
+    // A loaded resource is part of the mapped program: nothing to free.
     HGLOBAL loaded = LoadResource(instance, found);
     const void *bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
     if (bytes == nullptr) {
@@ -127,7 +128,6 @@ int ExtractResourceFile(HINSTANCE instance, HWND statusLine, const char *resourc
         ShowStatus(statusLine, text);
         result = WriteWholeFile(path, bytes, size);
     }
-    FreeResource(loaded);
     return result;
 }
 

@@ -63,8 +63,6 @@ int PayloadIntact(HINSTANCE instance)
         const BYTE *bytes = loaded != nullptr ? (const BYTE *)LockResource(loaded) : nullptr;
         int intact = sum != nullptr && bytes != nullptr &&
                      ResourceIntact(*sum, bytes, SizeofResource(instance, found));
-        if (loaded != nullptr)
-            FreeResource(loaded);
         if (!intact)
             return 0;
     }

@@ -7,9 +7,11 @@
 
 #include "table.h"
 
-// What the build recorded for one carried file.
+// What the build recorded for one carried file. The name is held in the
+// row itself: resource names are short ("EXEFILE"), and a longer one does
+// not compile.
 struct PayloadSum {
-    const char *resourceName;
+    char resourceName[8];
     DWORD packedLength;
     DWORD packedCrc;
     DWORD expandedLength;
@@ -18,8 +20,10 @@ struct PayloadSum {
 
 // Written by the packer when it packed the resources, never by hand
 // (payload/sums.cpp, built apart so that the carried uninstaller, which
-// shares this library, does not depend on its own packed bytes).
-extern const PayloadSum payloadSums[];
+// shares this library, does not depend on its own packed bytes). Nothing
+// writes it; it is not const only because the program's initialised data
+// has room for it and its constants have none.
+extern PayloadSum payloadSums[];
 extern const int payloadSumCount;
 
 // CRC-32 (reflected polynomial EDB88320, as in zip) of `size` bytes,

@@ -47,7 +47,7 @@ void ShowStatus(HWND statusLine, const char *text)
     SetWindowTextA(statusLine, text);
     // Painted at once: the extraction pumps no messages at all, and a copy
     // pumps only between files.
-    UpdateWindow(GetParent(statusLine));
+    UpdateWindow(session.activeDialog);
 }
 
 void CloseProgressWindow(HWND owner)

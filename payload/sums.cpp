@@ -1,6 +1,6 @@
 #include "integrity.h"
 
-const PayloadSum payloadSums[] = {
+PayloadSum payloadSums[] = {
 #include "payload_sums.inc"
 };
 

@@ -1,7 +1,9 @@
 #include "table.h"
 
+#include "../app/session.h"
+
 PayloadEntry payloadTable[] = {
-    {"EXEFILE", 1, "tarnlink.exe", "tarnlink.exe", 1, 1, "Tarnlink Suite", DIR_PROGRAM, 0},
+    {"EXEFILE", 1, "tarnlink.exe", "tarnlink.exe", 1, 1, PRODUCT_NAME, DIR_PROGRAM, 0},
     {"HLPFILE", 1, "tarnlink.hlp", "tarnlink.hlp", 1, 1, "Tarnlink Suite Help File", DIR_PROGRAM, 0},
     {"CNTFILE", 1, "tarnlink.cnt", "tarnlink.cnt", 1, 0, "", DIR_PROGRAM, 0},
     {"DLLFILE", 1, "tarnlink.dll", "tarnlink.dll", 1, 0, "", DIR_PROGRAM, 0},

@@ -22,7 +22,7 @@ static void RemoveFile(const char *directory, const char *name, const char *fail
                        RemovalReport &report)
 {
     char path[REMOVAL_PATH_SIZE];
-    if (!FormatText(path, sizeof path, "%s\\%s", directory, name)) {
+    if (!JoinPath(path, sizeof path, directory, name)) {
         // A path that does not fit is refused, never cut into another one.
         char shown[REMOVAL_PATH_SIZE];
         FormatText(shown, sizeof shown, "%.200s...\\%s", directory, name);
@@ -86,7 +86,7 @@ int DeleteRegistryTree(const char *keyPath, HKEY root)
         if (RegDeleteKeyA(key, name) == ERROR_SUCCESS)
             continue;
         char subPath[KEY_SIZE];
-        if (!FormatText(subPath, sizeof subPath, "%s\\%s", keyPath, name) ||
+        if (!JoinPath(subPath, sizeof subPath, keyPath, name) ||
             DeleteRegistryTree(subPath, root) == 0)
             result = 0;
         // A subkey that could be neither deleted nor emptied stays where it
@@ -139,7 +139,7 @@ void RemoveProduct(const char *installDir, const char *group, RemovalReport &rep
         if (!row.makeItem)
             continue;
         char path[REMOVAL_PATH_SIZE];
-        if (FormatText(path, sizeof path, "%s\\%s", installDir, row.destName))
+        if (JoinPath(path, sizeof path, installDir, row.destName))
             ProgmanDeleteItem(row.itemTitle, path);
         LogMessage(IDS_REMOVINGICON, row.itemTitle);
     }

@@ -382,46 +382,62 @@ def _palette_bytes(palette):
 
 def _rle_rows(canvas, bpp):
     """Bottom-up rows run-length encoded (BI_RLE8 or BI_RLE4): the pictures
-    travel inside the setup program, and their flat stretches pack well."""
+    travel inside the setup program. Each row takes the shortest mix of
+    encoded runs (one value, or for 4 bpp two values taking turns) and
+    absolute runs, found by a shortest-path search along the row."""
     out = bytearray()
 
-    def literal(pixels):
-        out.extend((0, len(pixels)))
-        if bpp == 8:
-            data = bytes(pixels)
-        else:
-            data = bytes((pixels[i] << 4) | (pixels[i + 1] if i + 1 < len(pixels) else 0)
-                         for i in range(0, len(pixels), 2))
-        out.extend(data)
-        if len(data) % 2:
-            out.append(0)
+    def run_length(row, x):
+        # The longest encoded run from x: 8 bpp repeats one value, 4 bpp
+        # alternates the first two.
+        n = 1
+        while x + n < len(row) and n < 255:
+            if row[x + n] != row[x + (n % 2 if bpp == 4 else 0)]:
+                break
+            n += 1
+        return n
 
-    def flush(pixels):
-        # Pixels that do not repeat: absolute runs, or single runs when short.
-        while pixels:
-            chunk, pixels = pixels[:255], pixels[255:]
-            if len(chunk) >= 3:
-                literal(chunk)
+    def absolute_cost(n):
+        size = n if bpp == 8 else (n + 1) // 2
+        return 2 + size + size % 2
+
+    def encode_row(row):
+        w = len(row)
+        best = [0] + [None] * w
+        step = [None] * (w + 1)
+        for x in range(w):
+            if best[x] is None:
+                continue
+            longest = run_length(row, x)
+            for n in range(1, longest + 1):
+                if best[x + n] is None or best[x] + 2 < best[x + n]:
+                    best[x + n], step[x + n] = best[x] + 2, ("run", x, n)
+            for n in range(3, min(255, w - x) + 1):
+                cost = best[x] + absolute_cost(n)
+                if best[x + n] is None or cost < best[x + n]:
+                    best[x + n], step[x + n] = cost, ("abs", x, n)
+        parts, x = [], w
+        while x > 0:
+            parts.append(step[x])
+            x = step[x][1]
+        for kind, x, n in reversed(parts):
+            pixels = row[x:x + n]
+            if kind == "run":
+                second = pixels[1] if len(pixels) > 1 else pixels[0]
+                out.extend((n, pixels[0] if bpp == 8 else (pixels[0] << 4) | second))
             else:
-                for v in chunk:
-                    out.extend((1, v if bpp == 8 else (v << 4) | v))
+                out.extend((0, n))
+                if bpp == 8:
+                    data = bytes(pixels)
+                else:
+                    data = bytes((pixels[i] << 4) | (pixels[i + 1] if i + 1 < n else 0)
+                                 for i in range(0, n, 2))
+                out.extend(data)
+                if len(data) % 2:
+                    out.append(0)
 
     for y in range(canvas.h - 1, -1, -1):
-        row = canvas.pix[y]
-        x, pending = 0, []
-        while x < canvas.w:
-            run = 1
-            while x + run < canvas.w and run < 255 and row[x + run] == row[x]:
-                run += 1
-            if run >= 3 or (run == 2 and not pending):
-                flush(pending)
-                pending = []
-                out.extend((run, row[x] if bpp == 8 else (row[x] << 4) | row[x]))
-                x += run
-            else:
-                pending.extend(row[x:x + run])
-                x += run
-        flush(pending)
+        encode_row(canvas.pix[y])
         out.extend((0, 0))
     out[-2:] = bytes((0, 1))
     return bytes(out)

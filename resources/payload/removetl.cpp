@@ -272,7 +272,7 @@ static void PutUninstallerBack(const Arguments &args)
     char self[PATH_SIZE], installed[PATH_SIZE];
     DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
     if (length > 0 && length < sizeof self &&
-        FormatText(installed, sizeof installed, "%s\\%s", args.programDir, UNINSTALLER_NAME) &&
+        JoinPath(installed, sizeof installed, args.programDir, UNINSTALLER_NAME) &&
         lstrcmpiA(self, installed) != 0)
         CopyFileA(self, installed, TRUE);
 }

@@ -46,7 +46,13 @@ struct Uninstaller {
         entry.dwSize = sizeof entry;
         for (BOOL more = Process32First(snapshot, &entry); more;
              more = Process32Next(snapshot, &entry)) {
-            if (entry.th32ParentProcessID == first.pid && entry.th32ProcessID != first.pid) {
+            // By name too: Wine may list one of its own services as a child of
+            // the first process it starts in a session.
+            std::string name = entry.szExeFile;
+            bool isCopy = name.size() > 7 && _strnicmp(name.c_str(), "rtl", 3) == 0 &&
+                          _stricmp(name.c_str() + name.size() - 4, ".tmp") == 0;
+            if (entry.th32ParentProcessID == first.pid && entry.th32ProcessID != first.pid &&
+                isCopy) {
                 copy = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE,
                                    entry.th32ProcessID);
                 copyPid = entry.th32ProcessID;
