@@ -6,7 +6,6 @@
 #include "messages.h"
 #include "session.h"
 #include "text.h"
-#include "text.h"
 
 static int IsDriveLetter(char c)
 {

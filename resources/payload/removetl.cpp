@@ -194,6 +194,22 @@ static int FindProductFile(const Arguments &args, char *path, size_t size)
     return 0;
 }
 
+// Whether WIN.INI's record names this installation's directory; `absent`
+// when there is no record. A record too long to be read whole names none.
+static int RecordedHere(const Arguments &args, int absent)
+{
+    char recorded[DIR_SIZE];
+    int read = ReadProfileValue("DIR", "", recorded, sizeof recorded);
+    return read == 0 ? absent : read > 0 && SameText(recorded, args.programDir);
+}
+
+// This program's own file; 0 when its path does not fit.
+static int OwnPath(char *path, DWORD size)
+{
+    DWORD length = GetModuleFileNameA(nullptr, path, size);
+    return length != 0 && length < size;
+}
+
 // Something of the product is still there: a payload file, or the record
 // in WIN.INI naming this directory.
 static int IsInstalled(const Arguments &args)
@@ -201,9 +217,7 @@ static int IsInstalled(const Arguments &args)
     char path[PATH_SIZE];
     if (FindProductFile(args, path, sizeof path))
         return 1;
-    char recorded[DIR_SIZE];
-    GetProfileStringA(PRODUCT_NAME, "DIR", "", recorded, sizeof recorded);
-    return recorded[0] != '\0' && SameText(recorded, args.programDir);
+    return RecordedHere(args, 0);
 }
 
 // Copies this program into the temporary directory and starts the copy with
@@ -211,10 +225,9 @@ static int IsInstalled(const Arguments &args)
 static int HandOverToCopy(const char *arguments)
 {
     char self[PATH_SIZE], temp[PATH_SIZE], copy[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
-    if (length == 0 || length >= sizeof self)
+    if (!OwnPath(self, sizeof self))
         return 0;
-    length = GetTempPathA(sizeof temp, temp);
+    DWORD length = GetTempPathA(sizeof temp, temp);
     if (length == 0 || length >= sizeof temp || GetTempFileNameA(temp, "rtl", 0, copy) == 0)
         return 0;
     if (!CopyFileA(self, copy, FALSE)) {
@@ -252,15 +265,14 @@ static int HandOverToCopy(const char *arguments)
 static void DeleteSelfAtRestart()
 {
     char self[PATH_SIZE];
-    DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
-    if (length == 0 || length >= sizeof self)
+    if (!OwnPath(self, sizeof self))
         return;
     if (!(GetVersion() & 0x80000000)) {
         MoveFileExA(self, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         return;
     }
     char shortPath[PATH_SIZE];
-    length = GetShortPathNameA(self, shortPath, sizeof shortPath);
+    DWORD length = GetShortPathNameA(self, shortPath, sizeof shortPath);
     if (length > 0 && length < sizeof shortPath)
         WritePrivateProfileStringA("rename", "NUL", shortPath, "WININIT.INI");
 }
@@ -270,8 +282,7 @@ static void DeleteSelfAtRestart()
 static void PutUninstallerBack(const Arguments &args)
 {
     char self[PATH_SIZE], installed[PATH_SIZE];
-    DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
-    if (length > 0 && length < sizeof self &&
+    if (OwnPath(self, sizeof self) &&
         JoinPath(installed, sizeof installed, args.programDir, UNINSTALLER_NAME) &&
         lstrcmpiA(self, installed) != 0)
         CopyFileA(self, installed, TRUE);
@@ -288,9 +299,7 @@ static int Remove(const Arguments &args)
 
     // The records go only when they are this installation's: a later one
     // elsewhere keeps its own.
-    char recorded[DIR_SIZE];
-    GetProfileStringA(PRODUCT_NAME, "DIR", "", recorded, sizeof recorded);
-    if (recorded[0] == '\0' || SameText(recorded, args.programDir)) {
+    if (RecordedHere(args, 1)) {
         WriteProfileStringA(PRODUCT_NAME, nullptr, nullptr);
         // Where something stays, the entry stays, to run the uninstaller again.
         if (complete)
