@@ -1,11 +1,11 @@
 // The program entry: window class, backdrop window, switches, message loop.
 #include <windows.h>
 
+#include "../base/messages.h"
+#include "../base/session.h"
 #include "../payload/integrity.h"
 #include "../resources/resource.h"
 #include "mainwnd.h"
-#include "messages.h"
-#include "session.h"
 
 // The exit code when the payload table is empty and the run never starts.
 constexpr int EXIT_NO_PAYLOAD = 3;
@@ -60,7 +60,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     }
 
     ReadCommandLine(commandLine);
-    if (SetInstallDefaults() == 0) {
+    if (SetInstallDefaults(payloadCount) == 0) {
         LogLine("Failed to read INF file.");
         DestroyWindow(session.mainWindow);
         return EXIT_NO_PAYLOAD;

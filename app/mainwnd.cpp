@@ -1,9 +1,9 @@
 #include "mainwnd.h"
 
+#include "../base/session.h"
 #include "../install/driver.h"
 #include "../payload/extract.h"
 #include "../resources/resource.h"
-#include "session.h"
 
 // The process's exit code: 0 when the run did what was asked, 1 when it did
 // not. A window closed before the run has ended has not done it.

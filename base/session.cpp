@@ -2,7 +2,6 @@
 
 #include <string.h>
 
-#include "../payload/table.h"
 #include "../resources/resource.h"
 #include "messages.h"
 #include "text.h"
@@ -43,7 +42,7 @@ void ReadCommandLine(const char *commandLine)
         session.logEnabled = 1;
 }
 
-int SetInstallDefaults()
+int SetInstallDefaults(int rowCount)
 {
     CopyText(session.groupName, sizeof session.groupName, PRODUCT_NAME);
     LoadMessageString(IDS_TITLE, session.title, sizeof session.title);
@@ -52,5 +51,5 @@ int SetInstallDefaults()
     CopyText(session.defaultDirWin32App, sizeof session.defaultDirWin32App,
              "C:\\WIN32APP\\Tarnlink");
     CopyText(session.defaultDirRoot, sizeof session.defaultDirRoot, "C:\\Tarnlink");
-    return payloadCount;
+    return rowCount;
 }

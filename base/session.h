@@ -30,7 +30,8 @@ extern const char PRODUCT_NAME[];
 // Turns the command line into the mode flags.
 void ReadCommandLine(const char *commandLine);
 
-// Fills the fixed defaults; returns the payload row count (0: failure).
-int SetInstallDefaults();
+// Fills the fixed defaults; returns the payload row count it is handed, the
+// table being the entry's to know (0: failure).
+int SetInstallDefaults(int rowCount);
 
 #endif

@@ -22,7 +22,7 @@ add_executable(tarnlink WIN32 ${CMAKE_SOURCE_DIR}/app/startup.cpp ${PRODUCT_DIR}
 add_library(tarnlinkdll SHARED ${PRODUCT_DIR}/tarnlinkdll.cpp ${PRODUCT_DIR}/tarnlink.def
             ${PRODUCT_DIR}/tarnlinkdll.rc)
 # The uninstaller shares the setup program's removal rules (setupcore).
-add_executable(removetl WIN32 ${CMAKE_SOURCE_DIR}/app/startup.cpp ${PRODUCT_DIR}/removetl.cpp
+add_executable(removetl WIN32 ${CMAKE_SOURCE_DIR}/app/startup.cpp ${CMAKE_SOURCE_DIR}/uninstall/removetl.cpp
                ${PRODUCT_DIR}/removetl.rc)
 set_target_properties(tarnlinkdll PROPERTIES OUTPUT_NAME tarnlink PREFIX "")
 set_source_files_properties(${PRODUCT_DIR}/tarnlink.rc ${PRODUCT_DIR}/tarnlinkdll.rc

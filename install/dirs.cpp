@@ -3,8 +3,8 @@
 
 #include <string.h>
 
-#include "../app/messages.h"
-#include "../app/session.h"
+#include "../base/messages.h"
+#include "../base/session.h"
 #include "../resources/resource.h"
 
 constexpr size_t MESSAGE_SIZE = 512;

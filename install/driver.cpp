@@ -2,10 +2,10 @@
 
 #include <string.h>
 
-#include "../app/messages.h"
-#include "../app/names.h"
-#include "../app/session.h"
-#include "../app/text.h"
+#include "../base/messages.h"
+#include "../base/names.h"
+#include "../base/session.h"
+#include "../base/text.h"
 #include "../payload/copy.h"
 #include "../payload/extract.h"
 #include "../payload/table.h"

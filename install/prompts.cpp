@@ -4,10 +4,10 @@
 #include <stddef.h>
 #include <string.h>
 
-#include "../app/messages.h"
-#include "../app/names.h"
-#include "../app/session.h"
-#include "../app/text.h"
+#include "../base/messages.h"
+#include "../base/names.h"
+#include "../base/session.h"
+#include "../base/text.h"
 #include "../progman/progman.h"
 #include "../resources/resource.h"
 

@@ -3,9 +3,9 @@
 #include <lzexpand.h>
 #include <string.h>
 
-#include "../app/messages.h"
-#include "../app/session.h"
-#include "../app/text.h"
+#include "../base/messages.h"
+#include "../base/session.h"
+#include "../base/text.h"
 #include "../resources/resource.h"
 #include "integrity.h"
 #include "progress.h"

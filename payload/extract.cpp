@@ -1,8 +1,8 @@
 #include "extract.h"
 
-#include "../app/messages.h"
-#include "../app/session.h"
-#include "../app/text.h"
+#include "../base/messages.h"
+#include "../base/session.h"
+#include "../base/text.h"
 #include "../resources/resource.h"
 #include "progress.h"
 #include "table.h"

@@ -1,6 +1,6 @@
 #include "integrity.h"
 
-#include "../app/text.h"
+#include "../base/text.h"
 
 constexpr DWORD SZDD_HEADER_SIZE = 14;
 static const BYTE SZDD_MAGIC[9] = {'S', 'Z', 'D', 'D', 0x88, 0xF0, 0x27, 0x33, 'A'};

@@ -1,7 +1,7 @@
 #include "progress.h"
 
-#include "../app/messages.h"
-#include "../app/session.h"
+#include "../base/messages.h"
+#include "../base/session.h"
 #include "../resources/resource.h"
 
 int copyCancelled;

@@ -1,6 +1,6 @@
 #include "table.h"
 
-#include "../app/session.h"
+#include "../base/session.h"
 
 PayloadEntry payloadTable[] = {
     {"EXEFILE", 1, "tarnlink.exe", "tarnlink.exe", 1, 1, PRODUCT_NAME, DIR_PROGRAM, 0},

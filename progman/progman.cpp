@@ -3,9 +3,9 @@
 #include <ddeml.h>
 #include <string.h>
 
-#include "../app/names.h"
-#include "../app/session.h"
-#include "../app/text.h"
+#include "../base/names.h"
+#include "../base/session.h"
+#include "../base/text.h"
 
 ProgmanLink progmanLink;
 

@@ -1,9 +1,9 @@
 #include "remove.h"
 
-#include "../app/messages.h"
-#include "../app/names.h"
-#include "../app/session.h"
-#include "../app/text.h"
+#include "../base/messages.h"
+#include "../base/names.h"
+#include "../base/session.h"
+#include "../base/text.h"
 #include "../resources/resource.h"
 
 constexpr size_t DIR_SIZE = 256;

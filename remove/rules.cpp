@@ -2,9 +2,9 @@
 
 #include <string.h>
 
-#include "../app/messages.h"
-#include "../app/session.h"
-#include "../app/text.h"
+#include "../base/messages.h"
+#include "../base/session.h"
+#include "../base/text.h"
 #include "../payload/table.h"
 #include "../progman/progman.h"
 #include "../resources/resource.h"

@@ -9,13 +9,13 @@
 // everything, and has its own file deleted at the next restart.
 #include <windows.h>
 
-#include "../../app/messages.h"
-#include "../../app/names.h"
-#include "../../app/session.h"
-#include "../../app/text.h"
-#include "../../payload/table.h"
-#include "../../remove/rules.h"
-#include "../resource.h"
+#include "../base/messages.h"
+#include "../base/names.h"
+#include "../base/session.h"
+#include "../base/text.h"
+#include "../payload/table.h"
+#include "../remove/rules.h"
+#include "../resources/resource.h"
 
 constexpr size_t DIR_SIZE = 256;
 constexpr size_t COMMAND_SIZE = 2048;

@@ -4,9 +4,9 @@
 #include <direct.h>
 #include <string.h>
 
-#include "app/messages.h"
-#include "app/session.h"
-#include "app/text.h"
+#include "base/messages.h"
+#include "base/session.h"
+#include "base/text.h"
 #include "resources/resource.h"
 #include "wintest.h"
 

@@ -1,7 +1,8 @@
 // The program as a user starts it: switches, the backdrop window, exit code.
 #include <gtest/gtest.h>
 
-#include "app/session.h"
+#include "base/session.h"
+#include "payload/table.h"
 #include "wintest.h"
 
 namespace {
@@ -52,7 +53,7 @@ TEST(CommandLine, InstallQuietSwitchesStopTheSearch)
 
 TEST(SetInstallDefaults, FillsTheFixedDefaults)
 {
-    EXPECT_EQ(7, SetInstallDefaults());
+    EXPECT_EQ(7, SetInstallDefaults(payloadCount));
     EXPECT_STREQ("Tarnlink Suite Install", session.title);
     EXPECT_STREQ("Tarnlink Suite", session.groupName);
     EXPECT_STREQ("C:\\Program Files\\Tarnlink", session.defaultDirProgramFiles);

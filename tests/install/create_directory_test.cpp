@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/session.h"
+#include "base/session.h"
 #include "install/prompts.h"
 #include "payload_support.h"
 #include "wintest.h"

@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/messages.h"
-#include "app/session.h"
-#include "app/text.h"
+#include "base/messages.h"
+#include "base/session.h"
+#include "base/text.h"
 #include "install/prompts.h"
 #include "progman_support.h"
 #include "wintest.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/session.h"
-#include "app/text.h"
+#include "base/session.h"
+#include "base/text.h"
 #include "install/prompts.h"
 #include "progman/progman.h"
 #include "progman_support.h"

@@ -3,7 +3,7 @@
 
 #include <stdio.h>
 
-#include "app/session.h"
+#include "base/session.h"
 #include "payload/copy.h"
 #include "payload/extract.h"
 #include "payload/progress.h"

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "app/session.h"
+#include "base/session.h"
 #include "payload/extract.h"
 #include "payload/table.h"
 #include "payload_support.h"

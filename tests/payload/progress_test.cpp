@@ -1,8 +1,8 @@
 // The progress window: placement, and a Cancel that only raises the flag.
 #include <gtest/gtest.h>
 
-#include "app/messages.h"
-#include "app/session.h"
+#include "base/messages.h"
+#include "base/session.h"
 #include "payload/progress.h"
 #include "payload_support.h"
 #include "resources/resource.h"

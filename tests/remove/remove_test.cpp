@@ -4,7 +4,7 @@
 
 #include <aclapi.h>
 
-#include "app/session.h"
+#include "base/session.h"
 #include "payload/table.h"
 #include "remove/remove.h"
 #include "progman_support.h"

@@ -2,7 +2,7 @@
 // payload from this module, as the setup program does from its own.
 #include <gtest/gtest.h>
 
-#include "app/session.h"
+#include "base/session.h"
 
 int main(int argc, char **argv)
 {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/session.h"
+#include "base/session.h"
 #include "payload/table.h"
 
 // A path in the source tree (read from the build's CMakeCache.txt).

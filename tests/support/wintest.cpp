@@ -2,7 +2,7 @@
 
 #include <shlobj.h>
 
-#include "app/session.h"
+#include "base/session.h"
 
 std::string BuildPath(const char *relative)
 {
