@@ -9,11 +9,9 @@
 
 // The exit code when the payload table is empty and the run never starts.
 constexpr int EXIT_NO_PAYLOAD = 3;
-// The exit code of a run refused before it starts: another setup is running,
-// or this program is damaged.
+// The exit code of a run refused before it starts: another setup or
+// uninstall is running, or this program is damaged.
 constexpr int EXIT_REFUSED = 1;
-// Held for the life of the process by the one setup that may run.
-static const char SETUP_MUTEX[] = "Quorvale Tarnlink Setup";
 
 static void ShowStartupFailure(UINT id)
 {
@@ -66,12 +64,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         return EXIT_NO_PAYLOAD;
     }
 
-    // One setup at a time: two would extract, copy and record over each
-    // other. The handle closes when the process ends.
-    HANDLE running = CreateMutexA(nullptr, FALSE, SETUP_MUTEX);
-    DWORD mutexError = GetLastError();
-    if (mutexError == ERROR_ALREADY_EXISTS ||
-        (running == nullptr && mutexError == ERROR_ACCESS_DENIED)) {
+    // One setup or uninstall at a time: two would extract, copy, remove and
+    // record over each other.
+    if (!TakeRunLock(FALSE)) {
         ReportMessage(nullptr, session.title, MB_OK | MB_ICONERROR, IDS_ALREADYRUNNING);
         DestroyWindow(session.mainWindow);
         return EXIT_REFUSED;

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "session.h"
+#include "system.h"
 #include "text.h"
 
 constexpr size_t TEMPLATE_SIZE = 1024;
@@ -106,13 +107,40 @@ static void WriteLogLine(HANDLE file, const char *text)
     }
 }
 
+// Opens "setup.log" in the current directory, a downloads folder as often as
+// not, without ever writing through a link someone put there: a link or
+// junction is refused, and so is a file with a second name (a hard link),
+// whose other name may be anywhere. A missing log is made only as a new
+// plain file, so a dangling link cannot create its target.
+static HANDLE OpenLog()
+{
+    // No sharing restriction: others may read or write it meanwhile.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | OpenReparsePointFlag();
+    HANDLE log = CreateFileA("setup.log", GENERIC_WRITE, share, nullptr, OPEN_EXISTING, flags,
+                             nullptr);
+    if (log == INVALID_HANDLE_VALUE) {
+        if (GetLastError() != ERROR_FILE_NOT_FOUND)
+            return log;
+        return CreateFileA("setup.log", GENERIC_WRITE, share, nullptr, CREATE_NEW, flags,
+                           nullptr);
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(log, &info) || IsReparsePoint(info.dwFileAttributes) ||
+        info.nNumberOfLinks != 1) {
+        CloseHandle(log);
+        return INVALID_HANDLE_VALUE;
+    }
+    return log;
+}
+
 void LogLine(const char *text)
 {
     if (!session.logEnabled)
         return;
-    // Opened for every line with no sharing restriction, appended at the end.
-    HANDLE log = CreateFileA("setup.log", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Opened for every line and appended at the end. A log that cannot be
+    // opened, or is refused, turns logging off for the rest of the run.
+    HANDLE log = OpenLog();
     if (log == INVALID_HANDLE_VALUE) {
         session.logEnabled = 0;
         return;

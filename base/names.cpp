@@ -38,6 +38,54 @@ int IsUsableProgmanName(const char *name)
     return 1;
 }
 
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9, in any letter case, alone or
+// before an extension: the system takes them for devices in any directory.
+static int IsDeviceName(const char *name)
+{
+    static const char devices[][5] = {"CON", "PRN", "AUX", "NUL", "COM", "LPT"};
+    for (const char *device : devices) {
+        int i = 0;
+        while (i < 3 && (name[i] & ~0x20) == device[i])
+            i++;
+        if (i < 3)
+            continue;
+        // COM and LPT take one digit from 1 to 9.
+        if (device[2] == 'M' || device[2] == 'T') {
+            if (name[i] < '1' || name[i] > '9')
+                continue;
+            i++;
+        }
+        if (name[i] == '\0' || name[i] == '.')
+            return 1;
+    }
+    return 0;
+}
+
+int IsUsableGroupName(const char *name)
+{
+    size_t length = strlen(name);
+    if (length == 0 || !IsUsableProgmanName(name) || strpbrk(name, "\\/:*?<>|") != nullptr ||
+        name[length - 1] == '.' || name[length - 1] == ' ')
+        return 0;
+    // "." and ".." end in a dot: refused above.
+    return !IsDeviceName(name);
+}
+
+int ReadProgramsFolder(char *path, size_t size)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER,
+                      "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", 0,
+                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return 0;
+    DWORD type = 0, length = (DWORD)size;
+    LONG status = RegQueryValueExA(key, "Programs", nullptr, &type, (BYTE *)path, &length);
+    RegCloseKey(key);
+    // A value that fills the buffer without its NUL is no path of ours.
+    return status == ERROR_SUCCESS && type == REG_SZ && length > 1 && length <= size &&
+           path[length - 1] == '\0' && IsAbsolutePath(path);
+}
+
 int ReadProfileValue(const char *key, const char *fallback, char *value, size_t size)
 {
     constexpr size_t READ_SIZE = 1024;
@@ -62,7 +110,7 @@ int ReadRecordedGroup(const char *fallback, char *group, size_t size)
     int read = ReadProfileValue("GROUP", fallback, group, size);
     if (read == 0)
         return 0;
-    if (read > 0 && IsUsableProgmanName(group))
+    if (read > 0 && IsUsableGroupName(group))
         return 1;
     char line[TEXT_FIELD + 64];
     FormatText(line, sizeof line, "GROUP in WIN.INI cannot be used: %s", group);

@@ -13,6 +13,17 @@ int IsAbsolutePath(const char *path);
 // and no control character.
 int IsUsableProgmanName(const char *name);
 
+// 1 when the name can be a Program Manager group: usable in a command, and
+// a single folder name as the shell keeps groups (no \ / : * ? " < > |, not
+// "." or "..", no dot or blank at its end, no device name such as CON or
+// LPT1, with or without an extension). An empty name is not one.
+int IsUsableGroupName(const char *name);
+
+// The Start Menu's "Programs" folder, where the shell keeps the groups as
+// folders and the items as shortcuts in them; 0 when the system does not
+// say (the Program Manager of NT 3.51 keeps its own files).
+int ReadProgramsFolder(char *path, size_t size);
+
 // Reads a WIN.INI value of the product's section into `value` (at most 1024
 // bytes). Returns 1 when a non-empty value fits whole, 0 when it is absent or
 // empty, and -1 when it does not fit: `value` then holds only its beginning,
@@ -20,8 +31,8 @@ int IsUsableProgmanName(const char *name);
 int ReadProfileValue(const char *key, const char *fallback, char *value, size_t size);
 
 // Reads the recorded GROUP (with `fallback` for a missing key) when it can
-// be named in a Program Manager command: 1. 0 when it is empty; -1 when it
-// is unusable or too long to be read whole, which is logged.
+// be a group (IsUsableGroupName): 1. 0 when it is empty; -1 when it is
+// unusable or too long to be read whole, which is logged.
 int ReadRecordedGroup(const char *fallback, char *group, size_t size);
 
 #endif

@@ -10,6 +10,20 @@ InstallSession session;
 
 const char PRODUCT_NAME[] = "Tarnlink Suite";
 
+int TakeRunLock(int inheritable)
+{
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, inheritable};
+    SetLastError(ERROR_SUCCESS);
+    HANDLE lock = CreateMutexA(&attributes, FALSE, "Quorvale Tarnlink Setup");
+    // Only a lock made new is ours: an existing one, or any other object of
+    // that name (which makes the call fail), means someone else runs.
+    if (lock != nullptr && GetLastError() == ERROR_SUCCESS)
+        return 1;
+    if (lock != nullptr)
+        CloseHandle(lock);
+    return 0;
+}
+
 static int Contains(const char *text, const char *word)
 {
     return strstr(text, word) != nullptr;

@@ -27,6 +27,12 @@ extern InstallSession session;
 // the Uninstall key's name.
 extern const char PRODUCT_NAME[];
 
+// Takes the lock that lets one setup or uninstall of the product run at a
+// time, for the life of the process (and of a child that inherits it, when
+// `inheritable`). 1 when this process now holds it; 0 when another holds
+// it, or the lock cannot be made, which counts the same.
+int TakeRunLock(int inheritable);
+
 // Turns the command line into the mode flags.
 void ReadCommandLine(const char *commandLine);
 

@@ -87,10 +87,42 @@ static int SetDwordValue(HKEY key, const char *name, DWORD value)
            ERROR_SUCCESS;
 }
 
+// The settings key and its parents, the outermost first: a failed run takes
+// back the levels it made.
+static const char *const SETTINGS_LEVELS[] = {"Software\\Quorvale", "Software\\Quorvale\\Tarnlink",
+                                              SETTINGS_KEY};
+constexpr int SETTINGS_DEPTH = 3;
+
+// What a run added to the machine besides its files and directories (the
+// payload rows' marks and CreateDirectoryPath keep those).
+struct RunChanges {
+    int firstNewKey;     // the first level of SETTINGS_LEVELS this run made
+    int groupMade;       // the group's folder was not there before
+    unsigned itemsMade;  // a bit per payload row whose shortcut this run made
+};
+
+static int KeyExists(HKEY root, const char *path)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 0;
+    RegCloseKey(key);
+    return 1;
+}
+
+static int PathExists(const char *path)
+{
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
 // "Applets" is reset on every run; "RawSock" only when it is missing or does
 // not hold 2 to 4 bytes.
-static void WriteSettingsKey()
+static void WriteSettingsKey(RunChanges &changes)
 {
+    changes.firstNewKey = 0;
+    while (changes.firstNewKey < SETTINGS_DEPTH &&
+           KeyExists(HKEY_LOCAL_MACHINE, SETTINGS_LEVELS[changes.firstNewKey]))
+        changes.firstNewKey++;
     HKEY key;
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, &key) != ERROR_SUCCESS)
         return;
@@ -103,29 +135,105 @@ static void WriteSettingsKey()
     RegCloseKey(key);
 }
 
-static void MakeProgramItems(const RunDirectories &dirs)
+static void LogWithName(const char *format, const char *name)
 {
+    char line[DIR_SIZE + 64];
+    FormatText(line, sizeof line, format, name);
+    LogLine(line);
+}
+
+// Makes the group and an item for every copied row that asks for one. Where
+// the shell keeps groups as folders (the Start Menu), each item must be
+// there afterwards. Returns 1 when every one was made, or when no Program
+// Manager answered at all (then there is nothing to make).
+static int MakeProgramItems(const RunDirectories &dirs, RunChanges &changes)
+{
+    const char *group = session.groupName;
     LogMessage(IDS_CREATINGGROUP);
-    if (ProgmanCreateGroup(session.groupName)) {
-        for (int i = 0; i < payloadCount; i++) {
-            const PayloadEntry &row = payloadTable[i];
-            if (!(row.state & PAYLOAD_COPIED) || !row.makeItem)
-                continue;
-            char path[DIR_SIZE];
-            if (!JoinPath(path, sizeof path, dirs.program, row.destName) ||
-                GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
-                continue;
-            char line[DIR_SIZE + 32];
-            FormatText(line, sizeof line, "creating icon for %s", path);
-            LogLine(line);
-            if (!ProgmanAddItem(row.itemTitle, dirs.data, row.destName, path)) {
-                FormatText(line, sizeof line, "icon refused: %s", row.itemTitle);
-                LogLine(line);
-            }
+    char folder[MAX_PATH];
+    int groupKnown = ProgmanItemPath(group, nullptr, folder, sizeof folder) > 0;
+    int groupExisted = groupKnown && PathExists(folder);
+    int failed = 0;
+    int created = ProgmanCreateGroup(group);
+    if (!created) {
+        LogWithName("group refused: %s", group);
+        failed = 1;
+    }
+    changes.groupMade = created && groupKnown && !groupExisted && PathExists(folder);
+    for (int i = 0; i < payloadCount; i++) {
+        const PayloadEntry &row = payloadTable[i];
+        if (!(row.state & PAYLOAD_COPIED) || !row.makeItem)
+            continue;
+        char path[DIR_SIZE], link[MAX_PATH];
+        int where = ProgmanItemPath(group, row.itemTitle, link, sizeof link);
+        int made = 0;
+        if (created && where != 0 && JoinPath(path, sizeof path, dirs.program, row.destName)) {
+            LogWithName("creating icon for %s", path);
+            int existed = where > 0 && PathExists(link);
+            made = ProgmanAddItem(row.itemTitle, dirs.data, row.destName, path);
+            // The shell's word is not taken for it: the shortcut is there or not.
+            if (made && where > 0 && progmanLink.answered)
+                made = PathExists(link);
+            if (made && where > 0 && !existed)
+                changes.itemsMade |= 1u << i;
+        }
+        if (!made) {
+            LogWithName("icon refused: %s", row.itemTitle);
+            failed = 1;
         }
     }
     PumpMessages();
     ProgmanClose();
+    return !failed;
+}
+
+// Takes back what a failed run added: the shortcuts and the group it made,
+// the files it created, the directories it made (when empty) and the
+// settings keys it made. A file it replaced stays as it is now, and the log
+// names it. Returns 1 when anything was taken back; `kept` counts the
+// replaced files.
+static int TakeBack(const RunDirectories &dirs, const RunChanges &changes, unsigned &kept)
+{
+    int taken = 0;
+    kept = 0;
+    if (changes.itemsMade != 0 || changes.groupMade) {
+        ProgmanOpen();
+        // DeleteItem acts on the Program Manager's current group.
+        ProgmanShowGroup(session.groupName);
+        for (int i = 0; i < payloadCount; i++) {
+            if (changes.itemsMade & (1u << i)) {
+                ProgmanDeleteItem(payloadTable[i].itemTitle, "");
+                LogWithName("Taken back: icon %s", payloadTable[i].itemTitle);
+            }
+        }
+        if (changes.groupMade) {
+            ProgmanDeleteGroup(session.groupName);
+            LogWithName("Taken back: group %s", session.groupName);
+        }
+        ProgmanClose();
+        taken = 1;
+    }
+    for (int i = 0; i < payloadCount; i++) {
+        const PayloadEntry &row = payloadTable[i];
+        char path[DIR_SIZE];
+        if (!(row.state & PAYLOAD_COPIED) || !JoinPath(path, sizeof path, dirs.program, row.destName))
+            continue;
+        if (!(row.state & PAYLOAD_CREATED)) {
+            LogWithName("Kept, it replaced an earlier file: %s", path);
+            kept++;
+        } else if (DeleteFileA(path)) {
+            LogWithName("Taken back: %s", path);
+            taken = 1;
+        }
+    }
+    taken |= RemoveCreatedDirectories() > 0;
+    for (int level = SETTINGS_DEPTH - 1; level >= changes.firstNewKey; level--) {
+        if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, SETTINGS_LEVELS[level]) == ERROR_SUCCESS) {
+            LogWithName("Taken back: HKEY_LOCAL_MACHINE\\%s", SETTINGS_LEVELS[level]);
+            taken = 1;
+        }
+    }
+    return taken;
 }
 
 // Logs a record that could not be written; returns whether it was.
@@ -171,7 +279,10 @@ static DWORD InstalledKilobytes(const RunDirectories &dirs)
 // much as possible of the installation can be found again.
 static int WriteRecords(const RunDirectories &dirs)
 {
-    int written = 1;
+    // The entry is this installation's alone: nothing anyone left under its
+    // name stays beside our values.
+    int written = Recorded(DeleteKeyTree(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY),
+                           PRODUCT_UNINSTALL_KEY, "");
     HKEY key;
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, &key) == ERROR_SUCCESS) {
         char text[COMMAND_SIZE];
@@ -180,11 +291,24 @@ static int WriteRecords(const RunDirectories &dirs)
         // Quoted: Windows tries every blank-separated prefix of an unquoted
         // line as a program ("C:\Program.exe" first).
         // COMMAND_SIZE holds the longest line, so it is never cut.
-        FormatText(text, sizeof text, "\"%s\\removetl.exe\" -f \"%s\" -d \"%s\" -g \"%s\"",
-                   dirs.program, dirs.program, dirs.data, session.groupName);
+        static const char line[] = "\"%s\\removetl.exe\"%s -f \"%s\" -d \"%s\" -g \"%s\"";
+        FormatText(text, sizeof text, line, dirs.program, "", dirs.program, dirs.data,
+                   session.groupName);
         written &= WriteUninstallText(key, "UninstallString", text);
+        // What deployment tools start to remove the product without a person.
+        FormatText(text, sizeof text, line, dirs.program, " -q", dirs.program, dirs.data,
+                   session.groupName);
+        written &= WriteUninstallText(key, "QuietUninstallString", text);
         written &= WriteUninstallText(key, "Publisher", VERSION_COMPANY);
         written &= WriteUninstallText(key, "DisplayVersion", VERSION_TEXT);
+        written &= WriteUninstallNumber(key, "VersionMajor", VERSION_MAJOR);
+        written &= WriteUninstallNumber(key, "VersionMinor", VERSION_MINOR);
+        SYSTEMTIME today;
+        GetLocalTime(&today);
+        // YYYYMMDD.
+        FormatText(text, sizeof text, "%u",
+                   today.wYear * 10000u + today.wMonth * 100u + today.wDay);
+        written &= WriteUninstallText(key, "InstallDate", text);
         JoinPath(text, sizeof text, dirs.program, payloadTable[0].destName);
         written &= WriteUninstallText(key, "DisplayIcon", text);
         written &= WriteUninstallText(key, "InstallLocation", dirs.program);
@@ -218,6 +342,32 @@ static void ShowSuccess(HWND mainWindow)
     MessageBoxA(mainWindow, text, caption, MB_OK);
 }
 
+// The end of a run that failed after it began to change the machine: what it
+// added is taken back, and the message says so. Returns how many files it
+// had replaced, which stay.
+static unsigned FailAndTakeBack(HWND mainWindow, const char *caption, const RunDirectories &dirs,
+                                const RunChanges &changes)
+{
+    unsigned kept;
+    int taken = TakeBack(dirs, changes, kept);
+    char text[MESSAGE_SIZE], more[MESSAGE_SIZE];
+    LoadMessageString(IDS_INSTALLFAILED, text, sizeof text);
+    if (taken) {
+        BuildMessage(more, sizeof more, IDS_TAKENBACK);
+        AppendText(text, sizeof text, "\n");
+        AppendText(text, sizeof text, more);
+    }
+    if (kept > 0) {
+        BuildMessage(more, sizeof more, IDS_REPLACEDKEPT, kept);
+        AppendText(text, sizeof text, "\n");
+        AppendText(text, sizeof text, more);
+    }
+    LogLine(text);
+    if (!session.quiet)
+        MessageBoxA(mainWindow, text, caption, MB_ICONERROR);
+    return kept;
+}
+
 int RunInstall(HWND mainWindow)
 {
     char caption[TEXT_FIELD];
@@ -225,7 +375,12 @@ int RunInstall(HWND mainWindow)
     SetWindowTextA(mainWindow, caption);
 
     int mode = ChooseInstallMode(mainWindow, session.instance);
-    // Exit at the mode prompt is what the user asked for.
+    // Exit at the mode prompt is what the user asked for; a prompt that
+    // could not be shown at all is a failure.
+    if (mode < 0) {
+        LogLine("The install or remove question could not be shown.");
+        return 0;
+    }
     if (mode == 0)
         return 1;
     if (mode == 2)
@@ -252,9 +407,8 @@ int RunInstall(HWND mainWindow)
     PumpMessages();
 
     // A reinstallation proposes the directory of the previous one; a
-    // recorded one too long to be read whole proposes nothing.
-    if (ReadProfileEntry("DIR", dirs.program, sizeof dirs.program) < 0)
-        dirs.program[0] = '\0';
+    // recorded one too long to be read whole counts as none (it is logged).
+    ReadProfileEntry("DIR", dirs.program, sizeof dirs.program);
 
     if (!session.quiet && !AskDestinationDirectory(session.instance, mainWindow, dirs.program)) {
         ReportMessage(mainWindow, caption, MB_ICONERROR, IDS_NODEST);
@@ -270,7 +424,6 @@ int RunInstall(HWND mainWindow)
         LogLine(text);
         return 0;
     }
-    int result = 1;
     size_t length = strlen(dirs.program);
     if (length > 0 && dirs.program[length - 1] == '\\')
         dirs.program[length - 1] = '\0';
@@ -279,36 +432,42 @@ int RunInstall(HWND mainWindow)
     CopyText(dirs.data, sizeof dirs.data, dirs.program);
     PumpMessages();
 
-    WriteSettingsKey();
+    // From here on a failed run takes back what it added.
+    RunChanges changes = {};
+    WriteSettingsKey(changes);
     PumpMessages();
 
     CopyText(dirs.web, sizeof dirs.web, dirs.program);
-    result = CopyPayload(session.instance, mainWindow, dirs.source, dirs.program, dirs.data,
-                         dirs.web);
+    int done = CopyPayload(session.instance, mainWindow, dirs.source, dirs.program, dirs.data,
+                           dirs.web);
     PumpMessages();
 
-    if (result == 1) {
-        // A recorded group that cannot be named in a command is not used.
+    if (done) {
+        // A recorded group that cannot be a group is not used.
         char group[TEXT_FIELD];
-        if (ReadRecordedGroup("", group, sizeof group) > 0)
-            CopyText(session.groupName, sizeof session.groupName, group);
-        if (!session.quiet && !AskGroup(mainWindow, session.instance)) {
-            result = 0;
-        } else {
-            if (session.groupName[0] == '\0')
-                CopyText(session.groupName, sizeof session.groupName, PRODUCT_NAME);
-            MakeProgramItems(dirs);
-            result = 1;
+        if (ReadRecordedGroup("", group, sizeof group) > 0) {
+            if (GroupFits(group))
+                CopyText(session.groupName, sizeof session.groupName, group);
+            else
+                LogWithName("GROUP in WIN.INI cannot be used: %s", group);
         }
+        done = session.quiet || AskGroup(mainWindow, session.instance);
     }
-
-    PumpMessages();
-    if (result == 0) {
-        ReportMessage(mainWindow, caption, MB_ICONERROR, IDS_INSTALLFAILED);
-        return 0;
+    if (done) {
+        if (session.groupName[0] == '\0')
+            CopyText(session.groupName, sizeof session.groupName, PRODUCT_NAME);
+        done = MakeProgramItems(dirs, changes);
+        PumpMessages();
     }
-    if (!WriteRecords(dirs)) {
-        ReportMessage(mainWindow, caption, MB_ICONERROR, IDS_INSTALLFAILED);
+    int recorded = done && WriteRecords(dirs);
+    if (!recorded) {
+        unsigned kept = FailAndTakeBack(mainWindow, caption, dirs, changes);
+        // Records that would name what was just taken back go too; where
+        // files of an earlier installation stay, they name those.
+        if (done && kept == 0) {
+            DeleteKeyTree(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY);
+            WriteProfileStringA(PRODUCT_NAME, nullptr, nullptr);
+        }
         return 0;
     }
     ShowSuccess(mainWindow);

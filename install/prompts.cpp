@@ -7,7 +7,9 @@
 #include "../base/messages.h"
 #include "../base/names.h"
 #include "../base/session.h"
+#include "../base/system.h"
 #include "../base/text.h"
+#include "../payload/table.h"
 #include "../progman/progman.h"
 #include "../resources/resource.h"
 
@@ -29,14 +31,13 @@ static_assert(OLD_OPENFILENAME_SIZE < sizeof(OPENFILENAMEA), "old-style OPENFILE
 // The name that selects the source-directory template of the browser.
 const char PRIMARY_FILE[] = "Tarnlink.exe";
 
-// A dialog that cannot be made at all counts as leaving it; a quiet run
-// shows none, and leaves every one.
+// A quiet run shows no dialog, and leaves every one; -1 when the dialog
+// cannot be made at all.
 static int RunDialog(HINSTANCE instance, const char *name, HWND owner, DLGPROC procedure)
 {
     if (session.quiet)
         return 0;
-    INT_PTR result = DialogBoxParamA(instance, name, owner, procedure, 0);
-    return result == -1 ? 0 : (int)result;
+    return (int)DialogBoxParamA(instance, name, owner, procedure, 0);
 }
 
 // Every word to a dialog's control goes through here, so the program needs
@@ -198,7 +199,8 @@ int AskDirectory(HWND owner, HINSTANCE instance, const char *prompt, const char 
     // A longer directory is not offered cut short: the prompt starts empty.
     CopyText(directoryText, sizeof directoryText, initial);
     int answer = RunDialog(instance, "DLG_GETDIR", owner, AskDirectoryDlgProc);
-    if (answer == 0)
+    // A prompt that cannot be made counts as cancelled.
+    if (answer <= 0)
         return 0;
     // A result too small for the answer is left as it was.
     if (strlen(directoryText) >= resultSize)
@@ -292,7 +294,19 @@ int BrowseForDirectory(HWND owner, const char *fileName, const char *initialDir,
     dialog.Flags = OFN_HIDEREADONLY | OFN_ENABLEHOOK | OFN_ENABLETEMPLATE;
     dialog.lpfnHook = BrowseHookProc;
     dialog.lpTemplateName = SameText(fileName, PRIMARY_FILE) ? "DLG_GETSRCDIR" : "DLG_BROWSE";
-    BOOL chosen = GetOpenFileNameA(&dialog);
+    // COMDLG32 is not one of the DLLs Windows always takes from its own
+    // directory: it is loaded by its full path there.
+    typedef BOOL(WINAPI * GetOpenFileNameProc)(OPENFILENAMEA *);
+    HMODULE library = LoadSystemLibrary("COMDLG32.DLL");
+    GetOpenFileNameProc openFileName =
+        library != nullptr ? (GetOpenFileNameProc)(void *)GetProcAddress(library, "GetOpenFileNameA")
+                           : nullptr;
+    if (openFileName == nullptr) {
+        ReportMessage(owner, title, MB_ICONERROR, IDS_NOSYSTEMFILE, "COMDLG32.DLL",
+                      (unsigned)GetLastError());
+        return 0;
+    }
+    BOOL chosen = openFileName(&dialog);
     if (chosen) {
         // Keep the directory: C:\Tarnlink\a gives C:\Tarnlink, a file in a
         // drive's root gives C:.
@@ -340,7 +354,18 @@ UINT_PTR CALLBACK BrowseHookProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 
 int AskGroup(HWND owner, HINSTANCE instance)
 {
-    return RunDialog(instance, "DLG_GETGROUP", owner, AskGroupDlgProc);
+    return RunDialog(instance, "DLG_GETGROUP", owner, AskGroupDlgProc) > 0;
+}
+
+int GroupFits(const char *name)
+{
+    for (int i = 0; i < payloadCount; i++) {
+        char link[MAX_PATH];
+        if (payloadTable[i].makeItem &&
+            ProgmanItemPath(name, payloadTable[i].itemTitle, link, sizeof link) == 0)
+            return 0;
+    }
+    return 1;
 }
 
 static void InitGroupPrompt(HWND dialog)
@@ -353,14 +378,14 @@ static void InitGroupPrompt(HWND dialog)
     SetItemText(dialog, IDC_GROUPLIST, session.groupName);
 }
 
-// Takes the typed name unless it is too long or cannot stand in a Program
-// Manager command; a refused name leaves `groupName` as it was.
+// Takes the typed name unless it is too long or cannot be a group (an empty
+// one stands for the default); a refused name leaves `groupName` as it was.
 static void AcceptGroup(HWND dialog)
 {
     char name[sizeof session.groupName];
     if (!ReadItemText(dialog, IDC_GROUPLIST, name, sizeof name))
         return;
-    if (!IsUsableProgmanName(name)) {
+    if (name[0] != '\0' && (!IsUsableGroupName(name) || !GroupFits(name))) {
         MessageBeep(MB_ICONEXCLAMATION);
         return;
     }

@@ -14,9 +14,12 @@ extern char promptTitle[256];
 // The product's main program as the source prompt names it.
 extern const char PRIMARY_FILE[];
 
-// 0 leave, 1 install, 2 remove.
+// 0 leave, 1 install, 2 remove; -1 when the question cannot be shown.
 int ChooseInstallMode(HWND owner, HINSTANCE instance);
 int CreateDirectoryPath(char *path);
+// Removes, deepest first, the directories CreateDirectoryPath made in this
+// run that are empty, logging each; returns how many went.
+int RemoveCreatedDirectories();
 // `directory` holds 512 characters.
 int LocateSourceDirectory(HINSTANCE instance, HWND owner, char *directory, const char *fileName);
 // `directory` holds 512 characters.
@@ -25,6 +28,9 @@ int AskDirectory(HWND owner, HINSTANCE instance, const char *prompt, const char 
                  char *result, size_t resultSize);
 int BrowseForDirectory(HWND owner, const char *fileName, const char *initialDir, char *result);
 int AskGroup(HWND owner, HINSTANCE instance);
+// 1 when the group's shortcuts fit a path under the Start Menu's Programs
+// folder (or the system keeps none).
+int GroupFits(const char *name);
 
 INT_PTR CALLBACK InstallModeDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK AskDirectoryDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -5,8 +5,10 @@
 
 #include "../base/messages.h"
 #include "../base/session.h"
+#include "../base/system.h"
 #include "../base/text.h"
 #include "../resources/resource.h"
+#include "extract.h"
 #include "integrity.h"
 #include "progress.h"
 
@@ -16,13 +18,11 @@ unsigned currentDisk;
 // message: the prompts in between would change GetLastError.
 static DWORD attemptError;
 
-constexpr size_t PATH_SIZE = 256;
+constexpr size_t PATH_SIZE = MAX_PATH;
 constexpr size_t STATUS_SIZE = 512;
 constexpr size_t PROMPT_SIZE = 256;
 // Room enough to name in a message a path too long to be used.
 constexpr size_t SHOWN_SIZE = 1024;
-// The only LZOpenFileA result that counts as a failed open.
-constexpr INT LZ_FAILED = -1;
 
 // 1 when the file name (not the directories above it) ends in ".ini". The
 // test respects letter case: ".INI" is not protected.
@@ -66,40 +66,81 @@ static DWORD WriteFailure(HANDLE file)
     return put == 1 ? ERROR_WRITE_FAULT : ERROR_DISK_FULL;
 }
 
-// `last` points at the source path's last character, already an underscore;
-// `kept` is the character it replaced. `written` becomes 1 when the
-// destination was written.
+// LZ32 is not one of the DLLs Windows always takes from its own directory:
+// it is loaded by its full path there when the copy first needs it.
+typedef INT(WINAPI *LzInitProc)(INT);
+typedef LONG(WINAPI *LzCopyProc)(INT, INT);
+typedef void(WINAPI *LzCloseProc)(INT);
+static LzInitProc lzInit;
+static LzCopyProc lzCopy;
+static LzCloseProc lzClose;
+
+static int LoadExpander()
+{
+    if (lzClose != nullptr)
+        return 1;
+    HMODULE library = LoadSystemLibrary("LZ32.DLL");
+    if (library == nullptr)
+        return 0;
+    lzInit = (LzInitProc)(void *)GetProcAddress(library, "LZInit");
+    lzCopy = (LzCopyProc)(void *)GetProcAddress(library, "LZCopy");
+    if (lzInit == nullptr || lzCopy == nullptr)
+        return 0;
+    lzClose = (LzCloseProc)(void *)GetProcAddress(library, "LZClose");
+    return lzClose != nullptr;
+}
+
+// Opens the source, its underscore name first (`last` points at the path's
+// last character, already an underscore; `kept` is the one it replaced).
+// Through the file functions rather than LZ32's own open, which takes at
+// most 128 characters; nobody may write the file while it is read.
+static HANDLE OpenSource(char *sourcePath, char *last, char kept)
+{
+    HANDLE source = CreateFileA(sourcePath, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (source == INVALID_HANDLE_VALUE) {
+        *last = kept;
+        source = CreateFileA(sourcePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    return source;
+}
+
+// `written` becomes 1 when the destination was written.
 static int ExpandNamed(char *sourcePath, char *last, char kept, const char *destPath,
                        int &written)
 {
     if (!MayOverwrite(destPath))
         return EXPAND_DONE;
-    // LZOpenFileA goes through OpenFile, whose OFSTRUCT holds 128 characters:
-    // a longer path fails to open like a missing file.
-    OFSTRUCT sourceInfo;
-    INT source = LZOpenFileA(sourcePath, &sourceInfo, OF_READ);
-    if (source == LZ_FAILED) {
-        *last = kept;
-        source = LZOpenFileA(sourcePath, &sourceInfo, OF_READ);
-        if (source == LZ_FAILED) {
-            attemptError = GetLastError();
-            return EXPAND_NO_SOURCE;
-        }
+    if (!LoadExpander()) {
+        attemptError = GetLastError();
+        return EXPAND_FAILED;
     }
-    // The destination is opened here rather than by LZOpenFileA, which, when
-    // the name cannot be opened, creates the compressed name beside it
-    // instead. Nobody else may read a half-written file.
+    HANDLE file = OpenSource(sourcePath, last, kept);
+    if (file == INVALID_HANDLE_VALUE) {
+        attemptError = GetLastError();
+        return EXPAND_NO_SOURCE;
+    }
+    // LZInit hands back the same handle for a file that is not compressed, so
+    // the same copy serves both. Either way LZClose closes the file.
+    INT source = lzInit((INT)(INT_PTR)file);
+    if (source < 0) {
+        CloseHandle(file);
+        attemptError = ERROR_BAD_FORMAT;
+        return EXPAND_FAILED;
+    }
+    // The destination is opened here, under its own name only. Nobody else
+    // may read a half-written file.
     HANDLE dest = CreateFileA(destPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     int result = EXPAND_NO_DESTINATION;
     if (dest == INVALID_HANDLE_VALUE) {
         attemptError = GetLastError();
     } else {
-        // LZCopy takes a plain file handle as the destination, as LZOpenFileA
-        // hands back for a file that is not compressed. An empty result is a
-        // failure: no carried file is empty.
+        // LZCopy takes a plain file handle as the destination. An empty
+        // result is a failure: no carried file is empty.
         SetLastError(ERROR_SUCCESS);
-        LONG copied = LZCopy(source, (INT)(INT_PTR)dest);
+        LONG copied = lzCopy(source, (INT)(INT_PTR)dest);
         written = 1;
         if (copied > 0) {
             result = EXPAND_DONE;
@@ -116,7 +157,7 @@ static int ExpandNamed(char *sourcePath, char *last, char kept, const char *dest
             result = EXPAND_FAILED;
         }
     }
-    LZClose(source);
+    lzClose(source);
     return result;
 }
 
@@ -147,19 +188,28 @@ int ExpandFile(char *sourcePath, const char *destPath)
     return Expand(sourcePath, destPath, written);
 }
 
-// Expands the row's file and makes sure that what was written is exactly
-// the file the program carries: a source that was replaced or damaged since
-// the extraction is never left installed under the product's name.
-static int ExpandRow(const PayloadEntry &row, char *sourcePath, const char *destPath)
+// Expands the row's file and makes sure that a file of this run's own
+// extraction is installed exactly as the program carries it: one replaced or
+// damaged since the extraction is deleted, never left under the product's
+// name. A directory the user named holds the user's choice: a file from there
+// that differs is installed, and the log says so.
+static int ExpandRow(const PayloadEntry &row, char *sourcePath, const char *destPath,
+                     const char *sourceDir)
 {
     int written;
     int result = Expand(sourcePath, destPath, written);
-    if (result == EXPAND_DONE && written && !ExpandedFileIntact(row, destPath)) {
-        DeleteFileA(destPath);
-        attemptError = ERROR_CRC;
-        result = EXPAND_FAILED;
+    if (result != EXPAND_DONE || !written || ExpandedFileIntact(row, destPath))
+        return result;
+    if (!SameText(sourceDir, ExtractionDirectory())) {
+        char line[SHOWN_SIZE];
+        FormatText(line, sizeof line, "%s differs from the file this setup program carries",
+                   destPath);
+        LogLine(line);
+        return EXPAND_DONE;
     }
-    return result;
+    DeleteFileA(destPath);
+    attemptError = ERROR_CRC;
+    return EXPAND_NOT_CARRIED;
 }
 
 // Logs and shows "Copying ..." with the whole paths, even one too long to use.
@@ -214,19 +264,28 @@ int CopyPayloadFile(PayloadEntry &row, const char *sourceDir, const char *destDi
     // A click on Cancel is taken in here.
     PumpMessages();
 
+    int existed = destFits && GetFileAttributesA(destPath) != INVALID_FILE_ATTRIBUTES;
     for (;;) {
         attemptError = ERROR_FILENAME_EXCED_RANGE;
         int result = !sourceFits ? EXPAND_NO_SOURCE
                      : !destFits ? EXPAND_NO_DESTINATION
-                                 : ExpandRow(row, sourcePath, destPath);
+                                 : ExpandRow(row, sourcePath, destPath, sourceDir);
         if (result == EXPAND_DONE) {
             currentDisk = row.diskNumber;
-            row.state |= PAYLOAD_COPIED;
+            row.state |= existed ? PAYLOAD_COPIED : PAYLOAD_COPIED | PAYLOAD_CREATED;
             return 0;
+        }
+        if (result == EXPAND_NOT_CARRIED) {
+            // Another try would read the same file: no prompt, the reason.
+            ReportMessage(owner, nullptr, MB_ICONERROR | MB_OK, IDS_NOTCARRIED, row.destName);
+            break;
         }
         if (!AskRetry(row, result, owner))
             break;
     }
+    // What a failed attempt left of a file that was not there before goes.
+    if (destFits && !existed)
+        DeleteFileA(destPath);
     PumpMessages();
     if (!row.required)
         return 0;
@@ -255,6 +314,14 @@ static const char *DestinationOf(const PayloadEntry &row, const char *programDir
 int CopyPayload(HINSTANCE instance, HWND owner, const char *sourceDir, const char *programDir,
                 const char *dataDir, const char *webDir)
 {
+    // Without the system's expander no file can be copied: say why at once.
+    if (!LoadExpander()) {
+        char caption[PROMPT_SIZE];
+        LoadMessageString(IDS_INSTALL, caption, sizeof caption);
+        ReportMessage(owner, caption, MB_ICONERROR | MB_OK, IDS_NOSYSTEMFILE, "LZ32.DLL",
+                      (unsigned)GetLastError());
+        return 0;
+    }
     HWND statusLine = OpenProgressWindow(instance, owner);
     char line[64];
     // LogLine adds a line feed of its own, so an empty line follows.

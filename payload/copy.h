@@ -8,7 +8,7 @@
 
 // Results of ExpandFile.
 enum ExpandResult { EXPAND_DONE = 0, EXPAND_NO_SOURCE = 2, EXPAND_NO_DESTINATION = 3,
-                    EXPAND_DISK_FULL = 4, EXPAND_FAILED = -1 };
+                    EXPAND_DISK_FULL = 4, EXPAND_NOT_CARRIED = 5, EXPAND_FAILED = -1 };
 
 // The disk of the last file copied; 0 before any.
 extern unsigned currentDisk;
@@ -20,12 +20,15 @@ extern unsigned currentDisk;
 int CopyPayload(HINSTANCE instance, HWND owner, const char *sourceDir, const char *programDir,
                 const char *dataDir, const char *webDir);
 
-// Copies one row, prompting for another attempt while it fails. A written
-// file that is not exactly the carried one (its recorded length and CRC-32)
-// is deleted and fails like a copy that went wrong. Returns 0 when the file
-// is in place or the row is optional, 1 when a required file failed (after
-// its message, which holds the failed attempt's error code). A path that does
-// not fit is never cut: a source path fails as a missing source, a
+// Copies one row, prompting for another attempt while it fails. A file
+// expanded from this run's extraction directory that is not exactly the
+// carried one (its recorded length and CRC-32) is deleted and fails at once,
+// saying so; one from a directory the user named is installed, and logged.
+// Marks the row PAYLOAD_COPIED, with PAYLOAD_CREATED when no file was there
+// before; what a failed attempt left of a new file is deleted. Returns 0 when
+// the file is in place or the row is optional, 1 when a required file failed
+// (after its message, which holds the failed attempt's error code). A path
+// that does not fit is never cut: a source path fails as a missing source, a
 // destination path as one that can't be created.
 int CopyPayloadFile(PayloadEntry &row, const char *sourceDir, const char *destDir, HWND owner,
                     HWND statusLine);

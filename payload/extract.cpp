@@ -1,22 +1,31 @@
 #include "extract.h"
 
+#include <string.h>
+
 #include "../base/messages.h"
 #include "../base/session.h"
+#include "../base/system.h"
 #include "../base/text.h"
 #include "../resources/resource.h"
 #include "progress.h"
 #include "table.h"
 
-constexpr size_t PATH_SIZE = 256;
+// Any temporary directory the system allows, with the run's own below it.
+constexpr size_t PATH_SIZE = MAX_PATH;
 constexpr size_t MESSAGE_SIZE = 512;
 // Room enough to name in the log a path too long to be used.
 constexpr size_t SHOWN_SIZE = 1024;
-// Names tried for the run's own directory before the extraction gives up.
-constexpr unsigned DIRECTORY_ATTEMPTS = 100;
+// The run's directories are "~tlNNNNN.tmp"; each holds this marker, open
+// without delete sharing while its run lives.
+static const char RUN_PREFIX[] = "~tl";
+static const char MARKER_NAME[] = "setup.run";
 
 // The directory this run created and extracted into, ending in a backslash;
-// empty before the extraction and after the clean-up.
+// empty before the extraction and after the clean-up. It is held, and so is
+// its marker, until the clean-up.
 static char extractDir[PATH_SIZE];
+static HANDLE heldDir = INVALID_HANDLE_VALUE;
+static HANDLE marker = INVALID_HANDLE_VALUE;
 
 const char *ExtractionDirectory()
 {
@@ -48,29 +57,68 @@ static void LogUnusablePath(const char *directory, const char *fileName)
     LogMessage(IDS_CREATEERROR, shown);
 }
 
+// Whether a name is that of a run's directory: "~tl", five digits, ".tmp".
+static int IsRunDirectoryName(const char *name)
+{
+    if (strncmp(name, RUN_PREFIX, 3) != 0 || strlen(name) != 12 || strcmp(name + 8, ".tmp") != 0)
+        return 0;
+    for (int i = 3; i < 8; i++)
+        if (name[i] < '0' || name[i] > '9')
+            return 0;
+    return 1;
+}
+
+// Takes away the directories of earlier runs that ended without their
+// clean-up (killed, or the power went). One whose marker can be deleted
+// belongs to no running setup: the payload's names go, then the directory
+// when that left it empty. Nothing else in it is touched, and links are
+// never followed.
+static void RemoveStaleDirectories(const char *tempDir)
+{
+    char pattern[PATH_SIZE];
+    WIN32_FIND_DATAA found;
+    HANDLE search;
+    if (!FormatText(pattern, sizeof pattern, "%s%s*.tmp", tempDir, RUN_PREFIX) ||
+        (search = FindFirstFileA(pattern, &found)) == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        char directory[PATH_SIZE], path[PATH_SIZE];
+        HANDLE held;
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            IsReparsePoint(found.dwFileAttributes) || !IsRunDirectoryName(found.cFileName) ||
+            !FormatText(directory, sizeof directory, "%s%s", tempDir, found.cFileName) ||
+            !JoinPath(path, sizeof path, directory, MARKER_NAME) ||
+            !HoldDirectory(directory, held))
+            continue;
+        if (DeleteFileA(path)) {
+            for (int i = 0; i < payloadCount; ++i)
+                if (JoinPath(path, sizeof path, directory, payloadTable[i].destName))
+                    DeleteFileA(path);
+            ReleaseDirectory(held);
+            RemoveDirectoryA(directory);
+        }
+        ReleaseDirectory(held);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
 // Creates a new directory under `tempDir` whose name no other run is using,
-// and makes it extractDir. A directory that exists already is never used:
-// whoever made it could have put anything in it.
+// holds it and marks it alive, and makes it extractDir. A directory that
+// exists already is never used: whoever made it could have put anything in it.
 static int CreateExtractionDirectory(const char *tempDir)
 {
-    unsigned first = (unsigned)(GetCurrentProcessId() * 7919u + GetTickCount());
-    for (unsigned attempt = 0; attempt < DIRECTORY_ATTEMPTS; ++attempt) {
-        char path[PATH_SIZE];
-        // An 8.3 name, so that every file system of the platform takes it.
-        if (!FormatText(path, sizeof path, "%s~tl%u.tmp", tempDir,
-                        (first + attempt) % 90000u + 10000u))
-            break;
-        // No security attributes: on NT the directory gets the creator's
-        // default access.
-        if (CreateDirectoryA(path, nullptr)) {
-            if (AppendText(path, sizeof path, "\\") &&
-                CopyText(extractDir, sizeof extractDir, path))
+    char path[PATH_SIZE], markerPath[PATH_SIZE];
+    if (MakeOwnDirectory(tempDir, RUN_PREFIX, path, sizeof path, heldDir)) {
+        if (JoinPath(markerPath, sizeof markerPath, path, MARKER_NAME) &&
+            FormatText(extractDir, sizeof extractDir, "%s\\", path)) {
+            marker = CreateFileA(markerPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (marker != INVALID_HANDLE_VALUE)
                 return 1;
-            RemoveDirectoryA(path);
-            break;
         }
-        if (GetLastError() != ERROR_ALREADY_EXISTS)
-            break;
+        extractDir[0] = '\0';
+        ReleaseDirectory(heldDir);
+        RemoveDirectoryA(path);
     }
     LogMessage(IDS_CREATEERROR, tempDir);
     return 0;
@@ -138,6 +186,7 @@ int ExtractPayload(HINSTANCE instance, HWND owner)
     HWND statusLine = OpenProgressWindow(instance, owner);
     char tempDir[PATH_SIZE];
     if (TempDirectory(tempDir, sizeof tempDir)) {
+        RemoveStaleDirectories(tempDir);
         if (CreateExtractionDirectory(tempDir)) {
             for (int i = 0; i < payloadCount; ++i) {
                 PayloadEntry &row = payloadTable[i];
@@ -176,7 +225,13 @@ int RemoveTempFiles()
         LogMessage(IDS_REMOVINGTEMP, extractDir, row.sourceName);
         DeleteFileA(path);
     }
+    CloseHandle(marker);
+    marker = INVALID_HANDLE_VALUE;
+    char path[PATH_SIZE];
+    if (FormatText(path, sizeof path, "%s%s", extractDir, MARKER_NAME))
+        DeleteFileA(path);
     // Only an empty directory goes: a file this run did not write stays.
+    ReleaseDirectory(heldDir);
     RemoveDirectoryA(extractDir);
     extractDir[0] = '\0';
     return 0;

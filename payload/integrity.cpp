@@ -55,9 +55,10 @@ int PayloadIntact(HINSTANCE instance)
 {
     for (int i = 0; i < payloadCount; ++i) {
         const PayloadEntry &row = payloadTable[i];
+        // A missing resource is damage like any other.
         HRSRC found = FindResourceA(instance, row.resourceName, "EXE");
         if (found == nullptr)
-            continue;
+            return 0;
         const PayloadSum *sum = FindSum(row.resourceName);
         HGLOBAL loaded = LoadResource(instance, found);
         const BYTE *bytes = loaded != nullptr ? (const BYTE *)LockResource(loaded) : nullptr;

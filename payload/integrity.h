@@ -30,10 +30,9 @@ extern const int payloadSumCount;
 // continued from `crc` (0 to start).
 DWORD Crc32(DWORD crc, const void *bytes, size_t size);
 
-// 1 when every payload resource of `instance` is whole: its SZDD signature
-// and mode, the expanded length in its header, its own length and CRC-32,
-// each as the build recorded them. A resource that is missing altogether is
-// left to the extraction, which reports it for its row.
+// 1 when every payload resource of `instance` is there and whole: its SZDD
+// signature and mode, the expanded length in its header, its own length and
+// CRC-32, each as the build recorded them.
 int PayloadIntact(HINSTANCE instance);
 
 // 1 when the file at `path` holds exactly the file the row carries: the

@@ -36,6 +36,7 @@ int ProgmanOpen()
     if (!StartClient(progmanLink.instanceId))
         return 0;
     progmanLink.isOpen = true;
+    progmanLink.answered = false;
     return 1;
 }
 
@@ -52,6 +53,7 @@ static CommandOutcome Execute(DWORD instanceId, const char *command)
     CommandOutcome outcome = COMMAND_UNANSWERED;
     HCONV conversation = DdeConnect(instanceId, service, service, nullptr);
     if (conversation != nullptr) {
+        progmanLink.answered = true;
         // The terminating zero travels with the command.
         DWORD status = 0;
         HDDEDATA reply = DdeClientTransaction((LPBYTE)command, (DWORD)strlen(command) + 1,
@@ -113,8 +115,7 @@ int ProgmanCreateGroup(const char *groupName)
         return 0;
     if (!ProgmanOpen())
         return 0;
-    ProgmanExecute(progmanLink.instanceId, command);
-    return 1;
+    return Execute(progmanLink.instanceId, command) != COMMAND_REFUSED;
 }
 
 int ProgmanShowGroup(const char *groupName)
@@ -176,19 +177,30 @@ int ProgmanClose()
     return 1;
 }
 
+int ProgmanDeleteGroup(const char *groupName)
+{
+    char command[COMMAND_SIZE];
+    return ComposeNameCommand(command, sizeof command, "DeleteGroup", groupName, 0, "") &&
+           ProgmanExecute(progmanLink.instanceId, command);
+}
+
 int ProgmanCloseAndDeleteGroup(const char *groupName)
 {
-    if (progmanLink.isOpen) {
-        // Only the group under the default name is ours to delete; a group the
-        // user chose may hold other programs' items.
-        char command[COMMAND_SIZE];
-        if (SameText(groupName, PRODUCT_NAME) &&
-            ComposeNameCommand(command, sizeof command, "DeleteGroup", groupName, 0, ""))
-            ProgmanExecute(progmanLink.instanceId, command);
-        DdeUninitialize(progmanLink.instanceId);
-    }
-    progmanLink.isOpen = false;
-    return 1;
+    // Only the group under the default name is ours to delete; a group the
+    // user chose may hold other programs' items.
+    if (progmanLink.isOpen && SameText(groupName, PRODUCT_NAME))
+        ProgmanDeleteGroup(groupName);
+    return ProgmanClose();
+}
+
+int ProgmanItemPath(const char *group, const char *itemName, char *path, size_t size)
+{
+    char folder[MAX_PATH];
+    if (!ReadProgramsFolder(folder, sizeof folder))
+        return -1;
+    if (itemName == nullptr)
+        return JoinPath(path, size, folder, group);
+    return FormatText(path, size, "%s\\%s\\%s.lnk", folder, group, itemName);
 }
 
 // Copies the reply into groupReply, dropping a last name that does not fit

@@ -8,6 +8,7 @@
 struct ProgmanLink {
     DWORD instanceId;
     bool isOpen;
+    bool answered;   // a Program Manager took a conversation since ProgmanOpen
 };
 
 extern ProgmanLink progmanLink;
@@ -17,8 +18,9 @@ int ProgmanExecute(DWORD instanceId, const char *command);
 // Arguments holding "(", ")", ",", "[", "]" or a blank at either end are
 // sent in double quotes; names that hold '"', '[', ']' or a control
 // character are never sent (IsUsableProgmanName).
-// 0 when the link could not start or the group cannot be named (then no
-// item may follow); else 1 whatever the Program Manager did with it.
+// 0 when the link could not start, the group cannot be named or the
+// Program Manager refused it (then no item may follow); else 1, also when no
+// Program Manager answered (progmanLink.answered tells).
 int ProgmanCreateGroup(const char *groupName);
 // Makes a group the Program Manager's current one, which DeleteItem and
 // AddItem act on.
@@ -29,7 +31,14 @@ int ProgmanAddItem(const char *itemName, const char *workingDirectory, const cha
                    const char *commandLine);
 int ProgmanDeleteItem(const char *itemName, const char *filePath);
 int ProgmanClose();
+// Deletes the named group, whatever its name; 1 when the Program Manager took it.
+int ProgmanDeleteGroup(const char *groupName);
+// Deletes the group only when it carries the default name, then closes.
 int ProgmanCloseAndDeleteGroup(const char *groupName);
+// Where the shell keeps an item's shortcut: "<Programs>\<group>\<item>.lnk"
+// in `path` (with no item, the group's folder), 1. 0 when it would not fit
+// `size`; -1 when the system names no Programs folder.
+int ProgmanItemPath(const char *group, const char *itemName, char *path, size_t size);
 // Fills the combo box with the existing groups; returns the reply buffer, or
 // nullptr when no conversation was made.
 const char *ProgmanListGroups(HWND comboBox);

@@ -29,24 +29,26 @@ int RemoveInstallation(HWND owner)
     }
     LogMessage(IDS_REMOVINGFROM, PRODUCT_NAME, installDir);
 
-    // Without a usable group no item, group or directory is touched.
+    // A recorded group that cannot be named in a command withholds only the
+    // Program Manager's part; an empty one keeps the directory as well.
     char group[TEXT_FIELD];
-    if (ReadRecordedGroup(session.groupName, group, sizeof group) > 0)
+    int groupRead = ReadRecordedGroup(session.groupName, group, sizeof group);
+    if (groupRead > 0)
         CopyText(session.groupName, sizeof session.groupName, group);
-    else
-        group[0] = '\0';
 
     RemovalReport report;
-    RemoveProduct(installDir, group, report);
+    RemoveProduct(installDir, groupRead < 0 ? nullptr : group, nullptr, report);
 
     WriteProfileStringA(PRODUCT_NAME, nullptr, nullptr);
 
-    // The entry would name an uninstaller that is gone; where the directory
-    // stays, so does the entry, to try the uninstaller.
-    if (report.directoryRemoved)
-        DeleteUninstallEntry();
+    // The entry goes with the installation, and where anything of it stays
+    // (the uninstaller among it), the entry stays too, to try again.
+    if (report.complete && !DeleteKeyTree(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY)) {
+        ReportMessage(owner, caption, MB_ICONERROR, IDS_ENTRYLEFT, PRODUCT_NAME);
+        return 0;
+    }
     // 10010 has no insert: the directory passed along is not used.
     ReportMessage(owner, caption, MB_ICONINFORMATION,
-                  report.directoryRemoved ? IDS_REMOVEDALL : IDS_REMOVEDSOME, installDir);
-    return report.directoryRemoved && report.keysRemoved;
+                  report.complete ? IDS_REMOVEDALL : IDS_REMOVEDSOME, installDir);
+    return report.complete;
 }

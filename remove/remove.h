@@ -6,8 +6,9 @@
 
 #include "rules.h"
 
-// 1 when everything was removed (the directory and both registry keys are
-// gone); 0 when something was left or nothing was recorded.
+// 1 when everything was removed (files, keys, the directory unless it is a
+// drive root, and the Uninstall entry); 0 when something was left or nothing
+// was recorded.
 int RemoveInstallation(HWND owner);
 
 #endif

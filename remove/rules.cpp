@@ -15,6 +15,7 @@ constexpr size_t WORD_SIZE = 64;
 
 static const char VENDOR_KEY[] = "Software\\Quorvale";
 static const char PRODUCT_KEY[] = "Software\\Quorvale\\Tarnlink";
+const char UNINSTALLER_NAME[] = "removetl.exe";
 
 // Deletes one payload file and logs the outcome; a help file takes its
 // ".gid" companion with it. A file that stays is noted in the report.
@@ -41,20 +42,32 @@ static void RemoveFile(const char *directory, const char *name, const char *fail
     }
 }
 
+static int KeyExists(HKEY root, const char *keyPath)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 0;
+    RegCloseKey(key);
+    return 1;
+}
+
+int DeleteKeyTree(HKEY root, const char *keyPath)
+{
+    // Windows 95 deletes a whole tree in one call; NT refuses a key that has
+    // subkeys, and the walk takes it apart.
+    if (RegDeleteKeyA(root, keyPath) != ERROR_SUCCESS)
+        DeleteRegistryTree(keyPath, root);
+    return !KeyExists(root, keyPath);
+}
+
 // Returns 1 when the key is gone afterwards.
 static int RemoveProductKey(HKEY root, UINT logId)
 {
-    // Windows 95 deletes a whole tree in one call; NT refuses a key that has
-    // subkeys, and the walk below takes it apart.
     if (RegDeleteKeyA(root, PRODUCT_KEY) == ERROR_SUCCESS)
         return 1;
     DeleteRegistryTree(PRODUCT_KEY, root);
     LogMessage(logId);
-    HKEY key;
-    if (RegOpenKeyExA(root, PRODUCT_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return 1;
-    RegCloseKey(key);
-    return 0;
+    return !KeyExists(root, PRODUCT_KEY);
 }
 
 void RemoveEmptyVendorKeys()
@@ -103,11 +116,64 @@ int DeleteRegistryTree(const char *keyPath, HKEY root)
     return result;
 }
 
-void RemoveProduct(const char *installDir, const char *group, RemovalReport &report)
+void DeleteAtRestart(const char *path)
+{
+    if (!(GetVersion() & 0x80000000u)) {
+        MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        return;
+    }
+    char shortPath[REMOVAL_PATH_SIZE];
+    DWORD length = GetShortPathNameA(path, shortPath, sizeof shortPath);
+    if (length > 0 && length < sizeof shortPath)
+        WritePrivateProfileStringA("rename", "NUL", shortPath, "WININIT.INI");
+}
+
+// Whether the directory holds nothing but the uninstaller: a file that is
+// not ours keeps the directory, and with it the uninstaller.
+static int OnlyUninstallerIn(const char *directory)
+{
+    char pattern[REMOVAL_PATH_SIZE];
+    WIN32_FIND_DATAA found;
+    HANDLE search;
+    if (!JoinPath(pattern, sizeof pattern, directory, "*") ||
+        (search = FindFirstFileA(pattern, &found)) == INVALID_HANDLE_VALUE)
+        return 0;
+    int only = 1;
+    do {
+        const char *name = found.cFileName;
+        if (strcmp(name, ".") != 0 && strcmp(name, "..") != 0 && !SameText(name, UNINSTALLER_NAME))
+            only = 0;
+    } while (only && FindNextFileA(search, &found));
+    FindClose(search);
+    return only;
+}
+
+// Deletes the uninstaller's file, and logs it; one that is running (the
+// program that started this removal) is moved aside to go at the next
+// restart. 1 when it is gone from the directory.
+static int ReleaseUninstaller(const char *installDir, const char *asideDir,
+                              const char *failedWord)
+{
+    char path[REMOVAL_PATH_SIZE], aside[REMOVAL_PATH_SIZE];
+    if (!JoinPath(path, sizeof path, installDir, UNINSTALLER_NAME))
+        return 0;
+    int released = DeleteFileA(path) || GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
+    if (!released && asideDir != nullptr && JoinPath(aside, sizeof aside, asideDir, "removetl.old") &&
+        MoveFileA(path, aside)) {
+        DeleteAtRestart(aside);
+        released = 1;
+    }
+    LogMessage(IDS_REMOVINGFILE, path, released ? "ok" : failedWord);
+    return released;
+}
+
+void RemoveProduct(const char *installDir, const char *group, const char *asideDir,
+                   RemovalReport &report)
 {
     report.filesLeft = 0;
     report.keysRemoved = 0;
     report.directoryRemoved = 0;
+    report.complete = 0;
 
     char failedWord[WORD_SIZE];
     LoadMessageString(IDS_FAILED, failedWord, sizeof failedWord);
@@ -117,8 +183,11 @@ void RemoveProduct(const char *installDir, const char *group, RemovalReport &rep
     FormatText(webDir, sizeof webDir, "%s\\web", installDir);
     for (int i = 0; i < payloadCount; i++) {
         const PayloadEntry &row = payloadTable[i];
+        if (SameText(row.destName, UNINSTALLER_NAME))
+            continue;
         if (row.destDirKind == DIR_WEB && webDir[0] == '\0') {
             LogMessage(IDS_REMOVINGFILE, row.destName, failedWord);
+            report.filesLeft++;
             continue;
         }
         // Data rows were installed beside the program.
@@ -129,29 +198,42 @@ void RemoveProduct(const char *installDir, const char *group, RemovalReport &rep
     report.keysRemoved = RemoveProductKey(HKEY_CURRENT_USER, IDS_REMOVINGHKCU);
     report.keysRemoved &= RemoveProductKey(HKEY_LOCAL_MACHINE, IDS_REMOVINGHKLM);
 
-    if (group[0] == '\0')
+    // Without a recorded group neither items nor the directory are touched.
+    if (group != nullptr && group[0] == '\0')
         return;
-    ProgmanOpen();
-    // DeleteItem acts on the Program Manager's current group: make it ours.
-    ProgmanShowGroup(group);
-    for (int i = 0; i < payloadCount; i++) {
-        const PayloadEntry &row = payloadTable[i];
-        if (!row.makeItem)
-            continue;
-        char path[REMOVAL_PATH_SIZE];
-        if (JoinPath(path, sizeof path, installDir, row.destName))
-            ProgmanDeleteItem(row.itemTitle, path);
-        LogMessage(IDS_REMOVINGICON, row.itemTitle);
+    if (group != nullptr) {
+        ProgmanOpen();
+        // DeleteItem acts on the Program Manager's current group: make it ours.
+        ProgmanShowGroup(group);
+        for (int i = 0; i < payloadCount; i++) {
+            const PayloadEntry &row = payloadTable[i];
+            if (!row.makeItem)
+                continue;
+            char path[REMOVAL_PATH_SIZE];
+            if (JoinPath(path, sizeof path, installDir, row.destName))
+                ProgmanDeleteItem(row.itemTitle, path);
+            LogMessage(IDS_REMOVINGICON, row.itemTitle);
+        }
+        ProgmanCloseAndDeleteGroup(group);
     }
-    ProgmanCloseAndDeleteGroup(group);
-    // A drive root is never removed: "C:" alone names the current directory
-    // of that drive.
-    if (!IsDriveRoot(installDir))
+
+    // A drive root is never removed ("C:" alone names the current directory
+    // of that drive) and may hold anything else; there the installation is
+    // gone with its files.
+    int driveRoot = IsDriveRoot(installDir);
+    if (report.filesLeft == 0 && report.keysRemoved &&
+        (driveRoot || OnlyUninstallerIn(installDir))) {
+        report.filesLeft += !ReleaseUninstaller(installDir, asideDir, failedWord);
+    }
+    if (!driveRoot) {
         report.directoryRemoved = RemoveDirectoryA(installDir) != 0;
-    char line[REMOVAL_PATH_SIZE];
-    FormatText(line, sizeof line, "Removing %s (%s)", installDir,
-               report.directoryRemoved ? "ok" : "failed");
-    LogLine(line);
+        char line[REMOVAL_PATH_SIZE];
+        FormatText(line, sizeof line, "Removing %s (%s)", installDir,
+                   report.directoryRemoved ? "ok" : "failed");
+        LogLine(line);
+    }
+    report.complete = report.filesLeft == 0 && report.keysRemoved &&
+                      (report.directoryRemoved || driveRoot);
 }
 
 const char PRODUCT_UNINSTALL_KEY[] =

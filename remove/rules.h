@@ -15,13 +15,26 @@ struct RemovalReport {
     int filesLeft;          // payload files still there afterwards
     int keysRemoved;        // the product keys are gone from both hives
     int directoryRemoved;
+    // Nothing of the installation stays: every payload file, the uninstaller
+    // included, and the keys are gone, and so is the directory unless it is a
+    // drive root.
+    int complete;
 };
 
-// Removes what an installation into installDir left: payload files (web
-// rows from installDir\web, all others from installDir), the product keys,
-// and, when group is not empty, its items, the group itself when it carries
-// the default name, and the emptied directory. Logs each step.
-void RemoveProduct(const char *installDir, const char *group, RemovalReport &report);
+// The uninstaller's file, which a removal takes last.
+extern const char UNINSTALLER_NAME[];
+
+// Removes what an installation into installDir left: payload files (web rows
+// from installDir\web, all others from installDir), the product keys, and
+// unless group is empty, the directory once it is empty. Items and the group
+// (when it carries the default name) go only for a group that can be named in
+// a command; a null group is one that cannot, and is left alone. The
+// uninstaller's own file goes last, and only when nothing else stays, so that
+// a kept installation keeps a program to remove it with; a running one is
+// moved into asideDir (when given) to be deleted at the next restart.
+// Logs each step.
+void RemoveProduct(const char *installDir, const char *group, const char *asideDir,
+                   RemovalReport &report);
 
 // "C:" or "C:\": a drive root, which is never removed.
 inline int IsDriveRoot(const char *d)
@@ -39,9 +52,12 @@ void RemoveEmptyVendorKeys();
 // the product's display name.
 extern const char PRODUCT_UNINSTALL_KEY[];
 
-inline void DeleteUninstallEntry()
-{
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY);
-}
+// Deletes the key with everything under it; 1 when it is gone afterwards.
+int DeleteKeyTree(HKEY root, const char *keyPath);
+
+// Asks the system to delete a file, or an empty directory, at the next
+// restart: NT keeps the request in the registry, Windows 95 reads
+// WININIT.INI (files only).
+void DeleteAtRestart(const char *path);
 
 #endif

@@ -67,6 +67,11 @@
 #define IDS_DAMAGED         10041
 #define IDS_ALREADYRUNNING  10042
 #define IDS_DISKFULL        10043
+#define IDS_NOSYSTEMFILE    10044
+#define IDS_NOTCARRIED      10045
+#define IDS_TAKENBACK       10036
+#define IDS_REPLACEDKEPT    10037
+#define IDS_ENTRYLEFT       10039
 
 // The uninstaller's own string table (resources/payload/removetl.rc).
 #define IDS_UNINSTALLCAPTION  10200
@@ -77,5 +82,8 @@
 #define IDS_UNINSTALLNOTHING  10205
 #define IDS_UNINSTALLBADARGS  10206
 #define IDS_UNINSTALLNORECORD 10207
+#define IDS_UNINSTALLBUSY     10208
+#define IDS_UNINSTALLNOCOPY   10209
+#define IDS_UNINSTALLENTRYLEFT 10210
 
 #endif

@@ -1,18 +1,28 @@
 // The product's uninstaller. Add/Remove Programs starts it with the command
 // line the setup program recorded, -f <dir> -d <dir> -g <group>, each value
-// quoted or, as earlier versions wrote it, not; the Start Menu item starts it
-// without arguments, and then the recorded line is read back.
+// quoted or, as earlier versions wrote it, not (and with -q in the quiet
+// line); the Start Menu item starts it without arguments, and then the
+// recorded line is read back.
 //
 // A running program cannot delete its own file, so the first process copies
-// itself into the temporary directory, starts the copy with "-w <handle>"
-// ahead of the same arguments and ends; the copy waits for it, removes
-// everything, and has its own file deleted at the next restart.
+// itself into a new directory of its own under the temporary directory,
+// checks the copy byte for byte while it holds it, and starts it with
+// "-w <handle>" ahead of the same arguments: a handle of the first process
+// that only a child it started inherits, and the lock that lets one setup or
+// uninstall run at a time. The copy removes everything and has its own file
+// and directory deleted at the next restart. An interactive first process
+// ends at once and the copy waits for it; a quiet one waits for the copy and
+// ends with its exit code, so that a deployment tool learns the outcome, and
+// the copy moves the waiting program's file out of the way.
+#include <string.h>
 #include <windows.h>
 
 #include "../base/messages.h"
 #include "../base/names.h"
 #include "../base/session.h"
+#include "../base/system.h"
 #include "../base/text.h"
+#include "../payload/extract.h"
 #include "../payload/table.h"
 #include "../remove/rules.h"
 #include "../resources/resource.h"
@@ -21,7 +31,6 @@ constexpr size_t DIR_SIZE = 256;
 constexpr size_t COMMAND_SIZE = 2048;
 constexpr size_t PATH_SIZE = 512;
 constexpr size_t MESSAGE_SIZE = 512;
-static const char UNINSTALLER_NAME[] = "removetl.exe";
 // How long the copy waits for the first process to end.
 constexpr DWORD HANDOVER_WAIT = 30000;
 
@@ -194,13 +203,53 @@ static int FindProductFile(const Arguments &args, char *path, size_t size)
     return 0;
 }
 
-// Whether WIN.INI's record names this installation's directory; `absent`
-// when there is no record. A record too long to be read whole names none.
-static int RecordedHere(const Arguments &args, int absent)
+// Reads the Uninstall entry's InstallLocation: 1 when it is there and was
+// read whole, 0 when it is absent, -1 when it cannot be used.
+static int ReadInstallLocation(char *directory, DWORD size)
 {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
+        return 0;
+    DWORD type = 0, length = size;
+    LONG status =
+        RegQueryValueExA(key, "InstallLocation", nullptr, &type, (BYTE *)directory, &length);
+    RegCloseKey(key);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return 0;
+    // A value that fills the buffer without its NUL is not read whole.
+    return status == ERROR_SUCCESS && type == REG_SZ && length > 0 && length <= size &&
+                   directory[length - 1] == '\0'
+               ? 1
+               : -1;
+}
+
+// What the records say of this directory: WIN.INI's DIR and the Uninstall
+// entry's InstallLocation. A record too long to be read whole names none.
+struct Records {
+    int profileRead;    // ReadProfileValue's answer for DIR
+    int profileHere;
+    int locationRead;   // ReadInstallLocation's answer
+    int locationHere;
+};
+
+static Records ReadRecords(const Arguments &args)
+{
+    Records records;
     char recorded[DIR_SIZE];
-    int read = ReadProfileValue("DIR", "", recorded, sizeof recorded);
-    return read == 0 ? absent : read > 0 && SameText(recorded, args.programDir);
+    records.profileRead = ReadProfileValue("DIR", "", recorded, sizeof recorded);
+    records.profileHere = records.profileRead > 0 && SameText(recorded, args.programDir);
+    records.locationRead = ReadInstallLocation(recorded, sizeof recorded);
+    records.locationHere = records.locationRead > 0 && SameText(recorded, args.programDir);
+    return records;
+}
+
+// The product is recorded as installed in the directory it is asked to
+// empty: nothing is removed from any other.
+static int RecordedHere(const Arguments &args)
+{
+    Records records = ReadRecords(args);
+    return records.profileHere || records.locationHere;
 }
 
 // This program's own file; 0 when its path does not fit.
@@ -210,116 +259,190 @@ static int OwnPath(char *path, DWORD size)
     return length != 0 && length < size;
 }
 
-// Something of the product is still there: a payload file, or the record
-// in WIN.INI naming this directory.
-static int IsInstalled(const Arguments &args)
+// The directory this program's file is in.
+static int OwnDirectory(char *path, DWORD size)
 {
-    char path[PATH_SIZE];
-    if (FindProductFile(args, path, sizeof path))
-        return 1;
-    return RecordedHere(args, 0);
-}
-
-// Copies this program into the temporary directory and starts the copy with
-// the same arguments; 0 when that could not be done.
-static int HandOverToCopy(const char *arguments)
-{
-    char self[PATH_SIZE], temp[PATH_SIZE], copy[MAX_PATH];
-    if (!OwnPath(self, sizeof self))
+    char *slash;
+    if (!OwnPath(path, size) || (slash = strrchr(path, '\\')) == nullptr)
         return 0;
-    DWORD length = GetTempPathA(sizeof temp, temp);
-    if (length == 0 || length >= sizeof temp || GetTempFileNameA(temp, "rtl", 0, copy) == 0)
-        return 0;
-    if (!CopyFileA(self, copy, FALSE)) {
-        DeleteFileA(copy);
-        return 0;
-    }
-    HANDLE process = GetCurrentProcess();
-    HANDLE inherited;
-    char command[COMMAND_SIZE + PATH_SIZE];
-    if (!DuplicateHandle(process, process, process, &inherited, SYNCHRONIZE, TRUE, 0)) {
-        DeleteFileA(copy);
-        return 0;
-    }
-    // Handle values fit in 32 bits on every Windows, so the number is the
-    // same for both builds.
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started;
-    int ok = FormatText(command, sizeof command, "\"%s\" -w %u %s", copy,
-                        (unsigned)(ULONG_PTR)inherited, arguments) &&
-             CreateProcessA(copy, command, nullptr, nullptr, TRUE, 0, nullptr, temp, &startup,
-                            &started);
-    CloseHandle(inherited);
-    if (!ok) {
-        DeleteFileA(copy);
-        return 0;
-    }
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
+    *slash = '\0';
     return 1;
 }
 
-// The copy's own file goes at the next restart: NT keeps the request in the
-// registry, Windows 95 reads WININIT.INI.
+// Copies `from` into `to` from where each stands; 1 when every byte went.
+static int CopyBytes(HANDLE from, HANDLE to)
+{
+    static BYTE chunk[4096];
+    for (;;) {
+        DWORD got = 0, put = 0;
+        if (!ReadFile(from, chunk, sizeof chunk, &got, nullptr))
+            return 0;
+        if (got == 0)
+            return 1;
+        if (!WriteFile(to, chunk, got, &put, nullptr) || put != got)
+            return 0;
+    }
+}
+
+// Whether two files hold the same bytes, read from where each stands.
+static int SameBytes(HANDLE a, HANDLE b)
+{
+    static BYTE chunkA[4096], chunkB[4096];
+    for (;;) {
+        DWORD gotA = 0, gotB = 0;
+        if (!ReadFile(a, chunkA, sizeof chunkA, &gotA, nullptr) ||
+            !ReadFile(b, chunkB, sizeof chunkB, &gotB, nullptr) || gotA != gotB ||
+            memcmp(chunkA, chunkB, gotA) != 0)
+            return 0;
+        if (gotA == 0)
+            return 1;
+    }
+}
+
+static HANDLE OpenForReading(const char *path, DWORD flags)
+{
+    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+}
+
+// Writes this program's bytes into a new file in the directory, then opens
+// the copy so that nobody can write, rename or delete it, and checks that it
+// is a plain file holding exactly those bytes. The handle it returns stays
+// open until the copy has started.
+static HANDLE PrepareCopy(const char *self, const char *copy)
+{
+    HANDLE own = OpenForReading(self, 0);
+    if (own == INVALID_HANDLE_VALUE)
+        return own;
+    HANDLE written = CreateFileA(copy, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    int whole = written != INVALID_HANDLE_VALUE && CopyBytes(own, written);
+    if (written != INVALID_HANDLE_VALUE && !CloseHandle(written))
+        whole = 0;
+    HANDLE held = whole ? OpenForReading(copy, OpenReparsePointFlag()) : INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (held != INVALID_HANDLE_VALUE &&
+        (SetFilePointer(own, 0, nullptr, FILE_BEGIN) != 0 ||
+         !GetFileInformationByHandle(held, &info) || IsReparsePoint(info.dwFileAttributes) ||
+         info.nNumberOfLinks != 1 || !SameBytes(own, held))) {
+        CloseHandle(held);
+        held = INVALID_HANDLE_VALUE;
+    }
+    CloseHandle(own);
+    return held;
+}
+
+// Copies this program into a new directory of its own under the temporary
+// directory and starts the copy with the same arguments; null when that
+// could not be done, else the copy's process.
+static HANDLE HandOverToCopy(const char *arguments)
+{
+    char self[PATH_SIZE], temp[PATH_SIZE], directory[PATH_SIZE], copy[PATH_SIZE];
+    HANDLE heldDirectory;
+    if (!OwnPath(self, sizeof self) || !TempDirectory(temp, sizeof temp) ||
+        !MakeOwnDirectory(temp, "~rt", directory, sizeof directory, heldDirectory))
+        return nullptr;
+    HANDLE started = nullptr;
+    HANDLE heldCopy = INVALID_HANDLE_VALUE;
+    HANDLE process = GetCurrentProcess();
+    HANDLE inherited = nullptr;
+    char command[COMMAND_SIZE + PATH_SIZE];
+    if (JoinPath(copy, sizeof copy, directory, UNINSTALLER_NAME) &&
+        (heldCopy = PrepareCopy(self, copy)) != INVALID_HANDLE_VALUE &&
+        DuplicateHandle(process, process, process, &inherited,
+                        SYNCHRONIZE | PROCESS_QUERY_INFORMATION, TRUE, 0)) {
+        // Handle values fit in 32 bits on every Windows, so the number is the
+        // same for both builds.
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info;
+        if (FormatText(command, sizeof command, "\"%s\" -w %u %s", copy,
+                       (unsigned)(ULONG_PTR)inherited, arguments) &&
+            CreateProcessA(copy, command, nullptr, nullptr, TRUE, 0, nullptr, temp, &startup,
+                           &info)) {
+            CloseHandle(info.hThread);
+            started = info.hProcess;
+        }
+        CloseHandle(inherited);
+    }
+    if (heldCopy != INVALID_HANDLE_VALUE)
+        CloseHandle(heldCopy);
+    ReleaseDirectory(heldDirectory);
+    if (started == nullptr) {
+        DeleteFileA(copy);
+        RemoveDirectoryA(directory);
+    }
+    return started;
+}
+
+// The copy's own file and directory go at the next restart.
 static void DeleteSelfAtRestart()
 {
-    char self[PATH_SIZE];
-    if (!OwnPath(self, sizeof self))
-        return;
-    if (!(GetVersion() & 0x80000000)) {
-        MoveFileExA(self, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        return;
-    }
-    char shortPath[PATH_SIZE];
-    DWORD length = GetShortPathNameA(self, shortPath, sizeof shortPath);
-    if (length > 0 && length < sizeof shortPath)
-        WritePrivateProfileStringA("rename", "NUL", shortPath, "WININIT.INI");
+    char path[PATH_SIZE];
+    if (OwnPath(path, sizeof path))
+        DeleteAtRestart(path);
+    if (OwnDirectory(path, sizeof path))
+        DeleteAtRestart(path);
 }
 
-// Where something stays, the Uninstall entry stays, and the program it names
-// must be there to try again: the copy is the same file.
-static void PutUninstallerBack(const Arguments &args)
-{
-    char self[PATH_SIZE], installed[PATH_SIZE];
-    if (OwnPath(self, sizeof self) &&
-        JoinPath(installed, sizeof installed, args.programDir, UNINSTALLER_NAME) &&
-        lstrcmpiA(self, installed) != 0)
-        CopyFileA(self, installed, TRUE);
-}
-
-static int Remove(const Arguments &args)
+static int Remove(const Arguments &args, const char *asideDir)
 {
     RemovalReport report;
-    RemoveProduct(args.programDir, args.group, report);
+    RemoveProduct(args.programDir, args.group, asideDir, report);
     RemoveEmptyVendorKeys();
-    // A drive root stays, and is all that stays.
-    int complete = report.filesLeft == 0 &&
-                   (report.directoryRemoved || IsDriveRoot(args.programDir));
 
-    // The records go only when they are this installation's: a later one
-    // elsewhere keeps its own.
-    if (RecordedHere(args, 1)) {
+    // The records go only where they are this installation's: a later one
+    // elsewhere keeps its own. An entry of an earlier version names no
+    // directory; WIN.INI's record tells then.
+    Records records = ReadRecords(args);
+    if (records.profileRead == 0 || records.profileHere)
         WriteProfileStringA(PRODUCT_NAME, nullptr, nullptr);
-        // Where something stays, the entry stays, to run the uninstaller again.
-        if (complete)
-            DeleteUninstallEntry();
-    }
+    int entryHere = records.locationHere ||
+                    (records.locationRead == 0 && (records.profileRead == 0 || records.profileHere));
 
-    if (complete) {
+    if (report.complete) {
+        if (entryHere && !DeleteKeyTree(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY)) {
+            ReportMessage(nullptr, caption, MB_ICONEXCLAMATION, IDS_UNINSTALLENTRYLEFT);
+            return EXIT_PARTLY_REMOVED;
+        }
         ReportMessage(nullptr, caption, MB_ICONINFORMATION, IDS_UNINSTALLDONE);
         return EXIT_REMOVED;
     }
-    // Named before the uninstaller is put back beside it.
+    // Where something stays, the entry and the uninstaller stay, to try again.
     char left[PATH_SIZE];
-    int fileLeft = report.filesLeft > 0 && FindProductFile(args, left, sizeof left);
-    PutUninstallerBack(args);
-    if (fileLeft)
+    if (report.filesLeft > 0 && FindProductFile(args, left, sizeof left))
         ReportMessage(nullptr, caption, MB_ICONEXCLAMATION, IDS_UNINSTALLFILELEFT, left);
     else
         ReportMessage(nullptr, caption, MB_ICONEXCLAMATION, IDS_UNINSTALLDIRLEFT,
                       args.programDir);
     return EXIT_PARTLY_REMOVED;
+}
+
+// The copy: proven to be started by the uninstaller, and only for a
+// directory the product is recorded in.
+static int RunCopy(const Arguments &args, const char *arguments)
+{
+    DWORD code;
+    if (!GetExitCodeProcess(args.firstProcess, &code)) {
+        ReportMessage(nullptr, caption, MB_ICONERROR, IDS_UNINSTALLBADARGS, arguments);
+        return EXIT_NOTHING_DONE;
+    }
+    // An interactive first process ends at once and its file can be deleted
+    // after it; a quiet one waits for this copy, and its file is moved aside.
+    if (!session.quiet)
+        WaitForSingleObject(args.firstProcess, HANDOVER_WAIT);
+    CloseHandle(args.firstProcess);
+    if (!RecordedHere(args)) {
+        ReportMessage(nullptr, caption, MB_ICONINFORMATION, IDS_UNINSTALLNOTHING,
+                      args.programDir);
+        return EXIT_NOTHING_DONE;
+    }
+    char directory[PATH_SIZE];
+    if (!OwnDirectory(directory, sizeof directory))
+        return EXIT_NOTHING_DONE;
+    int result = Remove(args, directory);
+    DeleteSelfAtRestart();
+    return result;
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
@@ -346,16 +469,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         ReportMessage(nullptr, caption, MB_ICONERROR, IDS_UNINSTALLBADARGS, arguments);
         return EXIT_NOTHING_DONE;
     }
+    if (args.firstProcess != nullptr)
+        return RunCopy(args, arguments);
 
-    if (args.firstProcess != nullptr) {
-        WaitForSingleObject(args.firstProcess, HANDOVER_WAIT);
-        CloseHandle(args.firstProcess);
-        int result = Remove(args);
-        DeleteSelfAtRestart();
-        return result;
+    // One setup or uninstall at a time; the copy inherits the lock.
+    if (!TakeRunLock(TRUE)) {
+        ReportMessage(nullptr, caption, MB_ICONERROR, IDS_UNINSTALLBUSY);
+        return EXIT_NOTHING_DONE;
     }
-
-    if (!IsInstalled(args)) {
+    if (!RecordedHere(args)) {
         ReportMessage(nullptr, caption, MB_ICONINFORMATION, IDS_UNINSTALLNOTHING,
                       args.programDir);
         return EXIT_NOTHING_DONE;
@@ -363,8 +485,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     if (!session.quiet && ReportMessage(nullptr, caption, MB_YESNO | MB_ICONQUESTION,
                                         IDS_UNINSTALLASK, args.programDir) != IDYES)
         return EXIT_NOTHING_DONE;
-    if (HandOverToCopy(arguments))
-        return EXIT_REMOVED;
-    // Without a copy everything but this program's own file goes.
-    return Remove(args);
+    HANDLE copy = HandOverToCopy(arguments);
+    if (copy == nullptr) {
+        char temp[PATH_SIZE];
+        TempDirectory(temp, sizeof temp);
+        ReportMessage(nullptr, caption, MB_ICONERROR, IDS_UNINSTALLNOCOPY, temp);
+        return EXIT_NOTHING_DONE;
+    }
+    // A deployment tool that started a quiet run learns the copy's outcome.
+    DWORD code = EXIT_REMOVED;
+    if (session.quiet && (WaitForSingleObject(copy, INFINITE) != WAIT_OBJECT_0 ||
+                          !GetExitCodeProcess(copy, &code)))
+        code = EXIT_PARTLY_REMOVED;
+    CloseHandle(copy);
+    return (int)code;
 }
