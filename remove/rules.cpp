@@ -122,6 +122,11 @@ void DeleteAtRestart(const char *path)
         MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         return;
     }
+    // WININIT.INI deletes files only, and takes one "NUL" line from us: the
+    // last file asked for is the one deleted.
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return;
     char shortPath[REMOVAL_PATH_SIZE];
     DWORD length = GetShortPathNameA(path, shortPath, sizeof shortPath);
     if (length > 0 && length < sizeof shortPath)

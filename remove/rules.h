@@ -56,8 +56,8 @@ extern const char PRODUCT_UNINSTALL_KEY[];
 int DeleteKeyTree(HKEY root, const char *keyPath);
 
 // Asks the system to delete a file, or an empty directory, at the next
-// restart: NT keeps the request in the registry, Windows 95 reads
-// WININIT.INI (files only).
+// restart: NT keeps the requests in the registry; Windows 95 reads
+// WININIT.INI, for files only and for the last one asked for.
 void DeleteAtRestart(const char *path);
 
 #endif

@@ -61,27 +61,34 @@ TEST(SetInstallDefaults, FillsTheFixedDefaults)
     EXPECT_STREQ("C:\\Tarnlink", session.defaultDirRoot);
 }
 
-// Runs the program that carries nothing, quietly and logged where the test
-// looks: the run ends at the extraction or the removal, and the log tells
-// which way the switches sent it.
+// Runs the program quietly and logged where the test looks, with a
+// temporary directory that does not exist: the run ends at the extraction or
+// the removal, and the log tells which way the switches sent it.
 class QuietRun : public testing::Test {
 protected:
     void SetUp() override
     {
         ResetMachineState();
         directory = ScratchDirectory("switches");
+        GetEnvironmentVariableA("TMP", savedTmp, sizeof savedTmp);
+        SetEnvironmentVariableA("TMP", "C:\\tltest\\no-such-temp");
     }
-    void TearDown() override { DeleteTree(directory); }
+    void TearDown() override
+    {
+        SetEnvironmentVariableA("TMP", savedTmp);
+        DeleteTree(directory);
+    }
     std::vector<std::string> Run(const std::string &arguments)
     {
         DeleteFileA((directory + "\\setup.log").c_str());
         Program program;
-        EXPECT_TRUE(program.Start(BuildPath("setup-empty.exe"), arguments, directory));
-        // Nothing to extract and nothing recorded: every run here fails.
+        EXPECT_TRUE(program.Start(BuildPath("setup.exe"), arguments, directory));
+        // Nothing to extract into and nothing recorded: every run here fails.
         EXPECT_EQ(1, program.Wait(20000)) << arguments;
         return ReadLogLines(directory + "\\setup.log");
     }
     std::string directory;
+    char savedTmp[MAX_PATH] = "";
 };
 
 const char EXTRACTION_FAILED[] = "File extraction to temporary directory failed.";
@@ -108,6 +115,13 @@ TEST_F(QuietRun, SwitchesChooseTheModeAndTheLog)
     // Quiet, but nothing after "-installsi" is looked at: no log.
     EXPECT_TRUE(Run("-installsi -l").empty());
     EXPECT_FALSE(FileExists(directory + "\\setup.log"));
+
+    // A program that lacks the files it should carry does nothing at all.
+    Program empty;
+    ASSERT_TRUE(empty.Start(BuildPath("setup-empty.exe"), "-q -l", directory));
+    EXPECT_EQ(1, empty.Wait(20000));
+    EXPECT_EQ(std::vector<std::string>{"The setup program is damaged. Please obtain a new copy of it."},
+              ReadLogLines(directory + "\\setup.log"));
 }
 
 // The program with the mode prompt up: the backdrop stays while it waits.

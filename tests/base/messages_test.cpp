@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <direct.h>
+#include <functional>
 #include <string.h>
 
 #include "base/messages.h"
+#include "base/names.h"
 #include "base/session.h"
 #include "base/text.h"
 #include "resources/resource.h"
@@ -112,6 +114,19 @@ TEST(BuildMessage, MissingTemplateIsShownUnexpanded)
                  out);
 }
 
+// A group is a folder of the Start Menu: one name, no device, nothing the
+// Program Manager's commands cannot carry.
+TEST(GroupNames, OnlyWhatCanBeOneFolderIsAGroup)
+{
+    for (const char *name : {"Tarnlink Suite", "Net, Tools (beta)", "CONSOLE", "COM0", "LPT10",
+                             "nulls", "a.b", ".hidden", " leading"})
+        EXPECT_TRUE(IsUsableGroupName(name)) << name;
+    for (const char *name : {"", "CON", "con", "Nul.txt", "prn.", "AUX", "COM1", "lpt9.log", ".",
+                             "..", "Tools.", "Tools ", "a\\b", "a/b", "a:b", "a*b", "a?b", "a<b",
+                             "a>b", "a|b", "Say \"hi\"", "[x]", "Tab\tName"})
+        EXPECT_FALSE(IsUsableGroupName(name)) << name;
+}
+
 class SetupLog : public testing::Test {
 protected:
     void SetUp() override
@@ -169,18 +184,47 @@ TEST_F(SetupLog, NothingIsWrittenWhenLoggingIsOff)
     EXPECT_FALSE(FileExists(directory + "\\setup.log"));
 }
 
-TEST_F(SetupLog, UnopenableLogTurnsLoggingOffQuietly)
+// What stands under the log's name may be no plain file of its own: a
+// directory, a second name of a file elsewhere (a hard link), a link to a
+// file that is not there yet. Nothing is written through it, and logging
+// stays off for the rest of the run, even once a log could be made.
+TEST_F(SetupLog, LogThatIsNoPlainFileOfItsOwnTurnsLoggingOff)
 {
-    // A directory of that name: the file cannot be created.
-    CreateDirectoryA((directory + "\\setup.log").c_str(), nullptr);
-    LogLine("lost");
-    EXPECT_EQ(0, session.logEnabled);
-    EXPECT_TRUE(DirectoryExists(directory + "\\setup.log"));
-
-    // It stays off even once the file could be created.
-    RemoveDirectoryA((directory + "\\setup.log").c_str());
-    LogLine("still lost");
-    EXPECT_FALSE(FileExists(directory + "\\setup.log"));
+    std::string log = directory + "\\setup.log";
+    std::string target = ScratchDirectory("log-target") + "\\important.txt";
+    const struct {
+        const char *what;
+        std::function<bool()> plant;
+        std::function<void()> remove;
+    } cases[] = {
+        {"directory", [&] { return CreateDirectoryA(log.c_str(), nullptr) != 0; },
+         [&] { RemoveDirectoryA(log.c_str()); }},
+        {"hard link",
+         [&] {
+             WriteFileBytes(target, "keep");
+             return CreateHardLinkA(log.c_str(), target.c_str(), nullptr) != 0;
+         },
+         [&] { DeleteFileA(log.c_str()); }},
+        {"link to nothing",
+         [&] {
+             DeleteFileA(target.c_str());
+             RemoveHostLink(log);
+             return MakeHostLink(target, log);
+         },
+         [&] { RemoveHostLink(log); }},
+    };
+    for (const auto &c : cases) {
+        session.logEnabled = 1;
+        ASSERT_TRUE(c.plant()) << c.what;
+        LogLine("lost");
+        EXPECT_EQ(0, session.logEnabled) << c.what;
+        EXPECT_EQ(std::string(c.what) == "hard link" ? "keep" : "", ReadFileBytes(target)) << c.what;
+        c.remove();
+        LogLine("still lost");
+        EXPECT_FALSE(FileExists(log)) << c.what;
+    }
+    EXPECT_FALSE(FileExists(target));
+    DeleteTree("C:\\tltest\\log-target");
 }
 
 TEST_F(SetupLog, ReportMessageLogsAndStaysSilentWhenQuiet)

@@ -99,10 +99,11 @@ void Scenario::ExpectInstalledIn(const std::string &dir, const std::string &grou
     std::string text;
     EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "DisplayName", text));
     EXPECT_EQ("Quorvale Tarnlink Suite Uninstall", text);
+    std::string arguments = "-f \"" + dir + "\" -d \"" + dir + "\" -g \"" + group + "\"";
     EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "UninstallString", text));
-    EXPECT_EQ("\"" + dir + "\\removetl.exe\" -f \"" + dir + "\" -d \"" + dir + "\" -g \"" +
-                  group + "\"",
-              text);
+    EXPECT_EQ("\"" + dir + "\\removetl.exe\" " + arguments, text);
+    EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", text));
+    EXPECT_EQ("\"" + dir + "\\removetl.exe\" -q " + arguments, text);
     // What Add/Remove Programs shows beside the name.
     EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "Publisher", text));
     EXPECT_EQ("Quorvale", text);
@@ -117,6 +118,16 @@ void Scenario::ExpectInstalledIn(const std::string &dir, const std::string &grou
         bytes += (DWORD)ReadFileBytes(dir + "\\" + file.name).size();
     EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "EstimatedSize", value));
     EXPECT_EQ((bytes + 1023) / 1024, value);
+    // What deployment tools read: the date of the install and the version
+    // as numbers.
+    SYSTEMTIME today;
+    GetLocalTime(&today);
+    EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "InstallDate", text));
+    EXPECT_EQ(std::to_string(today.wYear * 10000 + today.wMonth * 100 + today.wDay), text);
+    EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "VersionMajor", value));
+    EXPECT_EQ(2u, value);
+    EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "VersionMinor", value));
+    EXPECT_EQ(1u, value);
     for (const char *flag : {"NoModify", "NoRepair"}) {
         value = 0;
         EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, flag, value));

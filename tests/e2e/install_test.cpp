@@ -20,9 +20,24 @@ TEST_F(Install, QuietInstallLeavesEveryRecord)
     for (const char *name : names)
         WriteFileBytes(TempPath() + name, planted);
     SetFileAttributesA((TempPath() + "tarnlink.hlp").c_str(), FILE_ATTRIBUTE_READONLY);
+    // What anyone left under the entry's name does not survive the install.
+    HKEY foreign;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE,
+                                           (std::string(UNINSTALL_KEY) + "\\Extra").c_str(),
+                                           &foreign));
+    RegCloseKey(foreign);
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, &foreign));
+    const char evil[] = "C:\\evil.exe";
+    RegSetValueExA(foreign, "QuietUninstallString", 0, REG_SZ, (const BYTE *)evil, sizeof evil);
+    DWORD one = 1;
+    RegSetValueExA(foreign, "NoRemove", 0, REG_DWORD, (const BYTE *)&one, sizeof one);
+    RegCloseKey(foreign);
 
     ASSERT_EQ(0, RunQuiet("-q -l"));
     ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
+    EXPECT_FALSE(RegistryDword(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "NoRemove", one));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE,
+                                   (std::string(UNINSTALL_KEY) + "\\Extra").c_str()));
     for (const char *name : names) {
         EXPECT_TRUE(ReadFileBytes(TempPath() + name) == planted) << name;
         DeleteTree(TempPath() + name);
@@ -128,7 +143,11 @@ TEST_F(Install, DialogsCarryTheInstallAndASecondRunProposesTheFirst)
     ExpectNoTempFiles();
 }
 
-TEST_F(Install, CancelledGroupPromptKeepsFilesButRecordsNothing)
+#define TAKEN_BACK \
+    "The files, directories and settings this installation had added were removed again."
+const char FAILED_AND_TAKEN_BACK[] = "Some portion of installation process failed.\n" TAKEN_BACK;
+
+TEST_F(Install, CancelledGroupPromptTakesBackWhatTheRunAdded)
 {
     Program program;
     Start(program, "-i -l");
@@ -138,33 +157,60 @@ TEST_F(Install, CancelledGroupPromptKeepsFilesButRecordsNothing)
     HWND group = WaitForDialog(program.pid, "Program Manager Group", 30000);
     ASSERT_NE(nullptr, group);
     PressButton(group, IDCANCEL);
-    EXPECT_EQ("Some portion of installation process failed.",
-              Answer(program, "Tarnlink Suite Install", IDOK));
+    EXPECT_EQ(FAILED_AND_TAKEN_BACK, Answer(program, "Tarnlink Suite Install", IDOK));
     EXPECT_EQ(1, program.Wait(15000));
 
-    EXPECT_TRUE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.exe"));
-    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, SETTINGS_KEY));
+    // Nothing of it stays that the product could not find again.
+    EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Quorvale"));
     EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
     EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
     EXPECT_FALSE(DirectoryExists(ProgramsFolder() + "\\Tarnlink Suite"));
+    std::vector<std::string> lines = Log();
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                     "Taken back: " + std::string(DEFAULT_DIR) + "\\mib.txt"));
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                     "Taken back: HKEY_LOCAL_MACHINE\\Software\\Quorvale"));
     ExpectNoTempFiles();
 }
 
-TEST_F(Install, DefaultDirectoryFollowsTheWindowsVersion)
+TEST_F(Install, QuietInstallGoesToTheSystemsDefaultFromAnyTemporaryDirectory)
 {
+    // A recorded DIR too long to be read whole counts as none; a temporary
+    // directory of any length the system allows works.
+    std::string longTemp = "C:\\tltest\\" + std::string(189, 't');
     const struct {
         const char *version;
         const char *directory;
-    } cases[] = {{"win95", "C:\\Program Files\\Tarnlink"},
-                 {"nt40", "C:\\Program Files\\Tarnlink"},
-                 {"nt351", "C:\\WIN32APP\\Tarnlink"},
-                 {"win31", "C:\\Tarnlink"}};
+        std::string recorded, temp;
+    } cases[] = {{"win95", "C:\\Program Files\\Tarnlink", "", ""},
+                 {"nt40", "C:\\Program Files\\Tarnlink", "", ""},
+                 {"nt351", "C:\\WIN32APP\\Tarnlink", "", ""},
+                 {"win31", "C:\\Tarnlink", "", ""},
+                 {"", DEFAULT_DIR, "C:\\" + std::string(253, 'd'), ""},
+                 {"", DEFAULT_DIR, "", longTemp}};
+    char savedTmp[MAX_PATH] = "";
+    GetEnvironmentVariableA("TMP", savedTmp, sizeof savedTmp);
     for (const auto &c : cases) {
         ResetMachineState();
         EmulateWindows(c.version);
-        ASSERT_EQ(0, RunQuiet("-q")) << c.version;
+        if (!c.recorded.empty())
+            WriteProfileStringA("Tarnlink Suite", "DIR", c.recorded.c_str());
+        if (!c.temp.empty()) {
+            CreateDirectoryA(c.temp.c_str(), nullptr);
+            SetEnvironmentVariableA("TMP", c.temp.c_str());
+        }
+        DeleteFileA((directory + "\\setup.log").c_str());
+        int code = RunQuiet("-q -l");
+        SetEnvironmentVariableA("TMP", savedTmp);
+        EXPECT_EQ(0, code) << c.version << c.recorded << c.temp;
         EXPECT_TRUE(FileExists(std::string(c.directory) + "\\tarnlink.exe")) << c.version;
         EXPECT_EQ(c.directory, ProfileString("Tarnlink Suite", "DIR")) << c.version;
+        std::string log = ReadFileBytes(directory + "\\setup.log");
+        EXPECT_EQ(!c.recorded.empty(), log.find("DIR in WIN.INI is too long: C:\\ddd") !=
+                                           std::string::npos);
+        if (!c.temp.empty())
+            DeleteTree(c.temp);
     }
 }
 
@@ -202,13 +248,14 @@ TEST_F(Install, Nt350IsRefusedAfterExtractionAndCleanedUp)
 // for a click, the log holds the texts and the exit code says it failed.
 TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
 {
-    std::string longDir = "C:\\tltest\\" + std::string(280, 'd');
+    // Its files fit their paths, but not the items' commands.
+    std::string itemsDir = "C:\\tltest\\" + std::string(235, 'd');
     std::string lockedDir = "C:\\tltest\\locked";
     // A temporary directory where, below the run's own "~tlNNNNN.tmp\\", the
     // carried files' names (12 characters) do not fit a path but "mib.txt"
     // does: the primary file is missing.
     std::string crampedTemp = "C:\\tltest\\cramped";
-    crampedTemp += "\\" + std::string(232 - crampedTemp.size() - 1, 't');
+    crampedTemp += "\\" + std::string(236 - crampedTemp.size() - 1, 't');
     std::string winIni;
     {
         char windows[MAX_PATH];
@@ -236,9 +283,10 @@ TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
         {"relative destination",
          [] { WriteProfileStringA("Tarnlink Suite", "DIR", "Tarnlink"); }, [] {},
          {"Failed to create requested directory!\r\r\nTarnlink\r\n"}},
-        {"destination too long to be read whole",
-         [&] { WriteProfileStringA("Tarnlink Suite", "DIR", longDir.c_str()); }, [] {},
-         {"DIR in WIN.INI is too long: C:\\tltest\\ddd", "Failed to create requested directory!"}},
+        {"destination too long for its items' commands",
+         [&] { WriteProfileStringA("Tarnlink Suite", "DIR", itemsDir.c_str()); }, [] {},
+         {"icon refused: Tarnlink Suite", "Taken back: " + itemsDir + "\\tarnlink.exe",
+          TAKEN_BACK}},
         {"no temporary directory",
          [] { SetEnvironmentVariableA("TMP", "C:\\tltest\\no-such-temp"); },
          [&] { SetEnvironmentVariableA("TMP", savedTmp); },
@@ -254,23 +302,31 @@ TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
              DeleteTree("C:\\tltest\\cramped");
          },
          {"Please locate source directory!", "Can't continue with no source."}},
+        // Half-way: the files copied before it are taken back, the one that
+        // was there stays.
         {"destination file that cannot be opened",
          [&] {
              CreateDirectoryA(lockedDir.c_str(), nullptr);
-             locked = Lock(lockedDir + "\\tarnlink.exe", CREATE_ALWAYS);
+             locked = Lock(lockedDir + "\\tarnlink.txt", CREATE_ALWAYS);
              WriteProfileStringA("Tarnlink Suite", "DIR", lockedDir.c_str());
          },
          [&] {
              CloseHandle(locked);
+             EXPECT_EQ(std::vector<std::string>{"tarnlink.txt"}, FolderEntries(lockedDir, "*"));
              DeleteTree(lockedDir);
          },
-         {"Failed to open destination file tarnlink.exe",
-          "Copy of tarnlink.exe to " + lockedDir + " failed. (",
-          "Some portion of installation process failed."}},
+         {"Failed to open destination file tarnlink.txt",
+          "Copy of tarnlink.txt to " + lockedDir + " failed. (",
+          "Taken back: " + lockedDir + "\\tarnlink.dll", TAKEN_BACK}},
+        // The records written before it go with the files.
         {"WIN.INI that cannot be written",
-         [&] { locked = Lock(winIni, OPEN_EXISTING); }, [&] { CloseHandle(locked); },
-         {"Failed to write WIN.INI [Tarnlink Suite] DIR",
-          "Some portion of installation process failed."}},
+         [&] { locked = Lock(winIni, OPEN_EXISTING); },
+         [&] {
+             CloseHandle(locked);
+             EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+             EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
+         },
+         {"Failed to write WIN.INI [Tarnlink Suite] DIR", TAKEN_BACK}},
     };
     for (const auto &c : cases) {
         ResetMachineState();
@@ -296,6 +352,7 @@ TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
 // working directories.
 TEST_F(Install, GroupAndDestinationNamesWithSyntaxCharactersMakeTheirItems)
 {
+    std::string longGroup(255, 'g');
     const struct {
         const char *recorded;   // GROUP in WIN.INI
         const char *group;      // the group made
@@ -303,8 +360,12 @@ TEST_F(Install, GroupAndDestinationNamesWithSyntaxCharactersMakeTheirItems)
     } cases[] = {{"Net Tools (beta)", "Net Tools (beta)",
                   "C:\\tltest\\Program Files (x86)\\Tarnlink"},
                  {"Net, Tools", "Net, Tools", "C:\\tltest\\a,b [c]"},
-                 // A recorded name that cannot be sent is not used.
-                 {"Net \"Tools\"", "Tarnlink Suite", "C:\\tltest\\Tarnlink"}};
+                 // A recorded name that cannot be sent, or cannot be one folder
+                 // of the Start Menu, is not used.
+                 {"Net \"Tools\"", "Tarnlink Suite", "C:\\tltest\\Tarnlink"},
+                 {"..\\..\\Desktop", "Tarnlink Suite", "C:\\tltest\\Tarnlink"},
+                 {"CON", "Tarnlink Suite", "C:\\tltest\\Tarnlink"},
+                 {longGroup.c_str(), "Tarnlink Suite", "C:\\tltest\\Tarnlink"}};
     for (const auto &c : cases) {
         ResetMachineState();
         WriteProfileStringA("Tarnlink Suite", "GROUP", c.recorded);
@@ -317,6 +378,8 @@ TEST_F(Install, GroupAndDestinationNamesWithSyntaxCharactersMakeTheirItems)
             << c.group;
         EXPECT_TRUE(SameFile(std::string(c.destination) + "\\tarnlink.exe", target)) << target;
         EXPECT_TRUE(SameFile(c.destination, workingDirectory)) << workingDirectory;
+        std::string refused = ProgramsFolder() + "\\" + c.recorded + "\\Tarnlink Suite.lnk";
+        EXPECT_EQ(std::string(c.group) == c.recorded, FileExists(refused)) << refused;
         DeleteTree(folder);
         DeleteTree("C:\\tltest\\Program Files (x86)");
         DeleteTree(c.destination);
@@ -431,13 +494,33 @@ std::string PackedBytes(const char *packedName)
     return ReadFileBytes(BuildPath((std::string("packed\\") + packedName).c_str()));
 }
 
+// The resource name as the resource directory holds it (UTF-16).
+std::string WideName(const char *name)
+{
+    std::string wide;
+    for (const char *c = name; *c != '\0'; c++)
+        wide += std::string(1, *c) + '\0';
+    return wide;
+}
+
 // A copy of setup.exe at `path` whose resource `resource` (packed as
 // `packedName`) is damaged in place by `damage`, or, when `cut` is set,
-// replaced by its first bytes.
+// replaced by its first bytes. Without a packed name, the resource is
+// renamed to `damage`-changed name: the program no longer has one of that
+// name.
 void MakeDamagedCopy(const std::string &path, const char *resource, const char *packedName,
                      const std::function<void(std::string &)> &damage, size_t cut)
 {
     std::string program = ReadFileBytes(BuildPath("setup.exe"));
+    if (packedName == nullptr) {
+        std::string name = WideName(resource), renamed = name;
+        damage(renamed);
+        size_t at = program.find(name);
+        ASSERT_NE(std::string::npos, at) << resource;
+        program.replace(at, name.size(), renamed);
+        WriteFileBytes(path, program);
+        return;
+    }
     std::string packed = PackedBytes(packedName);
     if (cut == 0) {
         size_t at = program.find(packed);
@@ -471,6 +554,8 @@ TEST_F(Install, DamagedProgramSaysSoAndChangesNothing)
         {"bad mode", "HLPFILE", "tarnlink.hl_", [](std::string &b) { b[8] = 'B'; }, 0},
         {"header length", "REMFILE", "removetl.ex_", [](std::string &b) { b[10] ^= 1; }, 0},
         {"cut short", "MIBFILE", "mib.tx_", nullptr, 100},
+        // Missing altogether, even the one optional file.
+        {"renamed", "MIBFILE", nullptr, [](std::string &b) { b[12] = 'Z'; }, 0},
     };
     std::string damaged = directory + "\\damaged.exe";
     for (const auto &c : cases) {
@@ -493,6 +578,19 @@ TEST_F(Install, DamagedProgramSaysSoAndChangesNothing)
     ExpectMachineUntouched();
 }
 
+// A question the program cannot show at all is not an answer.
+TEST_F(Install, ModeQuestionThatCannotBeShownFailsTheRun)
+{
+    std::string changed = directory + "\\nodialog.exe";
+    MakeDamagedCopy(changed, "DLG_INSTALL", nullptr, [](std::string &b) { b[20] = 'Y'; }, 0);
+    Program program;
+    ASSERT_TRUE(program.Start(changed, "-l", directory));
+    EXPECT_EQ(1, program.Wait(30000));
+    EXPECT_EQ(std::vector<std::string>{"The install or remove question could not be shown."},
+              Log());
+    ExpectMachineUntouched();
+}
+
 TEST_F(Install, SecondSetupWhileOneRunsChangesNothing)
 {
     Program first;
@@ -512,6 +610,18 @@ TEST_F(Install, SecondSetupWhileOneRunsChangesNothing)
         ASSERT_TRUE(shown.Start(BuildPath("setup.exe"), "-i", other));
         EXPECT_EQ(RUNNING, Answer(shown, "Tarnlink Suite Install", IDOK));
         EXPECT_EQ(1, shown.Wait(15000));
+        // Nor does the uninstaller start, for the directory the first run
+        // is about to fill.
+        WriteProfileStringA("Tarnlink Suite", "DIR", DEFAULT_DIR);
+        Program uninstall;
+        ASSERT_TRUE(uninstall.Start(BuildPath("removetl.exe"),
+                                    std::string("-f \"") + DEFAULT_DIR + "\" -g \"Tarnlink Suite\"",
+                                    other));
+        EXPECT_EQ("Setup or Uninstall of Tarnlink Suite is already running.\n"
+                  "Please wait until it has finished.",
+                  Answer(uninstall, "Uninstall Tarnlink Suite", IDOK));
+        EXPECT_EQ(1, uninstall.Wait(15000));
+        DeleteProfileSection("Tarnlink Suite");
     }
     DeleteTree(other);
     // The first run's files are where it left them.
@@ -522,11 +632,23 @@ TEST_F(Install, SecondSetupWhileOneRunsChangesNothing)
     PressButton(prompt, IDOK);
     HWND group = WaitForDialog(first.pid, "Program Manager Group", 30000);
     ASSERT_NE(nullptr, group);
+    // While it waits there, its directory can be neither renamed nor removed.
+    std::string held = extracted[0].substr(0, extracted[0].size() - 1);
+    EXPECT_FALSE(MoveFileA(held.c_str(), (held + "x").c_str()));
     PressButton(group, IDOK);
     EXPECT_EQ("Installation successful!", Answer(first, "Congratulations!", IDOK));
     EXPECT_EQ(0, first.Wait(15000));
     ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
     ExpectNoTempFiles();
+
+    // Any object under the lock's name stops a setup as well.
+    HANDLE impostor = CreateEventA(nullptr, FALSE, FALSE, "Quorvale Tarnlink Setup");
+    ASSERT_NE(nullptr, impostor);
+    Program quiet;
+    ASSERT_TRUE(quiet.Start(BuildPath("setup.exe"), "-q -l", directory));
+    EXPECT_EQ(1, quiet.Wait(15000));
+    CloseHandle(impostor);
+    EXPECT_EQ(RUNNING, Log().back());
 }
 
 TEST_F(Install, FileSwappedWhileAPromptIsOpenIsNotInstalled)
@@ -541,12 +663,12 @@ TEST_F(Install, FileSwappedWhileAPromptIsOpenIsNotInstalled)
     WriteFileBytes(extracted[0] + "tarnlink.dll", ReadFileBytes(BuildPath("removetl.exe")));
     PressButton(prompt, IDOK);
 
-    EXPECT_EQ("Insert disk 1 containing tarnlink.dll",
-              Answer(program, "Change disk", IDCANCEL, 30000));
+    // No prompt for a disk: the run's own file is not the carried one.
+    EXPECT_EQ("The copy of tarnlink.dll does not match the file this setup program carries.",
+              Answer(program, "Error", IDOK, 30000));
     EXPECT_EQ(std::string("Copy of tarnlink.dll to ") + DEFAULT_DIR + " failed. (23)",
               Answer(program, "Install", IDOK));
-    EXPECT_EQ("Some portion of installation process failed.",
-              Answer(program, "Tarnlink Suite Install", IDOK));
+    EXPECT_EQ(FAILED_AND_TAKEN_BACK, Answer(program, "Tarnlink Suite Install", IDOK));
     program.Wait(15000);
 
     EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.dll"));
@@ -580,13 +702,12 @@ TEST_F(Install, DestinationFileThatCannotBeWrittenFailsTheRunAndStays)
     std::string failure = Answer(program, "Install", IDOK);
     std::string prefix = std::string("Copy of tarnlink.dll to ") + DEFAULT_DIR + " failed. (";
     EXPECT_TRUE(failure == prefix + "5)" || failure == prefix + "32)") << failure;
-    EXPECT_EQ("Some portion of installation process failed.",
-              Answer(program, "Tarnlink Suite Install", IDOK));
+    EXPECT_EQ(FAILED_AND_TAKEN_BACK, Answer(program, "Tarnlink Suite Install", IDOK));
     program.Wait(15000);
     CloseHandle(running);
 
     EXPECT_EQ("old version", ReadFileBytes(dll));
-    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.dl_"));
+    EXPECT_EQ(std::vector<std::string>{"tarnlink.dll"}, FolderEntries(DEFAULT_DIR, "*"));
     EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
     std::vector<std::string> lines = Log();
     EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), "Installation successful!"));
@@ -654,7 +775,7 @@ TEST_F(Install, FullDiskFailsTheRunAndRecordsNothing)
 {
     if (GetDriveTypeA(FULL_DRIVE) != DRIVE_FIXED && GetDriveTypeA(FULL_DRIVE) != DRIVE_RAMDISK)
         GTEST_SKIP() << "no small drive T: (mounting a tmpfs needs root)";
-    const char *failed = "Some portion of installation process failed.";
+    const char *failed = FAILED_AND_TAKEN_BACK;
 
     // As the destination: the drive is filled first, so the first file does
     // not fit, whatever the carried files' sizes.
@@ -711,7 +832,8 @@ TEST_F(Install, FullDiskFailsTheRunAndRecordsNothing)
     EXPECT_EQ(0u, texts[0].find("Insert disk 1 containing ")) << texts[0];
     EXPECT_EQ(failed, texts[2]);
     lines = Log();
-    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), failed));
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                     "Some portion of installation process failed."));
     EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), "Installation successful!"));
     std::string missing = texts[0].substr(texts[0].rfind(' ') + 1);
     EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\" + missing)) << missing;
@@ -728,6 +850,67 @@ TEST_F(Install, FullDiskFailsTheRunAndRecordsNothing)
         FindClose(search);
     }
     EXPECT_EQ(0, entries);
+}
+
+// A run killed half-way leaves its directory; the next run takes it away,
+// and nothing that is not a dead run's: a live run's (its marker held), one
+// that only looks like one, or a link to somewhere else.
+TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
+{
+    Program killed;
+    Start(killed, "-i");
+    ASSERT_NE(nullptr, WaitForDialog(killed.pid, "PROGRAM files directory", 15000));
+    std::vector<std::string> dead = ExtractionDirectories();
+    ASSERT_EQ(1u, dead.size());
+    TerminateProcess(killed.process, 9);
+    killed.Wait(5000);
+
+    std::string alive = TempPath() + "~tl99991.tmp", lookalike = TempPath() + "~tl99992.tmp",
+                link = TempPath() + "~tl99993.tmp", elsewhere = ScratchDirectory("e2e-elsewhere");
+    for (const std::string &dir : {alive, lookalike}) {
+        CreateDirectoryA(dir.c_str(), nullptr);
+        WriteFileBytes(dir + "\\tarnlink.exe", "kept");
+    }
+    WriteFileBytes(alive + "\\setup.run", "");
+    HANDLE marker = CreateFileA((alive + "\\setup.run").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    WriteFileBytes(elsewhere + "\\setup.run", "");
+    WriteFileBytes(elsewhere + "\\tarnlink.exe", "kept");
+    ASSERT_TRUE(MakeHostLink(elsewhere, link));
+
+    int code = RunQuiet("-q");
+    CloseHandle(marker);
+    EXPECT_EQ(0, code);
+    EXPECT_FALSE(DirectoryExists(dead[0]));
+    for (const std::string &dir : {alive, lookalike, elsewhere})
+        EXPECT_EQ("kept", ReadFileBytes(dir + "\\tarnlink.exe")) << dir;
+    EXPECT_TRUE(FileExists(elsewhere + "\\setup.run"));
+    RemoveHostLink(link);
+    for (const std::string &dir : {alive, lookalike, elsewhere})
+        DeleteTree(dir);
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
+    ExpectNoTempFiles();
+}
+
+// A DLL under a system DLL's name beside the program (a downloads folder),
+// preferred over the system's as Windows would take it: it is never loaded.
+TEST_F(Install, DllPlantedBesideTheProgramIsNeverLoaded)
+{
+    std::string folder = ScratchDirectory("e2e-downloads");
+    ASSERT_TRUE(CopyFileA(BuildPath("setup.exe").c_str(), (folder + "\\setup.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(BuildPath("tests\\planted.dll").c_str(),
+                          (folder + "\\lz32.dll").c_str(), FALSE));
+    char overrides[512] = "";
+    GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
+    SetEnvironmentVariableA("WINEDLLOVERRIDES", (std::string(overrides) + ";lz32=n,b").c_str());
+    Program program;
+    bool started = program.Start(folder + "\\setup.exe", "-q", directory);
+    SetEnvironmentVariableA("WINEDLLOVERRIDES", overrides);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(0, program.Wait(60000));
+    EXPECT_FALSE(FileExists(folder + "\\planted-ran"));
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
+    DeleteTree(folder);
 }
 
 } // namespace

@@ -16,6 +16,11 @@ TEST_F(Remove, QuietRemovalTakesEverythingAway)
     ASSERT_EQ(ERROR_SUCCESS,
               RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Quorvale\\Tarnlink\\Recent", &key));
     RegCloseKey(key);
+    // The entry goes with whatever anyone put under it.
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyA(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL_KEY) + "\\Extra").c_str(),
+                            &key));
+    RegCloseKey(key);
 
     ASSERT_EQ(0, RunQuiet("-q -r -l"));
     for (const PayloadFile &file : PayloadFiles())
@@ -90,8 +95,10 @@ TEST_F(Remove, AnotherGroupKeepsItsFolderAndLeftoversAreNamed)
     EXPECT_TRUE(DirectoryExists(group));
     EXPECT_TRUE(FileExists(group + "\\Keep Me.lnk"));
     EXPECT_TRUE(FileExists(std::string(DEFAULT_DIR) + "\\notes.txt"));
-    // The directory stays, and so does the entry.
+    // The directory stays, and so do the entry and the uninstaller it names.
     EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    EXPECT_TRUE(FileExists(std::string(DEFAULT_DIR) + "\\removetl.exe"));
+    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.exe"));
 
     std::vector<std::string> lines = Log();
     EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
@@ -102,7 +109,9 @@ TEST_F(Remove, AnotherGroupKeepsItsFolderAndLeftoversAreNamed)
     DeleteTree(group);
 }
 
-TEST_F(Remove, InjectedGroupTouchesNoGroupButTheFilesGo)
+// A recorded group that cannot be named in a command withholds the Program
+// Manager's part only: everything else goes as for any group.
+TEST_F(Remove, InjectedGroupTouchesNoGroupButEverythingElseGoes)
 {
     ASSERT_EQ(0, RunQuiet("-q"));
     std::string victim = ProgramsFolder() + "\\Victim Group";
@@ -111,7 +120,7 @@ TEST_F(Remove, InjectedGroupTouchesNoGroupButTheFilesGo)
     const char injected[] = "x,7)][DeleteGroup(Victim Group)][ShowGroup(y";
     WriteProfileStringA("Tarnlink Suite", "GROUP", injected);
 
-    EXPECT_EQ(1, RunQuiet("-q -r -l"));
+    EXPECT_EQ(0, RunQuiet("-q -r -l"));
     EXPECT_TRUE(FileExists(victim + "\\Keep Me.lnk"));
     // No command at all: the items stay where the install put them.
     for (const char *title : ITEM_TITLES)
@@ -119,10 +128,13 @@ TEST_F(Remove, InjectedGroupTouchesNoGroupButTheFilesGo)
             << title;
     for (const PayloadFile &file : PayloadFiles())
         EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\" + file.name)) << file.name;
+    EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
     EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
     std::vector<std::string> lines = Log();
     EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
                                      std::string("GROUP in WIN.INI cannot be used: ") + injected));
+    EXPECT_EQ("All files removed.", lines.back());
     DeleteTree(victim);
 }
 

@@ -7,8 +7,8 @@
 
 namespace {
 
-// One run of the uninstaller: the process started, and the copy in the
-// temporary directory that it hands the removal to.
+// One run of the uninstaller: the process started, and the copy in a
+// directory of its own under the temporary one that it hands the removal to.
 struct Uninstaller {
     Program first;
     HANDLE copy = nullptr;
@@ -48,9 +48,7 @@ struct Uninstaller {
              more = Process32Next(snapshot, &entry)) {
             // By name too: Wine may list one of its own services as a child of
             // the first process it starts in a session.
-            std::string name = entry.szExeFile;
-            bool isCopy = name.size() > 7 && _strnicmp(name.c_str(), "rtl", 3) == 0 &&
-                          _stricmp(name.c_str() + name.size() - 4, ".tmp") == 0;
+            bool isCopy = _stricmp(entry.szExeFile, "removetl.exe") == 0;
             if (entry.th32ParentProcessID == first.pid && entry.th32ProcessID != first.pid &&
                 isCopy) {
                 copy = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE,
@@ -64,12 +62,22 @@ struct Uninstaller {
     }
 
     // Waits for the first process, watching for the copy it starts; returns
-    // the first one's exit code.
-    int WaitFirst(DWORD ms)
+    // the first one's exit code. With `dialogs`, every box either shows is
+    // counted there and answered.
+    int WaitFirst(DWORD ms, int *dialogs = nullptr)
     {
         DWORD start = GetTickCount();
         while (WaitForSingleObject(first.process, 5) == WAIT_TIMEOUT) {
             FindCopy();
+            for (DWORD pid : {first.pid, copyPid}) {
+                HWND box;
+                if (dialogs != nullptr && pid != 0 &&
+                    (box = FindTopWindow(pid, "#32770", nullptr)) != nullptr) {
+                    ++*dialogs;
+                    PressButton(box, HasButton(box, IDNO) ? IDNO : IDOK);
+                    WaitUntil([&] { return !IsWindow(box); }, 5000);
+                }
+            }
             if (GetTickCount() - start > ms)
                 return first.Wait(0);
         }
@@ -137,8 +145,8 @@ protected:
     void TearDown() override
     {
         // The copies that were to go at the next restart go now.
-        for (const std::string &name : copies)
-            DeleteFileA((TempPath() + name).c_str());
+        for (std::string dir = CopyDirectory(); !dir.empty(); dir = CopyDirectory())
+            DeleteTree(dir);
         ClearPendingDeletes();
         EmulateWindowsEverywhere("");
         WritePrivateProfileStringA("rename", nullptr, nullptr, "WININIT.INI");
@@ -155,22 +163,21 @@ protected:
         ExpectInstalledIn(dir, group);
     }
 
-    // A quiet run of `line` to its end: the copy's exit code, or the first
-    // process's when it handed nothing over.
-    int RunToEnd(const std::string &line)
+    // A quiet run of `line` to its end: the first process's exit code, which
+    // is the copy's when it handed the removal over.
+    int RunToEnd(const std::string &line, int *dialogs = nullptr)
     {
         Uninstaller run;
         if (!run.Start(line, directory))
             return -2000;
-        int first = run.WaitFirst(30000);
+        int first = run.WaitFirst(60000, dialogs);
         if (run.copy == nullptr) {
             EXPECT_NE(0, first) << "a removal is handed to a copy";
             return first;
         }
-        EXPECT_EQ(0, first) << "the first process hands over and ends";
-        int code = run.WaitCopy(60000);
+        EXPECT_EQ(first, run.WaitCopy(5000)) << "a quiet run ends with its copy's outcome";
         NoteCopy(run);
-        return code;
+        return first;
     }
 
     // A run that the user confirms: the text of the copy's final message,
@@ -192,24 +199,41 @@ protected:
         return text;
     }
 
+    // The copy's own directory, the only one of its kind under the
+    // temporary directory.
+    static std::string CopyDirectory()
+    {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((TempPath() + "~rt*.tmp").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            return std::string();
+        FindClose(search);
+        return TempPath() + found.cFileName;
+    }
+
     void NoteCopy(const Uninstaller &run)
     {
         if (run.copyName.empty())
             return;
-        copies.push_back(run.copyName);
-        // Its own file is deleted at the next restart.
-        std::string name = run.copyName;
+        // Its own file, and on NT its directory, are deleted at the next restart.
+        std::string dir = CopyDirectory(), copy = dir + "\\removetl.exe";
+        ASSERT_FALSE(dir.empty());
         if (windows95) {
             // Windows 95 reads the request from WININIT.INI, by the short name.
             char path[MAX_PATH] = "", shortPath[MAX_PATH] = "";
             GetPrivateProfileStringA("rename", "NUL", "", path, sizeof path, "WININIT.INI");
-            GetShortPathNameA((TempPath() + name).c_str(), shortPath, sizeof shortPath);
+            GetShortPathNameA(copy.c_str(), shortPath, sizeof shortPath);
             EXPECT_STREQ(shortPath, path);
-            return;
+        } else {
+            std::string lower = copy;
+            for (char &c : lower)
+                c = Lower(c);
+            size_t file = PendingDeletes().find(lower + "||");
+            EXPECT_NE(std::string::npos, file) << lower;
+            EXPECT_LT(file, PendingDeletes().find(lower.substr(0, lower.rfind('\\')) + "||"));
         }
-        for (char &c : name)
-            c = Lower(c);
-        EXPECT_NE(std::string::npos, PendingDeletes().find("\\" + name + "|")) << name;
+        // Gone now, so that the next run's is the only one.
+        DeleteTree(dir);
     }
 
     // Every program of the prefix takes this Windows version ("" the default).
@@ -238,22 +262,23 @@ protected:
         EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
         EXPECT_EQ("", ProfileString("Tarnlink Suite", "GROUP"));
     }
-
-    std::vector<std::string> copies;
 };
 
 TEST_F(Uninstall, RecordedLineRemovesEverything)
 {
+    enum Line { QUIET, RECORDED, LEGACY };
     struct Row {
         const char *dir;
         const char *group;
-        bool legacy;   // the unquoted arguments earlier versions recorded
+        // QuietUninstallString as recorded; UninstallString with -q; the
+        // unquoted arguments earlier versions recorded, with -q
+        Line line;
         const char *windows;
     } rows[] = {
-        {DEFAULT_DIR, "Tarnlink Suite", false, ""},
-        {"C:\\tltest\\Net Tools -x", "Other Tools", false, ""},
-        {"C:\\tltest\\Net Tools", "My Tools", true, ""},
-        {DEFAULT_DIR, "Tarnlink Suite", false, "win95"},
+        {DEFAULT_DIR, "Tarnlink Suite", QUIET, ""},
+        {"C:\\tltest\\Net Tools -x", "Other Tools", RECORDED, ""},
+        {"C:\\tltest\\Net Tools", "My Tools", LEGACY, ""},
+        {DEFAULT_DIR, "Tarnlink Suite", RECORDED, "win95"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.dir);
@@ -263,12 +288,17 @@ TEST_F(Uninstall, RecordedLineRemovesEverything)
         if (!defaultGroup)
             WriteFileBytes(group + "\\Keep Me.lnk", "not ours");
         std::string dir = row.dir;
-        std::string line = RecordedLine();
-        if (row.legacy)
-            line = "\"" + dir + "\\removetl.exe\" -f " + dir + " -d " + dir + " -g " + row.group;
+        std::string line = RecordedLine() + " -q";
+        if (row.line == QUIET)
+            RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", line);
+        if (row.line == LEGACY)
+            line = "\"" + dir + "\\removetl.exe\" -f " + dir + " -d " + dir + " -g " + row.group +
+                   " -q";
 
         EmulateWindowsEverywhere(row.windows);
-        EXPECT_EQ(0, RunToEnd(line + " -q"));
+        int dialogs = 0;
+        EXPECT_EQ(0, RunToEnd(line, &dialogs));
+        EXPECT_EQ(0, dialogs);
         EmulateWindowsEverywhere("");
         ExpectNothingLeftIn(dir);
         EXPECT_FALSE(DirectoryExists(dir));
@@ -335,6 +365,10 @@ TEST_F(Uninstall, FileInUseIsNamedAndCanBeRemovedLater)
                   "Close the program that uses it and run Uninstall again.",
               RunAnsweringYes(line, code));
     EXPECT_EQ(2, code);
+    // A deployment tool running the quiet line learns that something stayed.
+    std::string quietLine;
+    RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", quietLine);
+    EXPECT_EQ(2, RunToEnd(quietLine));
     CloseHandle(file);
 
     EXPECT_TRUE(FileExists(held));
@@ -346,7 +380,32 @@ TEST_F(Uninstall, FileInUseIsNamedAndCanBeRemovedLater)
     EXPECT_TRUE(ReadFileBytes(BuildPath("removetl.exe")) ==
                 ReadFileBytes(std::string(DEFAULT_DIR) + "\\removetl.exe"));
 
-    EXPECT_EQ(0, RunToEnd(line + " -q"));
+    EXPECT_EQ(0, RunToEnd(quietLine));
+    ExpectNothingLeftIn(DEFAULT_DIR);
+    EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
+}
+
+// setup.exe -r keeps the uninstaller, and the entry that names it, while
+// anything else stays; the recorded line then takes the rest.
+TEST_F(Uninstall, SetupRemovalThatKeepsAFileKeepsTheUninstallerToFinishIt)
+{
+    InstallInto(DEFAULT_DIR, "Tarnlink Suite");
+    std::string held = std::string(DEFAULT_DIR) + "\\tarnlink.dll";
+    HANDLE file = CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    std::string quietLine;
+    RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", quietLine);
+    EXPECT_EQ(1, RunQuiet("-q -r"));
+    CloseHandle(file);
+    EXPECT_TRUE(FileExists(held));
+    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.exe"));
+    EXPECT_TRUE(ReadFileBytes(BuildPath("removetl.exe")) ==
+                ReadFileBytes(std::string(DEFAULT_DIR) + "\\removetl.exe"));
+    std::string kept;
+    EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", kept));
+    EXPECT_EQ(quietLine, kept);
+
+    EXPECT_EQ(0, RunToEnd(quietLine));
     ExpectNothingLeftIn(DEFAULT_DIR);
     EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
 }
@@ -367,6 +426,9 @@ TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
         "-f C: -g \"Tarnlink]Suite\"",
         "-f C: -f C: -g \"Tarnlink Suite\"",
         "-f C: -g \"Tarnlink Suite\" extra",
+        // The copy's switch, given by hand: no handle of a first process.
+        "-w 4 -f C: -g \"Tarnlink Suite\"",
+        "-w 8 -f C: -g \"Tarnlink Suite\"",
     };
     for (const char *arguments : refused)
         EXPECT_EQ(1, RunToEnd(program + arguments)) << arguments;

@@ -217,11 +217,17 @@ TEST_F(GroupPrompt, CancelKeepsTheGroupName)
     EXPECT_STREQ("Tarnlink Suite", session.groupName);
 }
 
-// A name the Program Manager cannot be given is refused like one that is too
-// long: the prompt stays, and the name is not taken.
-TEST_F(GroupPrompt, NamesWithQuotesBracketsOrControlCharactersAreRefused)
+// A name the Program Manager cannot be given, or that cannot be one folder of
+// the Start Menu, is refused like one that is too long: the prompt stays,
+// and the name is not taken. The longest name whose every shortcut path
+// fits is taken.
+TEST_F(GroupPrompt, NamesThatCannotBeAGroupAreRefused)
 {
-    const char *refused[] = {"Say \"hi\"", "Tools [x]", "Tools ]", "Tab\tName"};
+    // "<Programs>\<group>\Tarnlink Suite Release Notes.lnk" in 259 characters.
+    size_t longest = 259 - programs.size() - 34;
+    std::string fits(longest, 'g'), tooLong(longest + 1, 'g');
+    const char *refused[] = {"Say \"hi\"", "Tools [x]", "Tools ]", "Tab\tName", "..\\Desktop",
+                             "nul.txt", "Tools.", tooLong.c_str()};
     std::vector<bool> stayed;
     DialogDriver driver(Settled([&] {
         HWND dialog = WaitForDialog(Self(), "Program Manager Group", 5000);
@@ -234,11 +240,11 @@ TEST_F(GroupPrompt, NamesWithQuotesBracketsOrControlCharactersAreRefused)
             SendMessageA(dialog, WM_COMMAND, IDOK, 0);
             stayed.push_back(IsWindowVisible(dialog) != FALSE);
         }
-        SetItemText(dialog, 2405, "Net, Tools (beta)");
+        SetItemText(dialog, 2405, fits);
         PressButton(dialog, IDOK);
     }));
     EXPECT_EQ(1, AskGroup(nullptr, session.instance));
     driver.Join();
-    EXPECT_EQ(std::vector<bool>(4, true), stayed);
-    EXPECT_STREQ("Net, Tools (beta)", session.groupName);
+    EXPECT_EQ(std::vector<bool>(sizeof refused / sizeof refused[0], true), stayed);
+    EXPECT_EQ(fits, session.groupName);
 }

@@ -89,7 +89,7 @@ TEST_F(Copy, EveryRowExpandsByteExactFromTheExtractedFiles)
         std::string original = OriginalBytes(row);
         ASSERT_FALSE(original.empty()) << row.destName;
         EXPECT_TRUE(ReadFileBytes(dst + "\\" + row.destName) == original) << row.destName;
-        EXPECT_EQ(PAYLOAD_EXTRACTED | PAYLOAD_COPIED, row.state) << row.destName;
+        EXPECT_EQ(PAYLOAD_EXTRACTED | PAYLOAD_COPIED | PAYLOAD_CREATED, row.state) << row.destName;
         std::string line = "Copying " + tempDir + row.sourceName + " to " + dst + "\\" + row.destName;
         expectedLog.push_back(line);
         expectedStatus.push_back(line);
@@ -211,18 +211,18 @@ TEST_F(Copy, ExpandFileResults)
     EXPECT_EQ("old version", ReadFileBytes(dest));
     EXPECT_FALSE(FileExists(dst + "\\tarnlink.ex_"));
 
-    // LZ32 opens paths of up to 127 characters (its OFSTRUCT holds 128): a
-    // longer source fails as a file that can't be opened, whatever the
-    // buffers. The destination is not opened by LZ32.
-    std::string deep = dst + "\\" + std::string(120 - dst.size(), 'q');
+    // A source or destination of any length a path may have: LZ32's own
+    // open, which takes 127 characters at most, is not used.
+    std::string deep = dst + "\\" + std::string(245 - dst.size(), 'q');
     ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
     dest = deep + "\\tarnlink.exe";
     EXPECT_EQ(EXPAND_DONE, ExpandFile(&source[0], dest.c_str()));
     EXPECT_TRUE(ReadFileBytes(dest) == OriginalBytes(payloadTable[0]));
-    WriteFileBytes(deep + "\\tarnlink.exe", SzddOf("EXEFILE"));
+    WriteFileBytes(deep + "\\tarnlink.ex_", SzddOf("EXEFILE"));
     source = dest;
     dest = dst + "\\tarnlink.exe";
-    EXPECT_EQ(EXPAND_NO_SOURCE, ExpandFile(&source[0], dest.c_str()));
+    EXPECT_EQ(EXPAND_DONE, ExpandFile(&source[0], dest.c_str()));
+    EXPECT_TRUE(ReadFileBytes(dest) == OriginalBytes(payloadTable[0]));
 }
 
 TEST_F(Copy, ExistingIniFileIsReplacedOnlyWhenTheUserSaysYes)
@@ -305,7 +305,7 @@ TEST_F(Copy, MissingSourceAsksForTheDiskUntilTheFileComes)
         EXPECT_FALSE(box.icon);
     }
     EXPECT_TRUE(ReadFileBytes(dst + "\\tarnlink.exe") == OriginalBytes(row));
-    EXPECT_EQ(PAYLOAD_COPIED, row.state);
+    EXPECT_EQ(PAYLOAD_COPIED | PAYLOAD_CREATED, row.state);
     EXPECT_EQ(1u, currentDisk);
     // Prompts are not logged.
     EXPECT_EQ(std::vector<std::string>{CopyingLine(0)}, LogLines());
@@ -345,35 +345,54 @@ TEST_F(Copy, CancelOnARequiredRowReportsTheFailure)
     EXPECT_EQ(0u, log[2].find(failed));
 }
 
-TEST_F(Copy, SourceThatIsNotTheCarriedFileIsNeverInstalled)
+TEST_F(Copy, OwnExtractedFileThatIsNotTheCarriedOneIsNeverInstalled)
 {
-    // Swapped since the extraction: a well-formed SZDD file of other bytes,
-    // then a plain file. Neither stays at the destination, whatever LZ32 made
-    // of it, and the failure names the real error (ERROR_CRC).
+    // Swapped in the run's own directory since the extraction: a well-formed
+    // SZDD file of other bytes, then a plain file. Neither stays at the
+    // destination, whatever LZ32 made of it; no disk is asked for, the
+    // message says why, and the failure names the real error (ERROR_CRC).
+    ASSERT_EQ(payloadCount, ExtractPayload(session.instance, owner));
+    std::string own = ExtractionDirectory();
     PayloadEntry row = payloadTable[4];   // tarnlink.txt
-    WriteFileBytes(src + "tarnlink.txt", SzddOf("MIBFILE"));
-    WriteFileBytes(dst + "\\tarnlink.txt", "old notes");
-    BoxAnswerer boxes({[&](HWND) {
-                           DeleteFileA((src + "tarnlink.txt").c_str());
-                           WriteFileBytes(src + "tarnlink.tx_", "plain bytes");
-                           return IDOK;
-                       },
-                       Press(IDCANCEL), Press(IDOK)});
-    EXPECT_EQ(1, CopyPayloadFile(row, src.c_str(), dst.c_str(), owner, nullptr));
-    std::vector<SeenBox> seen = boxes.Finish();
-    ASSERT_EQ(3u, seen.size());
-    EXPECT_EQ("Insert disk 1 containing tarnlink.txt", seen[0].text);
-    EXPECT_EQ("Insert disk 1 containing tarnlink.txt", seen[1].text);
-    EXPECT_EQ("Copy of tarnlink.txt to " + dst + " failed. (23)", seen[2].text);
-    EXPECT_FALSE(FileExists(dst + "\\tarnlink.txt"));
-    EXPECT_EQ(0u, row.state);
+    const char *swaps[] = {"MIBFILE", nullptr};
+    for (const char *swap : swaps) {
+        WriteFileBytes(own + "tarnlink.txt", swap ? SzddOf(swap) : std::string("plain bytes"));
+        WriteFileBytes(dst + "\\tarnlink.txt", "old notes");
+        BoxAnswerer boxes({Press(IDOK), Press(IDOK)});
+        EXPECT_EQ(1, CopyPayloadFile(row, own.c_str(), dst.c_str(), owner, nullptr));
+        std::vector<SeenBox> seen = boxes.Finish();
+        ASSERT_EQ(2u, seen.size());
+        EXPECT_EQ("The copy of tarnlink.txt does not match the file this setup program carries.",
+                  seen[0].text);
+        EXPECT_EQ("Copy of tarnlink.txt to " + dst + " failed. (23)", seen[1].text);
+        EXPECT_FALSE(FileExists(dst + "\\tarnlink.txt"));
+        EXPECT_EQ(PAYLOAD_EXTRACTED, row.state);
+    }
 
     // The carried file itself goes through.
-    WriteFileBytes(src + "tarnlink.tx_", SzddOf("TXTFILE"));
+    WriteFileBytes(own + "tarnlink.txt", OriginalBytes(row));
+    BoxAnswerer none;
+    EXPECT_EQ(0, CopyPayloadFile(row, own.c_str(), dst.c_str(), owner, nullptr));
+    EXPECT_TRUE(none.Finish().empty());
+    EXPECT_TRUE(ReadFileBytes(dst + "\\tarnlink.txt") == OriginalBytes(row));
+    RemoveTempFiles();
+}
+
+// A directory the user named holds the user's choice: another version of a
+// file is installed, and the log says it differs.
+TEST_F(Copy, FileFromADirectoryTheUserNamedIsInstalledWhenItDiffers)
+{
+    PayloadEntry row = payloadTable[4];
+    WriteFileBytes(src + "tarnlink.tx_", SzddOf("MIBFILE"));
     BoxAnswerer none;
     EXPECT_EQ(0, CopyPayloadFile(row, src.c_str(), dst.c_str(), owner, nullptr));
     EXPECT_TRUE(none.Finish().empty());
-    EXPECT_TRUE(ReadFileBytes(dst + "\\tarnlink.txt") == OriginalBytes(row));
+    EXPECT_TRUE(ReadFileBytes(dst + "\\tarnlink.txt") == OriginalBytes(payloadTable[6]));
+    EXPECT_EQ(PAYLOAD_COPIED | PAYLOAD_CREATED, row.state);
+    EXPECT_EQ(std::vector<std::string>({CopyingLine(4),
+                                        dst + "\\tarnlink.txt differs from the file this setup "
+                                              "program carries"}),
+              LogLines());
 }
 
 TEST_F(Copy, CancelOnTheOptionalRowIsSilent)
@@ -397,9 +416,13 @@ TEST_F(Copy, EmptyExpansionAsksForTheDisk)
     ASSERT_EQ(1u, seen.size());
     EXPECT_EQ("Insert disk 1 containing mib.txt", seen[0].text);
     EXPECT_EQ(0u, row.state);
-    // The destination LZCopy could not fill stays, empty.
+    // What LZCopy could not fill was not there before: it goes.
+    EXPECT_FALSE(FileExists(dst + "\\mib.txt"));
+    // One that was there before stays, as the failed attempt left it.
+    WriteFileBytes(dst + "\\mib.txt", "old data");
+    BoxAnswerer again({Press(IDCANCEL)});
+    EXPECT_EQ(0, CopyPayloadFile(row, src.c_str(), dst.c_str(), owner, nullptr));
     EXPECT_TRUE(FileExists(dst + "\\mib.txt"));
-    EXPECT_EQ("", ReadFileBytes(dst + "\\mib.txt"));
 }
 
 TEST_F(Copy, DestinationThatCannotBeCreatedOffersRetry)
@@ -497,12 +520,15 @@ TEST_F(Copy, CancelOnARequiredRowStopsTheCopy)
 TEST_F(Copy, CancelOnTheOptionalRowStillSucceeds)
 {
     PutPackedFiles(6);
+    // Replaced rather than made: a file of the name was there before.
+    WriteFileBytes(dst + "\\tarnlink.txt", "old notes");
     StatusWatch watch;
     BoxAnswerer boxes({Press(IDCANCEL)});
     EXPECT_EQ(1, CopyAll());
     EXPECT_EQ(1u, boxes.Finish().size());
     for (int i = 0; i < 6; ++i)
-        EXPECT_EQ(PAYLOAD_COPIED, payloadTable[i].state) << i;
+        EXPECT_EQ(i == 4 ? PAYLOAD_COPIED : PAYLOAD_COPIED | PAYLOAD_CREATED,
+                  payloadTable[i].state) << i;
     EXPECT_EQ(0u, payloadTable[6].state);
     EXPECT_EQ(CLOSING, watch.texts.back());
     EXPECT_EQ((size_t)payloadCount + 2, LogLines().size());
@@ -523,7 +549,7 @@ TEST_F(Copy, CancelButtonStopsAfterTheRowThatTakesTheClickIn)
     EXPECT_TRUE(boxes.Finish().empty());
     for (int i = 0; i < payloadCount; ++i) {
         EXPECT_EQ(i <= 3, Copied(i)) << i;
-        EXPECT_EQ(i <= 3 ? PAYLOAD_COPIED : 0u, payloadTable[i].state) << i;
+        EXPECT_EQ(i <= 3 ? PAYLOAD_COPIED | PAYLOAD_CREATED : 0u, payloadTable[i].state) << i;
     }
     EXPECT_EQ(CopyingLine(3), watch.texts.back());
     EXPECT_EQ(nullptr, session.activeDialog);

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "base/session.h"
+#include "base/system.h"
 #include "payload/extract.h"
 #include "payload/table.h"
 #include "payload_support.h"
@@ -177,8 +178,8 @@ TEST_F(Extraction, OverlongTemporaryPathsAreNeverCut)
 {
     std::string parent = ScratchDirectory("payload-long");
     std::string fits = parent + "\\" + std::string(250 - parent.size(), 'd');
-    // 252 characters with the closing backslash: the directory fits its
-    // buffer, but the run's own directory does not fit under it.
+    // 252 characters with the closing backslash: the directory fits a path,
+    // but the run's own directory does not fit under it.
     {
         EnvironmentScope tmp("TMP", fits);
         ASSERT_EQ(fits + "\\", TempPath());
@@ -189,18 +190,18 @@ TEST_F(Extraction, OverlongTemporaryPathsAreNeverCut)
         EXPECT_EQ(0u, payloadTable[i].state);
     EXPECT_EQ(expected, LogLines());
 
-    // 257 characters with the closing backslash: the directory itself does not fit.
-    std::string tooLong = parent + "\\" + std::string(255 - parent.size(), 'e');
+    // 261 characters with the closing backslash: no directory fits a path,
+    // and the system names none; each file is named alone.
+    std::string tooLong = parent + "\\" + std::string(259 - parent.size(), 'e');
     ClearLog();
     {
         EnvironmentScope tmp("TMP", tooLong);
-        ASSERT_EQ(tooLong + "\\", TempPath());
         EXPECT_EQ(0, ExtractPayload(session.instance, owner));
         EXPECT_EQ(0, RemoveTempFiles());
     }
     expected.clear();
     for (int i = 0; i < payloadCount; ++i)
-        expected.push_back("File creation error on " + tooLong + "\\" + payloadTable[i].destName);
+        expected.push_back(std::string("File creation error on ") + payloadTable[i].destName);
     EXPECT_EQ(expected, LogLines());
 
     // Nothing was written anywhere: not beside the directories, not here.
@@ -216,6 +217,27 @@ TEST_F(Extraction, OverlongTemporaryPathsAreNeverCut)
     EXPECT_EQ(2, entries);   // "." and ".."
     for (int i = 0; i < payloadCount; ++i)
         EXPECT_FALSE(FileExists(workDir + "\\" + payloadTable[i].destName));
+    DeleteTree(parent);
+}
+
+// The run's own directory is a plain one, held while the run works in it: a
+// link in its place is refused, and the directory can be neither renamed nor
+// removed meanwhile.
+TEST_F(Extraction, OwnDirectoryIsPlainAndHeld)
+{
+    std::string parent = ScratchDirectory("payload-held");
+    std::string real = parent + "\\real", link = parent + "\\link";
+    CreateDirectoryA(real.c_str(), nullptr);
+    ASSERT_TRUE(MakeHostLink(real, link));
+    HANDLE held;
+    EXPECT_EQ(0, HoldDirectory(link.c_str(), held));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, held);
+    ASSERT_EQ(1, HoldDirectory(real.c_str(), held));
+    EXPECT_FALSE(MoveFileA(real.c_str(), (real + "2").c_str()));
+    EXPECT_FALSE(RemoveDirectoryA(real.c_str()));
+    ReleaseDirectory(held);
+    EXPECT_TRUE(RemoveDirectoryA(real.c_str()));
+    RemoveHostLink(link);
     DeleteTree(parent);
 }
 

@@ -113,6 +113,50 @@ std::vector<std::string> ReadLogLines(const std::string &path)
     return lines;
 }
 
+// The host's name of a Windows path, from Wine's own export.
+static std::string HostPath(const std::string &path)
+{
+    typedef char *(CDECL * UnixName)(LPCWSTR);
+    UnixName unixName = (UnixName)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                                         "wine_get_unix_file_name");
+    WCHAR wide[MAX_PATH];
+    if (unixName == nullptr || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH))
+        return std::string();
+    char *name = unixName(wide);
+    std::string result = name != nullptr ? name : "";
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+// Runs a command of the host's shell and waits until it is done. Wine
+// starts a host program given by its path on drive Z:, but hands back no
+// handle to wait on: the command leaves a file behind when it is done.
+static bool RunHostCommand(const std::string &command, const std::string &beside)
+{
+    std::string done = beside + ".done", hostDone = HostPath(done);
+    Program shell;
+    if (hostDone.empty() || !shell.Start("Z:\\bin\\sh", "-c \"" + command + " && : > '" +
+                                                                hostDone + "'\""))
+        return false;
+    bool finished = WaitUntil([&] { return FileExists(done); }, 10000);
+    DeleteFileA(done.c_str());
+    return finished;
+}
+
+bool MakeHostLink(const std::string &target, const std::string &link)
+{
+    std::string from = HostPath(target), to = HostPath(link);
+    return !from.empty() && !to.empty() &&
+           RunHostCommand("ln -sfn '" + from + "' '" + to + "'", link);
+}
+
+void RemoveHostLink(const std::string &link)
+{
+    std::string path = HostPath(link);
+    if (!path.empty())
+        RunHostCommand("rm -f '" + path + "'", link);
+}
+
 std::string ScratchDirectory(const std::string &name)
 {
     CreateDirectoryA("C:\\tltest", nullptr);

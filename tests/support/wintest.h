@@ -26,6 +26,11 @@ std::vector<std::string> ReadLogLines(const std::string &path);  // split at CR 
 // A fresh empty directory C:\tltest\<name>.
 std::string ScratchDirectory(const std::string &name);
 
+// Makes `link` a symbolic link of the host's file system to `target`, as
+// someone on the machine may plant one (Wine itself cannot make one).
+bool MakeHostLink(const std::string &target, const std::string &link);
+void RemoveHostLink(const std::string &link);
+
 // Polls `condition` every 20 ms for at most `ms`; true when it held.
 bool WaitUntil(const std::function<bool()> &condition, DWORD ms);
 
