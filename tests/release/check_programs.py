@@ -41,7 +41,7 @@ VERSION = {"CompanyName": "Quorvale", "ProductName": "Tarnlink Suite",
 SUPPORTED_OS = ["e2011457-1546-43c5-a5fe-008deee3d3f0", "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
                 "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "1f676c76-80e1-4239-95bb-83d0f6d0da78",
                 "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"]
-EMPTY_SETUP_LIMIT = 45000
+EMPTY_SETUP_LIMIT = 52000
 IMAGE_FILE_RELOCS_STRIPPED = 0x0001
 DYNAMIC_BASE = 0x0040
 NX_COMPAT = 0x0100
