@@ -71,15 +71,16 @@ int IsUsableGroupName(const char *name)
     return !IsDeviceName(name);
 }
 
-int ReadProgramsFolder(char *path, size_t size)
+int ReadProgramsFolder(int common, char *path, size_t size)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER,
+    if (RegOpenKeyExA(common ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
                       "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", 0,
                       KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return 0;
     DWORD type = 0, length = (DWORD)size;
-    LONG status = RegQueryValueExA(key, "Programs", nullptr, &type, (BYTE *)path, &length);
+    LONG status = RegQueryValueExA(key, common ? "Common Programs" : "Programs", nullptr, &type,
+                                   (BYTE *)path, &length);
     RegCloseKey(key);
     // A value that fills the buffer without its NUL is no path of ours.
     return status == ERROR_SUCCESS && type == REG_SZ && length > 1 && length <= size &&

@@ -19,10 +19,11 @@ int IsUsableProgmanName(const char *name);
 // LPT1, with or without an extension). An empty name is not one.
 int IsUsableGroupName(const char *name);
 
-// The Start Menu's "Programs" folder, where the shell keeps the groups as
-// folders and the items as shortcuts in them; 0 when the system does not
-// say (the Program Manager of NT 3.51 keeps its own files).
-int ReadProgramsFolder(char *path, size_t size);
+// The Start Menu's "Programs" folder of the user (`common` 0) or of all
+// users (1), where the shell keeps the groups as folders and the items as
+// shortcuts in them; 0 when the system does not say (the Program Manager of
+// NT 3.51 keeps its own files).
+int ReadProgramsFolder(int common, char *path, size_t size);
 
 // Reads a WIN.INI value of the product's section into `value` (at most 1024
 // bytes). Returns 1 when a non-empty value fits whole, 0 when it is absent or

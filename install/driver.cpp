@@ -142,39 +142,54 @@ static void LogWithName(const char *format, const char *name)
     LogLine(line);
 }
 
+// Where the shell keeps groups as folders (the Start Menu, the user's or all
+// users', as it chooses for an administrator), whether the group (no item)
+// or one of its shortcuts is there: 1 or 0; -1 when the system keeps no such
+// folders.
+static int InStartMenu(const char *group, const char *item)
+{
+    int known = -1;
+    for (int common = 0; common < 2; common++) {
+        char path[MAX_PATH];
+        if (ProgmanItemPath(common, group, item, path, sizeof path) > 0) {
+            if (PathExists(path))
+                return 1;
+            known = 0;
+        }
+    }
+    return known;
+}
+
 // Makes the group and an item for every copied row that asks for one. Where
-// the shell keeps groups as folders (the Start Menu), each item must be
-// there afterwards. Returns 1 when every one was made, or when no Program
-// Manager answered at all (then there is nothing to make).
+// the shell keeps groups as folders, each item must be there afterwards.
+// Returns 1 when every one was made, or when no Program Manager answered at
+// all (then there is nothing to make).
 static int MakeProgramItems(const RunDirectories &dirs, RunChanges &changes)
 {
     const char *group = session.groupName;
     LogMessage(IDS_CREATINGGROUP);
-    char folder[MAX_PATH];
-    int groupKnown = ProgmanItemPath(group, nullptr, folder, sizeof folder) > 0;
-    int groupExisted = groupKnown && PathExists(folder);
+    int groupBefore = InStartMenu(group, nullptr);
     int failed = 0;
     int created = ProgmanCreateGroup(group);
     if (!created) {
         LogWithName("group refused: %s", group);
         failed = 1;
     }
-    changes.groupMade = created && groupKnown && !groupExisted && PathExists(folder);
+    changes.groupMade = created && groupBefore == 0 && InStartMenu(group, nullptr) == 1;
     for (int i = 0; i < payloadCount; i++) {
         const PayloadEntry &row = payloadTable[i];
         if (!(row.state & PAYLOAD_COPIED) || !row.makeItem)
             continue;
-        char path[DIR_SIZE], link[MAX_PATH];
-        int where = ProgmanItemPath(group, row.itemTitle, link, sizeof link);
+        char path[DIR_SIZE];
         int made = 0;
-        if (created && where != 0 && JoinPath(path, sizeof path, dirs.program, row.destName)) {
+        if (created && JoinPath(path, sizeof path, dirs.program, row.destName)) {
             LogWithName("creating icon for %s", path);
-            int existed = where > 0 && PathExists(link);
+            int before = InStartMenu(group, row.itemTitle);
             made = ProgmanAddItem(row.itemTitle, dirs.data, row.destName, path);
             // The shell's word is not taken for it: the shortcut is there or not.
-            if (made && where > 0 && progmanLink.answered)
-                made = PathExists(link);
-            if (made && where > 0 && !existed)
+            if (made && before >= 0 && progmanLink.answered)
+                made = InStartMenu(group, row.itemTitle) == 1;
+            if (made && before == 0)
                 changes.itemsMade |= 1u << i;
         }
         if (!made) {

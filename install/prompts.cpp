@@ -359,10 +359,11 @@ int AskGroup(HWND owner, HINSTANCE instance)
 
 int GroupFits(const char *name)
 {
-    for (int i = 0; i < payloadCount; i++) {
+    // The shell may put the group in the user's Start Menu or in all users'.
+    for (int i = 0; i < 2 * payloadCount; i++) {
         char link[MAX_PATH];
-        if (payloadTable[i].makeItem &&
-            ProgmanItemPath(name, payloadTable[i].itemTitle, link, sizeof link) == 0)
+        const PayloadEntry &row = payloadTable[i / 2];
+        if (row.makeItem && ProgmanItemPath(i % 2, name, row.itemTitle, link, sizeof link) == 0)
             return 0;
     }
     return 1;

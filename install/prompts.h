@@ -29,7 +29,7 @@ int AskDirectory(HWND owner, HINSTANCE instance, const char *prompt, const char 
 int BrowseForDirectory(HWND owner, const char *fileName, const char *initialDir, char *result);
 int AskGroup(HWND owner, HINSTANCE instance);
 // 1 when the group's shortcuts fit a path under the Start Menu's Programs
-// folder (or the system keeps none).
+// folders, the user's and all users' (or the system keeps none).
 int GroupFits(const char *name);
 
 INT_PTR CALLBACK InstallModeDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

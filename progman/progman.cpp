@@ -193,10 +193,11 @@ int ProgmanCloseAndDeleteGroup(const char *groupName)
     return ProgmanClose();
 }
 
-int ProgmanItemPath(const char *group, const char *itemName, char *path, size_t size)
+int ProgmanItemPath(int common, const char *group, const char *itemName, char *path,
+                    size_t size)
 {
     char folder[MAX_PATH];
-    if (!ReadProgramsFolder(folder, sizeof folder))
+    if (!ReadProgramsFolder(common, folder, sizeof folder))
         return -1;
     if (itemName == nullptr)
         return JoinPath(path, size, folder, group);

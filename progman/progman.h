@@ -35,10 +35,12 @@ int ProgmanClose();
 int ProgmanDeleteGroup(const char *groupName);
 // Deletes the group only when it carries the default name, then closes.
 int ProgmanCloseAndDeleteGroup(const char *groupName);
-// Where the shell keeps an item's shortcut: "<Programs>\<group>\<item>.lnk"
-// in `path` (with no item, the group's folder), 1. 0 when it would not fit
-// `size`; -1 when the system names no Programs folder.
-int ProgmanItemPath(const char *group, const char *itemName, char *path, size_t size);
+// Where the shell keeps an item's shortcut in the user's (`common` 0) or all
+// users' (1) Start Menu: "<Programs>\<group>\<item>.lnk" in `path` (with no
+// item, the group's folder), 1. 0 when it would not fit `size`; -1 when the
+// system names no such Programs folder.
+int ProgmanItemPath(int common, const char *group, const char *itemName, char *path,
+                    size_t size);
 // Fills the combo box with the existing groups; returns the reply buffer, or
 // nullptr when no conversation was made.
 const char *ProgmanListGroups(HWND comboBox);
