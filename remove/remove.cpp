@@ -36,14 +36,14 @@ int RemoveInstallation(HWND owner)
     if (groupRead > 0)
         CopyText(session.groupName, sizeof session.groupName, group);
 
+    // The entry goes with the installation; where anything of it stays, the
+    // entry and the uninstaller stay too, to try again.
     RemovalReport report;
-    RemoveProduct(installDir, groupRead < 0 ? nullptr : group, nullptr, report);
+    RemoveProduct(installDir, groupRead < 0 ? nullptr : group, nullptr, 1, report);
 
     WriteProfileStringA(PRODUCT_NAME, nullptr, nullptr);
 
-    // The entry goes with the installation, and where anything of it stays
-    // (the uninstaller among it), the entry stays too, to try again.
-    if (report.complete && !DeleteKeyTree(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY)) {
+    if (report.entryLeft) {
         ReportMessage(owner, caption, MB_ICONERROR, IDS_ENTRYLEFT, PRODUCT_NAME);
         return 0;
     }

@@ -133,16 +133,17 @@ void DeleteAtRestart(const char *path)
         WritePrivateProfileStringA("rename", "NUL", shortPath, "WININIT.INI");
 }
 
-// Whether the directory holds nothing but the uninstaller: a file that is
-// not ours keeps the directory, and with it the uninstaller.
+// Whether the directory holds nothing but the uninstaller (or is gone): a
+// file that is not ours keeps the directory, and with it the uninstaller.
 static int OnlyUninstallerIn(const char *directory)
 {
     char pattern[REMOVAL_PATH_SIZE];
     WIN32_FIND_DATAA found;
     HANDLE search;
-    if (!JoinPath(pattern, sizeof pattern, directory, "*") ||
-        (search = FindFirstFileA(pattern, &found)) == INVALID_HANDLE_VALUE)
+    if (!JoinPath(pattern, sizeof pattern, directory, "*"))
         return 0;
+    if ((search = FindFirstFileA(pattern, &found)) == INVALID_HANDLE_VALUE)
+        return GetFileAttributesA(directory) == INVALID_FILE_ATTRIBUTES;
     int only = 1;
     do {
         const char *name = found.cFileName;
@@ -173,11 +174,12 @@ static int ReleaseUninstaller(const char *installDir, const char *asideDir,
 }
 
 void RemoveProduct(const char *installDir, const char *group, const char *asideDir,
-                   RemovalReport &report)
+                   int deleteEntry, RemovalReport &report)
 {
     report.filesLeft = 0;
     report.keysRemoved = 0;
     report.directoryRemoved = 0;
+    report.entryLeft = 0;
     report.complete = 0;
 
     char failedWord[WORD_SIZE];
@@ -228,16 +230,20 @@ void RemoveProduct(const char *installDir, const char *group, const char *asideD
     int driveRoot = IsDriveRoot(installDir);
     if (report.filesLeft == 0 && report.keysRemoved &&
         (driveRoot || OnlyUninstallerIn(installDir))) {
-        report.filesLeft += !ReleaseUninstaller(installDir, asideDir, failedWord);
+        report.entryLeft = deleteEntry && !DeleteKeyTree(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY);
+        if (!report.entryLeft)
+            report.filesLeft += !ReleaseUninstaller(installDir, asideDir, failedWord);
     }
     if (!driveRoot) {
-        report.directoryRemoved = RemoveDirectoryA(installDir) != 0;
+        // One that is gone already was removed by an earlier try.
+        report.directoryRemoved =
+            RemoveDirectoryA(installDir) || GetFileAttributesA(installDir) == INVALID_FILE_ATTRIBUTES;
         char line[REMOVAL_PATH_SIZE];
         FormatText(line, sizeof line, "Removing %s (%s)", installDir,
                    report.directoryRemoved ? "ok" : "failed");
         LogLine(line);
     }
-    report.complete = report.filesLeft == 0 && report.keysRemoved &&
+    report.complete = report.filesLeft == 0 && report.keysRemoved && !report.entryLeft &&
                       (report.directoryRemoved || driveRoot);
 }
 

@@ -15,9 +15,10 @@ struct RemovalReport {
     int filesLeft;          // payload files still there afterwards
     int keysRemoved;        // the product keys are gone from both hives
     int directoryRemoved;
+    int entryLeft;          // the Uninstall entry was to go and could not
     // Nothing of the installation stays: every payload file, the uninstaller
-    // included, and the keys are gone, and so is the directory unless it is a
-    // drive root.
+    // included, the keys and the entry (when it was to go) are gone, and so
+    // is the directory unless it is a drive root.
     int complete;
 };
 
@@ -29,12 +30,13 @@ extern const char UNINSTALLER_NAME[];
 // unless group is empty, the directory once it is empty. Items and the group
 // (when it carries the default name) go only for a group that can be named in
 // a command; a null group is one that cannot, and is left alone. The
-// uninstaller's own file goes last, and only when nothing else stays, so that
-// a kept installation keeps a program to remove it with; a running one is
-// moved into asideDir (when given) to be deleted at the next restart.
-// Logs each step.
+// uninstaller's own file goes last, and only when nothing else stays: first
+// the Uninstall entry that names it (when `deleteEntry`), then the file, so
+// that a kept installation or entry keeps a program to remove it with; a
+// running one is moved into asideDir (when given) to be deleted at the next
+// restart. Logs each step.
 void RemoveProduct(const char *installDir, const char *group, const char *asideDir,
-                   RemovalReport &report);
+                   int deleteEntry, RemovalReport &report);
 
 // "C:" or "C:\": a drive root, which is never removed.
 inline int IsDriveRoot(const char *d)

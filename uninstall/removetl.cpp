@@ -387,26 +387,25 @@ static void DeleteSelfAtRestart()
 
 static int Remove(const Arguments &args, const char *asideDir)
 {
-    RemovalReport report;
-    RemoveProduct(args.programDir, args.group, asideDir, report);
-    RemoveEmptyVendorKeys();
-
     // The records go only where they are this installation's: a later one
     // elsewhere keeps its own. An entry of an earlier version names no
     // directory; WIN.INI's record tells then.
     Records records = ReadRecords(args);
-    if (records.profileRead == 0 || records.profileHere)
-        WriteProfileStringA(PRODUCT_NAME, nullptr, nullptr);
     int entryHere = records.locationHere ||
                     (records.locationRead == 0 && (records.profileRead == 0 || records.profileHere));
+    RemovalReport report;
+    RemoveProduct(args.programDir, args.group, asideDir, entryHere, report);
+    RemoveEmptyVendorKeys();
+    if (records.profileRead == 0 || records.profileHere)
+        WriteProfileStringA(PRODUCT_NAME, nullptr, nullptr);
 
     if (report.complete) {
-        if (entryHere && !DeleteKeyTree(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY)) {
-            ReportMessage(nullptr, caption, MB_ICONEXCLAMATION, IDS_UNINSTALLENTRYLEFT);
-            return EXIT_PARTLY_REMOVED;
-        }
         ReportMessage(nullptr, caption, MB_ICONINFORMATION, IDS_UNINSTALLDONE);
         return EXIT_REMOVED;
+    }
+    if (report.entryLeft) {
+        ReportMessage(nullptr, caption, MB_ICONEXCLAMATION, IDS_UNINSTALLENTRYLEFT);
+        return EXIT_PARTLY_REMOVED;
     }
     // Where something stays, the entry and the uninstaller stay, to try again.
     char left[PATH_SIZE];

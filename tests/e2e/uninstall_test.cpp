@@ -3,7 +3,10 @@
 // the exit codes.
 #include "e2e_support.h"
 
+#include <aclapi.h>
 #include <tlhelp32.h>
+
+#include "progman_support.h"
 
 namespace {
 
@@ -408,6 +411,80 @@ TEST_F(Uninstall, SetupRemovalThatKeepsAFileKeepsTheUninstallerToFinishIt)
     EXPECT_EQ(0, RunToEnd(quietLine));
     ExpectNothingLeftIn(DEFAULT_DIR);
     EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
+}
+
+// Gives a registry key an empty access list (nobody may open or delete
+// it), or its rights back; false where the platform does not enforce it.
+bool LockKey(const std::string &path, bool lock)
+{
+    std::string name = "MACHINE\\" + path;
+    ACL empty;
+    InitializeAcl(&empty, sizeof empty, ACL_REVISION);
+    if (SetNamedSecurityInfoA(&name[0], SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, lock ? &empty : nullptr, nullptr) != ERROR_SUCCESS)
+        return false;
+    HKEY probe;
+    bool opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &probe) ==
+                  ERROR_SUCCESS;
+    if (opened)
+        RegCloseKey(probe);
+    return opened != lock;
+}
+
+// An entry that cannot be deleted is said, and the run is not a success.
+TEST_F(Uninstall, EntryThatCannotBeDeletedIsNoSuccess)
+{
+    InstallInto(DEFAULT_DIR, "Tarnlink Suite");
+    // A key with a subkey of its own that nobody may open.
+    std::string locked = std::string(UNINSTALL_KEY) + "\\Locked";
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyA(HKEY_LOCAL_MACHINE, (locked + "\\Inner").c_str(), &key));
+    RegCloseKey(key);
+    if (!LockKey(locked, true))
+        GTEST_SKIP() << "the platform does not enforce key security";
+    std::string quietLine;
+    RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", quietLine);
+
+    EXPECT_EQ(1, RunQuiet("-q -r -l"));
+    EXPECT_EQ("The Add/Remove Programs entry of Tarnlink Suite could not be removed.",
+              Log().back());
+    // The program the entry names stays with it, to try again.
+    EXPECT_EQ(std::vector<std::string>{"removetl.exe"}, FolderEntries(DEFAULT_DIR, "*"));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    EXPECT_EQ(2, RunToEnd(quietLine));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+
+    ASSERT_TRUE(LockKey(locked, false));
+    EXPECT_EQ(0, RunToEnd(quietLine));
+    ExpectNothingLeftIn(DEFAULT_DIR);
+}
+
+// The copy's directory is a new one: a directory already under the name the
+// run would try first, with a program of someone else's in it, is left alone.
+TEST_F(Uninstall, CopyNeverGoesIntoADirectoryThatWasThere)
+{
+    InstallInto(DEFAULT_DIR, "Tarnlink Suite");
+    std::string quietLine;
+    RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", quietLine);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &quietLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                               nullptr, directory.c_str(), &startup, &info));
+    std::string planted = TempPath() + "~rt" + std::to_string(info.dwProcessId % 90000 + 10000) +
+                          ".tmp";
+    CreateDirectoryA(planted.c_str(), nullptr);
+    WriteFileBytes(planted + "\\removetl.exe", "someone else's");
+    ResumeThread(info.hThread);
+    CloseHandle(info.hThread);
+    Uninstaller run;
+    run.first.process = info.hProcess;
+    run.first.pid = info.dwProcessId;
+    EXPECT_EQ(0, run.WaitFirst(60000));
+    EXPECT_EQ("someone else's", ReadFileBytes(planted + "\\removetl.exe"));
+    DeleteTree(planted);
+    ExpectNothingLeftIn(DEFAULT_DIR);
 }
 
 TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
