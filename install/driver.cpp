@@ -101,15 +101,6 @@ struct RunChanges {
     unsigned itemsMade;  // a bit per payload row whose shortcut this run made
 };
 
-static int KeyExists(HKEY root, const char *path)
-{
-    HKEY key;
-    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return 0;
-    RegCloseKey(key);
-    return 1;
-}
-
 static int PathExists(const char *path)
 {
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;

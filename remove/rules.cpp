@@ -42,7 +42,7 @@ static void RemoveFile(const char *directory, const char *name, const char *fail
     }
 }
 
-static int KeyExists(HKEY root, const char *keyPath)
+int KeyExists(HKEY root, const char *keyPath)
 {
     HKEY key;
     if (RegOpenKeyExA(root, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -116,23 +116,6 @@ int DeleteRegistryTree(const char *keyPath, HKEY root)
     return result;
 }
 
-void DeleteAtRestart(const char *path)
-{
-    if (!(GetVersion() & 0x80000000u)) {
-        MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        return;
-    }
-    // WININIT.INI deletes files only, and takes one "NUL" line from us: the
-    // last file asked for is the one deleted.
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return;
-    char shortPath[REMOVAL_PATH_SIZE];
-    DWORD length = GetShortPathNameA(path, shortPath, sizeof shortPath);
-    if (length > 0 && length < sizeof shortPath)
-        WritePrivateProfileStringA("rename", "NUL", shortPath, "WININIT.INI");
-}
-
 // Whether the directory holds nothing but the uninstaller (or is gone): a
 // file that is not ours keeps the directory, and with it the uninstaller.
 static int OnlyUninstallerIn(const char *directory)
@@ -154,26 +137,21 @@ static int OnlyUninstallerIn(const char *directory)
     return only;
 }
 
-// Deletes the uninstaller's file, and logs it; one that is running (the
-// program that started this removal) is moved aside to go at the next
-// restart. 1 when it is gone from the directory.
-static int ReleaseUninstaller(const char *installDir, const char *asideDir,
+// Deletes the uninstaller's file, and logs it. 1 when it is gone from the
+// directory.
+static int ReleaseUninstaller(const char *installDir, ReleaseFile release,
                               const char *failedWord)
 {
-    char path[REMOVAL_PATH_SIZE], aside[REMOVAL_PATH_SIZE];
+    char path[REMOVAL_PATH_SIZE];
     if (!JoinPath(path, sizeof path, installDir, UNINSTALLER_NAME))
         return 0;
-    int released = DeleteFileA(path) || GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
-    if (!released && asideDir != nullptr && JoinPath(aside, sizeof aside, asideDir, "removetl.old") &&
-        MoveFileA(path, aside)) {
-        DeleteAtRestart(aside);
-        released = 1;
-    }
+    int released = release != nullptr ? release(path) : DeleteFileA(path) != 0;
+    released = released || GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
     LogMessage(IDS_REMOVINGFILE, path, released ? "ok" : failedWord);
     return released;
 }
 
-void RemoveProduct(const char *installDir, const char *group, const char *asideDir,
+void RemoveProduct(const char *installDir, const char *group, ReleaseFile release,
                    int deleteEntry, RemovalReport &report)
 {
     report.filesLeft = 0;
@@ -232,7 +210,7 @@ void RemoveProduct(const char *installDir, const char *group, const char *asideD
         (driveRoot || OnlyUninstallerIn(installDir))) {
         report.entryLeft = deleteEntry && !DeleteKeyTree(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY);
         if (!report.entryLeft)
-            report.filesLeft += !ReleaseUninstaller(installDir, asideDir, failedWord);
+            report.filesLeft += !ReleaseUninstaller(installDir, release, failedWord);
     }
     if (!driveRoot) {
         // One that is gone already was removed by an earlier try.

@@ -32,10 +32,11 @@ extern const char UNINSTALLER_NAME[];
 // a command; a null group is one that cannot, and is left alone. The
 // uninstaller's own file goes last, and only when nothing else stays: first
 // the Uninstall entry that names it (when `deleteEntry`), then the file, so
-// that a kept installation or entry keeps a program to remove it with; a
-// running one is moved into asideDir (when given) to be deleted at the next
-// restart. Logs each step.
-void RemoveProduct(const char *installDir, const char *group, const char *asideDir,
+// that a kept installation or entry keeps a program to remove it with. The
+// file goes with DeleteFileA, or with `release` when given (the uninstaller
+// moves its running first program's file aside). Logs each step.
+typedef int (*ReleaseFile)(const char *path);
+void RemoveProduct(const char *installDir, const char *group, ReleaseFile release,
                    int deleteEntry, RemovalReport &report);
 
 // "C:" or "C:\": a drive root, which is never removed.
@@ -57,9 +58,7 @@ extern const char PRODUCT_UNINSTALL_KEY[];
 // Deletes the key with everything under it; 1 when it is gone afterwards.
 int DeleteKeyTree(HKEY root, const char *keyPath);
 
-// Asks the system to delete a file, or an empty directory, at the next
-// restart: NT keeps the requests in the registry; Windows 95 reads
-// WININIT.INI, for files only and for the last one asked for.
-void DeleteAtRestart(const char *path);
+// Whether the key is there (it can be opened for reading).
+int KeyExists(HKEY root, const char *keyPath);
 
 #endif

@@ -375,6 +375,39 @@ static HANDLE HandOverToCopy(const char *arguments)
     return started;
 }
 
+// Asks the system to delete a file, or an empty directory, at the next
+// restart: NT keeps the requests in the registry; Windows 95 reads
+// WININIT.INI, for files only and for the last one asked for.
+static void DeleteAtRestart(const char *path)
+{
+    if (!(GetVersion() & 0x80000000u)) {
+        MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        return;
+    }
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return;
+    char shortPath[PATH_SIZE];
+    DWORD length = GetShortPathNameA(path, shortPath, sizeof shortPath);
+    if (length > 0 && length < sizeof shortPath)
+        WritePrivateProfileStringA("rename", "NUL", shortPath, "WININIT.INI");
+}
+
+// Deletes the installed uninstaller; the file of a first process that
+// waits for this copy (and so still runs) is moved into the copy's own
+// directory instead, to go at the next restart.
+static int ReleaseInstalledCopy(const char *path)
+{
+    char aside[PATH_SIZE];
+    if (DeleteFileA(path))
+        return 1;
+    if (!OwnDirectory(aside, sizeof aside) || !AppendText(aside, sizeof aside, "\\removetl.old") ||
+        !MoveFileA(path, aside))
+        return 0;
+    DeleteAtRestart(aside);
+    return 1;
+}
+
 // The copy's own file and directory go at the next restart.
 static void DeleteSelfAtRestart()
 {
@@ -385,7 +418,7 @@ static void DeleteSelfAtRestart()
         DeleteAtRestart(path);
 }
 
-static int Remove(const Arguments &args, const char *asideDir)
+static int Remove(const Arguments &args)
 {
     // The records go only where they are this installation's: a later one
     // elsewhere keeps its own. An entry of an earlier version names no
@@ -394,7 +427,7 @@ static int Remove(const Arguments &args, const char *asideDir)
     int entryHere = records.locationHere ||
                     (records.locationRead == 0 && (records.profileRead == 0 || records.profileHere));
     RemovalReport report;
-    RemoveProduct(args.programDir, args.group, asideDir, entryHere, report);
+    RemoveProduct(args.programDir, args.group, ReleaseInstalledCopy, entryHere, report);
     RemoveEmptyVendorKeys();
     if (records.profileRead == 0 || records.profileHere)
         WriteProfileStringA(PRODUCT_NAME, nullptr, nullptr);
@@ -436,10 +469,7 @@ static int RunCopy(const Arguments &args, const char *arguments)
                       args.programDir);
         return EXIT_NOTHING_DONE;
     }
-    char directory[PATH_SIZE];
-    if (!OwnDirectory(directory, sizeof directory))
-        return EXIT_NOTHING_DONE;
-    int result = Remove(args, directory);
+    int result = Remove(args);
     DeleteSelfAtRestart();
     return result;
 }

@@ -145,6 +145,14 @@ std::string RecordedLine()
 
 class Uninstall : public Scenario {
 protected:
+    // Copies of earlier runs would wait for a restart that never comes.
+    void SetUp() override
+    {
+        Scenario::SetUp();
+        for (std::string dir = CopyDirectory(); !dir.empty(); dir = CopyDirectory())
+            DeleteTree(dir);
+    }
+
     void TearDown() override
     {
         // The copies that were to go at the next restart go now.
