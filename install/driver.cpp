@@ -151,6 +151,16 @@ static int InStartMenu(const char *group, const char *item)
     return known;
 }
 
+static int ShortcutAppears(const char *group, const char *item)
+{
+    for (int tries = 0; tries < 50; tries++) {
+        if (InStartMenu(group, item) == 1)
+            return 1;
+        Sleep(100);
+    }
+    return 0;
+}
+
 // Makes the group and an item for every copied row that asks for one. Where
 // the shell keeps groups as folders, each item must be there afterwards.
 // Returns 1 when every one was made, or when no Program Manager answered at
@@ -177,9 +187,11 @@ static int MakeProgramItems(const RunDirectories &dirs, RunChanges &changes)
             LogWithName("creating icon for %s", path);
             int before = InStartMenu(group, row.itemTitle);
             made = ProgmanAddItem(row.itemTitle, dirs.data, row.destName, path);
-            // The shell's word is not taken for it: the shortcut is there or not.
-            if (made && before >= 0 && progmanLink.answered)
-                made = InStartMenu(group, row.itemTitle) == 1;
+            // Where the shell keeps shortcuts, its word is not taken for it:
+            // the shortcut is there or not. A slow shell gets a few seconds.
+            if (made != 0 && before >= 0 && progmanLink.answered)
+                made = ShortcutAppears(group, row.itemTitle);
+            made = made > 0;
             if (made && before == 0)
                 changes.itemsMade |= 1u << i;
         }

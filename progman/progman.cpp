@@ -41,7 +41,9 @@ int ProgmanOpen()
 }
 
 // What became of one command.
-enum CommandOutcome { COMMAND_DONE, COMMAND_UNANSWERED, COMMAND_REFUSED };
+// What became of one command. A Program Manager slower than the time-out may
+// still carry it out after the client has given up on it.
+enum CommandOutcome { COMMAND_DONE, COMMAND_UNANSWERED, COMMAND_REFUSED, COMMAND_TIMED_OUT };
 
 static CommandOutcome Execute(DWORD instanceId, const char *command)
 {
@@ -59,7 +61,9 @@ static CommandOutcome Execute(DWORD instanceId, const char *command)
         HDDEDATA reply = DdeClientTransaction((LPBYTE)command, (DWORD)strlen(command) + 1,
                                               conversation, nullptr, CF_TEXT, XTYP_EXECUTE,
                                               TRANSACTION_TIMEOUT, &status);
-        outcome = reply != nullptr ? COMMAND_DONE : COMMAND_REFUSED;
+        outcome = reply != nullptr ? COMMAND_DONE
+                  : DdeGetLastError(instanceId) == DMLERR_EXECACKTIMEOUT ? COMMAND_TIMED_OUT
+                                                                          : COMMAND_REFUSED;
         DdeDisconnect(conversation);
     }
     DdeFreeStringHandle(instanceId, service);
@@ -115,6 +119,8 @@ int ProgmanCreateGroup(const char *groupName)
         return 0;
     if (!ProgmanOpen())
         return 0;
+    // One that did not answer in time may be making it still: its items
+    // follow, and are checked.
     return Execute(progmanLink.instanceId, command) != COMMAND_REFUSED;
 }
 
@@ -157,7 +163,8 @@ int ProgmanAddItem(const char *itemName, const char *workingDirectory, const cha
     // replaces it instead of adding a second one.
     ProgmanExecute(progmanLink.instanceId, deleteCommand);
     // Without a Program Manager there is nobody to refuse it.
-    return Execute(progmanLink.instanceId, addCommand) != COMMAND_REFUSED;
+    CommandOutcome outcome = Execute(progmanLink.instanceId, addCommand);
+    return outcome == COMMAND_TIMED_OUT ? -1 : outcome != COMMAND_REFUSED;
 }
 
 int ProgmanDeleteItem(const char *itemName, const char *filePath)

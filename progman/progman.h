@@ -20,13 +20,15 @@ int ProgmanExecute(DWORD instanceId, const char *command);
 // character are never sent (IsUsableProgmanName).
 // 0 when the link could not start, the group cannot be named or the
 // Program Manager refused it (then no item may follow); else 1, also when no
-// Program Manager answered (progmanLink.answered tells).
+// Program Manager answered (progmanLink.answered tells) or it did not answer
+// in time.
 int ProgmanCreateGroup(const char *groupName);
 // Makes a group the Program Manager's current one, which DeleteItem and
 // AddItem act on.
 int ProgmanShowGroup(const char *groupName);
 // 0 when the item could not be sent or the Program Manager refused it; 1
-// when it was added or no Program Manager answered.
+// when it was added or no Program Manager answered; -1 when it did not answer
+// in time (it may still add it).
 int ProgmanAddItem(const char *itemName, const char *workingDirectory, const char *fileName,
                    const char *commandLine);
 int ProgmanDeleteItem(const char *itemName, const char *filePath);

@@ -276,14 +276,32 @@ TEST(ProgmanCommands, UnansweredTransactionGivesUpAfterOneSecond)
         DWORD start = GetTickCount();
         executed = ProgmanExecute(progmanLink.instanceId, "[CreateGroup(Slow)]");
         elapsed = GetTickCount() - start;
-        // An item the Program Manager did not take is reported as not made.
+        // An item the Program Manager did not take in time is reported so:
+        // a slow one may still make it.
         added = ProgmanAddItem("Tarnlink", "C:\\Tarnlink", "t.exe", "C:\\Tarnlink\\t.exe");
         ProgmanClose();
     }));
     EXPECT_EQ(0, executed);
-    EXPECT_EQ(0, added);
+    EXPECT_EQ(-1, added);
     EXPECT_GE(elapsed, 900u);
     EXPECT_LT(elapsed, 3000u);
+}
+
+// A group the Program Manager refuses is not made, and no item may follow;
+// one it did not answer for in time may still be made, and its items follow
+// (the install then looks for them).
+TEST(ProgmanCommands, RefusedGroupIsNotMadeButALateOneMayBe)
+{
+    for (auto mode : {IsolatedProgman::REJECTING, IsolatedProgman::STALLING}) {
+        IsolatedProgman progman(mode);
+        ASSERT_TRUE(progman.ready);
+        int created = -1;
+        ASSERT_TRUE(progman.Run([&] {
+            created = ProgmanCreateGroup("Net Tools");
+            ProgmanClose();
+        }));
+        EXPECT_EQ(mode == IsolatedProgman::STALLING, created) << mode;
+    }
 }
 
 TEST(ProgmanGroups, ReplyIsSplitIntoNamesWithoutEmptyOnes)

@@ -40,7 +40,9 @@ HDDEDATA CALLBACK ServerCallback(UINT type, UINT format, HCONV, HSZ, HSZ item, H
             DdeGetData(data, (LPBYTE)&bytes[0], size, 0);
         serverState.sizes.push_back(size);
         serverState.commands.push_back(bytes.c_str());
-        return (HDDEDATA)DDE_FACK;
+        return (HDDEDATA)(INT_PTR)(serverState.mode == IsolatedProgman::REJECTING
+                                       ? DDE_FNOTPROCESSED
+                                       : DDE_FACK);
     }
     case XTYP_REQUEST: {
         char name[64] = "";

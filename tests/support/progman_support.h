@@ -21,6 +21,7 @@ public:
         REFUSING,    // a server that turns every conversation down
         ANSWERING,   // a server that records every command and acknowledges it
         STALLING,    // a server that accepts conversations but never completes a transaction
+        REJECTING,   // a server that records every command and refuses to carry it out
     };
     explicit IsolatedProgman(Mode mode);
     ~IsolatedProgman();
