@@ -110,7 +110,7 @@ run_guest() {
   # GoogleTest's counts and failures.
   set +e
   $vm32 run --timeout 2400 --prefix "$b" --console "$b/vm32/console.log" -- "$cmd" 2>&1 |
-    tee "$log" | grep -E --line-buffered '^ *[0-9]+/[0-9]+ Test|tests? (passed|failed)|\[  (FAILED|PASSED|SKIPPED) |^vm32.sh:|Failure$'
+    tee "$log" | grep -E --line-buffered '^ *[0-9]+/[0-9]+ Test|tests? (passed|failed)|\[  (FAILED|PASSED|SKIPPED) |^vm32.sh:|: Failure$'
   rc=${PIPESTATUS[0]}
   set -e
   echo "(in the machine, $accel: $((SECONDS - t0)) s; output in $log, console in $b/vm32/console.log)"
