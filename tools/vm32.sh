@@ -45,13 +45,10 @@ vm_init=/sbin/tarnlink-vm32-init
 guest_init() {
   cat <<'EOF'
 #!/bin/bash
-# First process of the test machine: mounts the host's folders, runs the job
-# the host left in /mnt/ctl/job, writes its output and exit code back there
-# and powers the machine off.
+# The machine's first process: mounts what every job needs, then runs the
+# job the host left in its control folder (tools/vm32.sh writes it).
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 export HOME=/root USER=root LOGNAME=root LANG=C.UTF-8 TERM=dumb
-say() { echo "vm32: $*" >/dev/console; }
-off() { sync; echo o >/proc/sysrq-trigger; sleep 60; }
 mountpoint -q /proc || mount -t proc proc /proc
 mountpoint -q /sys || mount -t sysfs sys /sys
 mountpoint -q /dev || mount -t devtmpfs dev /dev
@@ -62,37 +59,15 @@ mountpoint -q /run || mount -t tmpfs tmpfs /run
 mount -t tmpfs tmpfs /tmp
 hostname vm32
 modprobe -a 9pnet_virtio 9p overlay
-opts=trans=virtio,version=9p2000.L,msize=262144
-mkdir -p /mnt/ctl /mnt/share /mnt/layer
-mount -t 9p -o $opts ctl /mnt/ctl || { say "no control folder"; off; }
-# share: the clone's path; work: the folder to start in; limit: seconds;
-# command; prefix: builds whose wine/ is the image's; bring: folders to copy back.
-share='' work=/ limit=600 command='' prefix=() bring=()
-. /mnt/ctl/job
-if [ -n "$share" ]; then
-  mount -t 9p -o $opts,ro share /mnt/share || { say "no shared clone"; off; }
-  mount -t tmpfs tmpfs /mnt/layer
-  mkdir -p /mnt/layer/upper /mnt/layer/work "$share"
-  mount -t overlay overlay \
-    -o lowerdir=/mnt/share,upperdir=/mnt/layer/upper,workdir=/mnt/layer/work "$share" ||
-    { say "no writable view of the clone"; off; }
+mkdir -p /mnt/ctl
+if mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 ctl /mnt/ctl; then
+  bash /mnt/ctl/guest.sh
+else
+  echo "vm32: no control folder" >/dev/console
 fi
-for b in "${prefix[@]}"; do
-  mkdir -p "$b/wine" && mount --bind /var/lib/tarnlink-vm32/build/wine "$b/wine"
-done
-say "running the job"
-cd "$work" 2>/dev/null || cd /
-rc=0
-VM32_GUEST=1 timeout -k 15 "$limit" bash -c "$command" </dev/null >/mnt/ctl/out 2>&1 || rc=$?
-say "job ended with $rc"
-i=0
-for d in "${bring[@]}"; do
-  mkdir -p /mnt/ctl/bring/$i
-  [ -d "$d" ] && cp -r "$d/." /mnt/ctl/bring/$i/
-  i=$((i + 1))
-done
-echo $rc >/mnt/ctl/rc.part && mv /mnt/ctl/rc.part /mnt/ctl/rc
-off
+sync
+echo o >/proc/sysrq-trigger
+sleep 60
 EOF
 }
 # The prefix, made in the guest by the same code that makes it for a build
@@ -102,6 +77,44 @@ prepare_command() {
     "$vm_state" "$vm_state" "$wine_sh" "$vm_state" "$wine_sh" "$vm_state" "$vm_state"
 }
 # <<< image recipe
+
+# What the machine does with one job: the host's job file names the clone,
+# the folder to start in, the time limit, the command, the builds that take
+# the image's prefix and the folders to bring back.
+guest_job() {
+  cat <<EOF
+say() { echo "vm32: \$*" >/dev/console; }
+share='' work=/ limit=600 command='' prefix=() bring=()
+. /mnt/ctl/job
+if [ -n "\$share" ]; then
+  # The host leaves the clone alone while the machine runs, so the guest may
+  # cache it (without a cache, pages mapped from it read as zeros).
+  mkdir -p /mnt/share /mnt/layer
+  mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,cache=loose,ro share /mnt/share ||
+    { say "no shared clone"; exit; }
+  mount -t tmpfs tmpfs /mnt/layer
+  mkdir -p /mnt/layer/upper /mnt/layer/work "\$share"
+  mount -t overlay overlay \\
+    -o lowerdir=/mnt/share,upperdir=/mnt/layer/upper,workdir=/mnt/layer/work "\$share" ||
+    { say "no writable view of the clone"; exit; }
+fi
+for b in "\${prefix[@]}"; do
+  mkdir -p "\$b/wine" && mount --bind $vm_state/wine "\$b/wine"
+done
+say "running the job"
+cd "\$work" 2>/dev/null || cd /
+rc=0
+VM32_GUEST=1 timeout -k 15 "\$limit" bash -c "\$command" </dev/null >/mnt/ctl/out 2>&1 || rc=\$?
+say "job ended with \$rc"
+i=0
+for d in "\${bring[@]}"; do
+  mkdir -p /mnt/ctl/bring/\$i
+  [ -d "\$d" ] && cp -r "\$d/." /mnt/ctl/bring/\$i/
+  i=\$((i + 1))
+done
+echo \$rc >/mnt/ctl/rc.part && mv /mnt/ctl/rc.part /mnt/ctl/rc
+EOF
+}
 
 recipe_hash() {
   { sed -n '/^# >>> image recipe/,/^# <<< image recipe/p' "$0"
@@ -152,12 +165,16 @@ boot() {
     for d in "${job_prefix[@]}"; do printf 'prefix+=(%q)\n' "$d"; done
     for d in "${job_bring[@]}"; do printf 'bring+=(%q)\n' "$d"; done
   } >"$ctl/job"
+  guest_job >"$ctl/guest.sh"
   mkdir -p "$(dirname "$console")"
   local share_args=()
   [ -n "$share" ] &&
     share_args=(-virtfs "local,path=$share,mount_tag=share,security_model=none,readonly=on")
+  # The machine dies with this script, however that ends.
+  local reaper=()
+  setpriv --help 2>/dev/null | grep -q pdeathsig && reaper=(setpriv --pdeathsig KILL)
   # shellcheck disable=SC2046
-  qemu-system-i386 -M pc $(accel_args) -smp 2 -m 3072 -nodefaults -no-reboot \
+  "${reaper[@]}" qemu-system-i386 -M pc $(accel_args) -smp 2 -m 3072 -nodefaults -no-reboot \
     -display none -nic none -serial "file:$console" \
     -kernel "$dir/vmlinuz" -initrd "$dir/initrd.img" \
     -append "root=/dev/vda rw console=ttyS0 quiet panic=1 init=$vm_init" \
