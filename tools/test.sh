@@ -9,6 +9,8 @@
 #   TL_ARCH=x86 bash tools/test.sh   the 32-bit build's suites only
 #   TL_VM32=1 bash tools/test.sh     the 32-bit suites in the emulated machine
 #                                    even where this one could run them
+#   TL_VM32_SUITES=all               every 32-bit suite in that machine, also
+#                                    without KVM (else a named set there)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 wine_sh="bash $root/tests/support/wine.sh"
