@@ -6,13 +6,33 @@
 # you click through it. Without one it runs on a private Xvfb display, the
 # demo clicks through the dialogs and takes a screenshot of each.
 # It runs the shipped 32-bit program where the machine can run 32-bit code,
-# else its x86_64 build (TL_ARCH=x64 asks for that one).
+# else in an emulated i386 machine (tools/vm32.sh; TL_VM32=1 asks for that
+# where this one could run it), else its x86_64 build (TL_ARCH=x64 asks for
+# that one).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-install}
-"$root/tools/setup-machine.sh"
-"$root/tools/build.sh" >/dev/null
 wine_sh="bash $root/tests/support/wine.sh"
+if [ "${VM32_GUEST:-0}" != 1 ]; then
+  "$root/tools/setup-machine.sh"
+  "$root/tools/build.sh" >/dev/null
+fi
+
+# The 32-bit program in the emulated machine: the demo itself runs there,
+# and its screenshots come back into build/demo.
+if [ "${VM32_GUEST:-0}" != 1 ] && [ "${TL_ARCH:-}" != x64 ] &&
+   { [ "${TL_VM32:-0}" = 1 ] || { [ "${TL_ARCH:-}" = x86 ] && ! $wine_sh check "$root/build" 2>/dev/null; }; }; then
+  if [ "${TL_VM32:-0}" = 1 ]; then why="TL_VM32=1"; else why=$($wine_sh check "$root/build" 2>&1 || true); fi
+  echo "Showing the shipped 32-bit setup.exe under 32-bit Wine in an emulated i386 machine ($why)."
+  bash "$root/tools/vm32.sh" image >/dev/null
+  # Every run of the machine starts from the same disk: a removal installs first.
+  guest="bash $root/tools/demo.sh"
+  [ "$mode" = remove ] && guest="bash $root/tools/demo.sh install >/dev/null; $guest remove"
+  mkdir -p "$root/build/demo" "$root/build/vm32"
+  exec bash "$root/tools/vm32.sh" run --timeout 1200 --prefix "$root/build" --bring "$root/build/demo" \
+    --console "$root/build/vm32/demo-console.log" -- "$guest"
+fi
+
 if [ "${TL_ARCH:-}" != x64 ] && $wine_sh check "$root/build" 2>/dev/null; then
   build=$root/build
   echo "Showing the shipped 32-bit setup.exe under 32-bit Wine."
@@ -22,7 +42,8 @@ elif why=$($wine_sh check "$root/build-x64" 2>&1); then
     echo "Showing the x86_64 build of setup.exe under 64-bit Wine (TL_ARCH=x64)."
   else
     echo "Showing the x86_64 build of setup.exe under 64-bit Wine:" \
-         "$($wine_sh check "$root/build" 2>&1)."
+         "$($wine_sh check "$root/build" 2>&1)" \
+         "(TL_ARCH=x86 shows the 32-bit program in an emulated i386 machine)."
   fi
 else
   echo "The program cannot be shown on this machine: $why." >&2
@@ -49,14 +70,14 @@ export DISPLAY=$(cat "$build/wine/display")
 # presses Enter (its default button).
 answer() {
   local caption=$1 shot=${2:-} window x y
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     window=$(xdotool search --name "^${caption}\$" 2>/dev/null | tail -n 1)
     [ -n "$window" ] && break
     sleep 0.2
   done
   if [ -z "$window" ]; then
     if kill -0 $runner 2>/dev/null; then
-      echo "setup.exe is running, but its \"$caption\" window did not appear within 20 seconds."
+      echo "setup.exe is running, but its \"$caption\" window did not appear within 60 seconds."
     else
       echo "setup.exe ended (exit code $(cat "$demo/exit-code" 2>/dev/null)) before its" \
            "\"$caption\" window appeared; see setup.log below."
@@ -95,7 +116,7 @@ if [ $interactive = 0 ]; then
   fi
 fi
 if [ $interactive = 0 ]; then
-  for _ in $(seq 300); do kill -0 $runner 2>/dev/null || break; sleep 0.2; done
+  for _ in $(seq 600); do kill -0 $runner 2>/dev/null || break; sleep 0.2; done
   kill -0 $runner 2>/dev/null && echo "(setup.exe did not end; stopping Wine)" && $wine_sh stop "$build"
 fi
 wait $runner || true
