@@ -50,10 +50,11 @@ static void LogUnusablePath(const char *directory, const char *fileName)
 
 // Creates a new directory under `tempDir` whose name no other run is using,
 // and makes it extractDir. A directory that exists already is never used:
-// whoever made it could have put anything in it.
+// whoever made it could have put anything in it. The first name tried follows
+// from the process id alone: one planted under it costs an attempt, nothing more.
 static int CreateExtractionDirectory(const char *tempDir)
 {
-    unsigned first = (unsigned)(GetCurrentProcessId() * 7919u + GetTickCount());
+    unsigned first = (unsigned)GetCurrentProcessId() * 7919u;
     for (unsigned attempt = 0; attempt < DIRECTORY_ATTEMPTS; ++attempt) {
         char path[PATH_SIZE];
         // An 8.3 name, so that every file system of the platform takes it.
