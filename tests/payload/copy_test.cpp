@@ -6,6 +6,7 @@
 #include "base/session.h"
 #include "payload/copy.h"
 #include "payload/extract.h"
+#include "payload/integrity.h"
 #include "payload/progress.h"
 #include "payload/table.h"
 #include "payload_support.h"
@@ -374,6 +375,31 @@ TEST_F(Copy, SourceThatIsNotTheCarriedFileIsNeverInstalled)
     EXPECT_EQ(0, CopyPayloadFile(row, src.c_str(), dst.c_str(), owner, nullptr));
     EXPECT_TRUE(none.Finish().empty());
     EXPECT_TRUE(ReadFileBytes(dst + "\\tarnlink.txt") == OriginalBytes(row));
+}
+
+// The read-back check reads the whole file: a file longer than recorded is
+// not the carried one, even when the recorded length is a whole number of
+// the check's reads, where stopping at that length would see nothing more.
+TEST_F(Copy, ReadBackCheckTakesOnlyTheRecordedBytes)
+{
+    PayloadSum &sum = payloadSums[0];
+    const PayloadSum saved = sum;
+    const std::string bytes(16384, 'r');
+    sum.expandedLength = (DWORD)bytes.size();
+    sum.expandedCrc = Crc32(0, bytes.data(), bytes.size());
+    PayloadEntry row = payloadTable[0];
+    row.resourceName = sum.resourceName;
+    const struct {
+        std::string file;
+        int intact;
+    } cases[] = {{bytes, 1}, {bytes + "r", 0}, {bytes.substr(1), 0},
+                 {bytes.substr(1) + "s", 0}, {bytes + bytes, 0}};
+    std::string path = dst + "\\check.bin";
+    for (const auto &c : cases) {
+        WriteFileBytes(path, c.file);
+        EXPECT_EQ(c.intact, ExpandedFileIntact(row, path.c_str())) << c.file.size();
+    }
+    sum = saved;
 }
 
 TEST_F(Copy, CancelOnTheOptionalRowIsSilent)
