@@ -355,9 +355,11 @@ TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
 {
     InstallInto("C:", "Tarnlink Suite", "C:\\");
     WriteFileBytes("C:\\keep.txt", "not ours");
-    std::string program = "\"" + BuildPath("removetl.exe") + "\" -q ";
+    std::string program = "\"" + BuildPath("removetl.exe") + "\" ";
     std::string longDir = "C:\\" + std::string(260, 'x');
-    const char *refused[] = {
+    // Each line is refused as such, not taken for one that names nothing
+    // installed: those exit with 1 too.
+    const std::string refused[] = {
         "-f Tarnlink -g \"Tarnlink Suite\"",
         "-f \"C:Tarnlink\" -g \"Tarnlink Suite\"",
         "-f \"\" -g \"Tarnlink Suite\"",
@@ -367,22 +369,35 @@ TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
         "-f C: -g \"Tarnlink]Suite\"",
         "-f C: -f C: -g \"Tarnlink Suite\"",
         "-f C: -g \"Tarnlink Suite\" extra",
+        "-f " + longDir + " -g \"Tarnlink Suite\"",
     };
-    for (const char *arguments : refused)
-        EXPECT_EQ(1, RunToEnd(program + arguments)) << arguments;
-    EXPECT_EQ(1, RunToEnd(program + "-f " + longDir + " -g \"Tarnlink Suite\""));
-    // A directory that fills its buffer to the last character is read; one
-    // more is refused, not cut.
-    for (size_t length : {255u, 256u}) {
-        std::string dir = "C:\\" + std::string(length - 3, 'x');
+    for (const std::string &arguments : refused) {
         Uninstaller run;
-        ASSERT_TRUE(run.Start("\"" + BuildPath("removetl.exe") + "\" -f \"" + dir +
-                                  "\" -g \"Tarnlink Suite\"",
-                              directory));
+        ASSERT_TRUE(run.Start(program + arguments, directory));
         std::string text = Answer(run.first, "Uninstall Tarnlink Suite", IDOK);
-        EXPECT_EQ(0u, text.find(length == 255 ? "Tarnlink Suite is not installed in " + dir
-                                              : std::string("Uninstall cannot tell")))
-            << text;
+        EXPECT_EQ(0u, text.find("Uninstall cannot tell what to remove")) << arguments << ": " << text;
+        EXPECT_EQ(1, run.WaitFirst(15000)) << arguments;
+        EXPECT_EQ(nullptr, run.copy) << arguments;
+    }
+    // A value that fills its field to the last character is read; one more is
+    // refused, not cut, whatever follows it on the line.
+    const std::string none = "C:\\tltest\\none";
+    const struct {
+        std::string arguments, answer;
+    } edges[] = {
+        {"-f \"C:\\" + std::string(252, 'x') + "\" -d C: -g \"Tarnlink Suite\"",
+         "Tarnlink Suite is not installed in C:\\" + std::string(252, 'x')},
+        {"-f \"C:\\" + std::string(253, 'x') + "\" -d C: -g \"Tarnlink Suite\"",
+         "Uninstall cannot tell"},
+        {"-f \"" + none + "\" -g \"" + std::string(255, 'g') + "\"",
+         "Tarnlink Suite is not installed in " + none},
+        {"-f \"" + none + "\" -g \"" + std::string(256, 'g') + "\"", "Uninstall cannot tell"},
+    };
+    for (const auto &e : edges) {
+        Uninstaller run;
+        ASSERT_TRUE(run.Start(program + e.arguments, directory));
+        std::string text = Answer(run.first, "Uninstall Tarnlink Suite", IDOK);
+        EXPECT_EQ(0u, text.find(e.answer)) << e.arguments << ": " << text;
         EXPECT_EQ(1, run.WaitFirst(15000));
     }
     ExpectInstalledIn("C:", "Tarnlink Suite");
