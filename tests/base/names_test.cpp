@@ -1,4 +1,5 @@
-// Values read back from WIN.INI, at the edges of the reader's buffer.
+// Checks of recorded paths, and values read back from WIN.INI at the edges
+// of the reader's buffer.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -10,6 +11,23 @@
 #include "wintest.h"
 
 namespace {
+
+// Only a drive path or a UNC path with a server and a share stands on its
+// own; anything else depends on some current directory.
+TEST(IsAbsolutePath, DrivePathsAndWholeUncPathsOnly)
+{
+    const struct {
+        const char *path;
+        int absolute;
+    } cases[] = {{"C:", 1},           {"C:\\", 1},        {"c:\\Tarnlink", 1},
+                 {"C:Tarnlink", 0},   {"Tarnlink", 0},    {"\\Tarnlink", 0},
+                 {".", 0},            {"", 0},            {"1:\\x", 0},
+                 {"\\\\server\\share", 1}, {"\\\\server\\share\\dir", 1},
+                 {"\\\\server", 0},   {"\\\\server\\", 0}, {"\\\\\\share", 0},
+                 {"\\\\server\\\\x", 0}};
+    for (const auto &c : cases)
+        EXPECT_EQ(c.absolute, IsAbsolutePath(c.path)) << c.path;
+}
 
 // The platform cuts a longer value to the buffer without a word, so a value
 // that fills it exactly is taken as too long: the caller gets -1 and, for the

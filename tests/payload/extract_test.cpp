@@ -211,6 +211,22 @@ TEST_F(Extraction, DirectoryThatExistsAlreadyIsNeverTheRunsOwn)
     DeleteTree(planted.substr(0, planted.size() - 1));
 }
 
+TEST_F(Extraction, FileThatDoesNotFitTheDiskIsNotLeftShort)
+{
+    // Drive T: is a tmpfs of three pages (tests/support/fulldisk.sh): with two
+    // taken, the uninstaller's packed file (over 8 KiB) is written short.
+    if (GetDriveTypeA("T:\\") != DRIVE_FIXED && GetDriveTypeA("T:\\") != DRIVE_RAMDISK)
+        GTEST_SKIP() << "no small drive T: (mounting a tmpfs needs root)";
+    WriteFileBytes("T:\\filler", std::string(4097, 'f'));
+    EXPECT_EQ(0, ExtractResourceFile(session.instance, nullptr, "REMFILE", "T:\\", "removetl.exe"));
+    DeleteFileA("T:\\filler");
+    EXPECT_FALSE(FileExists("T:\\removetl.exe"));
+    std::vector<std::string> lines = LogLines();
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ(0u, lines[1].find("File write error on T:\\removetl.exe, ")) << lines[1];
+    DeleteFileA("T:\\removetl.exe");
+}
+
 TEST_F(Extraction, OverlongTemporaryPathsAreNeverCut)
 {
     std::string parent = ScratchDirectory("payload-long");
