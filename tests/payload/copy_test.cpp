@@ -428,6 +428,26 @@ TEST_F(Copy, EmptyExpansionAsksForTheDisk)
     EXPECT_EQ("", ReadFileBytes(dst + "\\mib.txt"));
 }
 
+TEST_F(Copy, DiskThatFillsDuringTheCopyIsReportedFull)
+{
+    // Drive T: is a tmpfs of three pages (tests/support/fulldisk.sh): with two
+    // taken, the uninstaller (16 KiB) fills it part of the way, and the write
+    // that falls short leaves no error behind.
+    if (GetDriveTypeA("T:\\") != DRIVE_FIXED && GetDriveTypeA("T:\\") != DRIVE_RAMDISK)
+        GTEST_SKIP() << "no small drive T: (mounting a tmpfs needs root)";
+    PutPacked(5);
+    WriteFileBytes("T:\\filler", std::string(4097, 'f'));
+    PayloadEntry row = payloadTable[5];
+    BoxAnswerer boxes({Press(IDCANCEL), Press(IDOK)});
+    EXPECT_EQ(1, CopyPayloadFile(row, src.c_str(), "T:", owner, nullptr));
+    std::vector<SeenBox> seen = boxes.Finish();
+    DeleteFileA("T:\\filler");
+    DeleteFileA("T:\\removetl.exe");
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ("The disk is full: removetl.exe could not be written. (112)", seen[0].text);
+    EXPECT_EQ("Copy of removetl.exe to T: failed. (112)", seen[1].text);
+}
+
 TEST_F(Copy, DestinationThatCannotBeCreatedOffersRetry)
 {
     PutPackedFiles();
