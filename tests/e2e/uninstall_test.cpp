@@ -400,6 +400,29 @@ TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
         EXPECT_EQ(0u, text.find(e.answer)) << e.arguments << ": " << text;
         EXPECT_EQ(1, run.WaitFirst(15000));
     }
+    // Without arguments the recorded line is read back, only when whole: of
+    // 2046 characters it is used, of 2047 it would fill the reader's buffer.
+    const std::string recorded = RecordedLine();
+    auto record = [](const std::string &line) {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, 0,
+                                               KEY_SET_VALUE, &key));
+        RegSetValueExA(key, "UninstallString", 0, REG_SZ, (const BYTE *)line.c_str(),
+                       (DWORD)line.size() + 1);
+        RegCloseKey(key);
+    };
+    for (size_t length : {2046u, 2047u}) {
+        std::string line = "\"C:\\removetl.exe\" -f \"" + none + "\" -g \"Tarnlink Suite\"";
+        record(line + std::string(length - line.size(), ' '));
+        Uninstaller run;
+        ASSERT_TRUE(run.Start(program, directory));
+        std::string text = Answer(run.first, "Uninstall Tarnlink Suite", IDOK);
+        EXPECT_EQ(0u, text.find(length == 2046 ? "Tarnlink Suite is not installed in " + none
+                                               : std::string("No installation of Tarnlink")))
+            << length << ": " << text;
+        EXPECT_EQ(1, run.WaitFirst(15000));
+    }
+    record(recorded);
     ExpectInstalledIn("C:", "Tarnlink Suite");
 
     EXPECT_EQ(0, RunToEnd(RecordedLine() + " -q"));
