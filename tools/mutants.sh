@@ -2,7 +2,8 @@
 # The mutation run: puts each plausible mistake of tools/mutants.txt into the
 # sources on its own, rebuilds the x86_64 build (build-x64), runs the suites
 # that can reach the changed file (cheap ones first, stopping at the first
-# that fails) and puts the file back. A mistake no suite notices SURVIVED.
+# that fails, whose failed tests must fail again when run alone) and puts the
+# file back. A mistake no suite notices SURVIVED.
 # Prints a table and the kill rate; the logs are in build-x64/mutants/.
 #   bash tools/mutants.sh                   every entry (about an hour)
 #   bash tools/mutants.sh --changed [BASE]  only the entries of files changed
@@ -81,7 +82,7 @@ case ${1:-} in
   mapfile -t selection < <({ git diff --name-only "$base" --; git ls-files --others --exclude-standard; } | sort -u)
   mode=changed
   if [ ${#selection[@]} -eq 0 ]; then echo "No file changed since $base."; exit 0; fi ;;
--h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+-h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
 '') ;;
 *) selection=("$@"); mode=named ;;
 esac
@@ -143,12 +144,31 @@ run_suite() {
   grep -q "100% tests passed" "$2" && [ $status -eq 0 ]
 }
 
+# The tests a failed suite names, joined by ':' (a GTEST_FILTER).
+failed_tests() {
+  grep -oE '^\[  FAILED  \] [A-Za-z0-9_/]+\.[A-Za-z0-9_./]+' "$1" | sed 's/^\[  FAILED  \] //' | sort -u |
+    paste -sd: -
+}
+
 # The first test a failed suite names, else how it ended.
 failed_test() {
   local t
-  t=$(grep -m1 -oE '^\[  FAILED  \] [A-Za-z0-9_./]+' "$2" | sed 's/^\[  FAILED  \] //')
+  t=$(grep -m1 -oE '^\[  FAILED  \] [A-Za-z0-9_/]+\.[A-Za-z0-9_./]+' "$2" | sed 's/^\[  FAILED  \] //')
   [ -z "$t" ] && t=$(grep -m1 -oE '\*\*\*(Timeout|Exception[^ ]*|Failed)' "$2" | tr -d '*')
   echo "$1: ${t:-failed}"
+}
+
+# 0 when suite $1 fails with the mutant in: the tests that failed must fail
+# again when run alone, so that a test that fails now and then kills nothing.
+# The flaky ones are noted in $flaky.
+kills() {
+  local s=$1 log=$2 tests
+  run_suite "$s" "$log" && return 1
+  tests=$(failed_tests "$log")
+  # A crash or a time-out names no test: the suite itself failed.
+  [ -z "$tests" ] && return 0
+  GTEST_FILTER=$tests run_suite "$s" "${log%.log}-again.log" && { flaky+="$s: $tests "; return 1; }
+  return 0
 }
 
 # The suites must pass on the unchanged sources, or no result means anything.
@@ -162,7 +182,8 @@ done
 echo "Baseline: building and running ${needed[*]}"
 build_x64 "$logs/baseline-build.log" || { echo "The unchanged sources do not build: $logs/baseline-build.log" >&2; exit 2; }
 for s in "${needed[@]}"; do
-  if ! run_suite "$s" "$logs/baseline-$s.log"; then
+  # Once more before giving up: one test may fail now and then.
+  if ! run_suite "$s" "$logs/baseline-$s.log" && ! run_suite "$s" "$logs/baseline-$s.log"; then
     echo "$(failed_test "$s" "$logs/baseline-$s.log") fails without any mutant: $logs/baseline-$s.log" >&2
     exit 2
   fi
@@ -180,16 +201,17 @@ for row in "${rows[@]}"; do
   cp "$file" "$saved"
   changed=$file
   entries apply "$name" || { restore; results+=("ERROR|$name|$file|could not apply|0"); errors=$((errors + 1)); continue; }
-  verdict=SURVIVED by="no suite failed"
+  verdict=SURVIVED by="no suite failed" flaky=""
   if ! build_x64 "$logs/$name-build.log"; then
     verdict=ERROR by="does not build: $logs/$name-build.log"
   else
     for s in $(suites_for "$file"); do
-      if ! run_suite "$s" "$logs/$name-$s.log"; then
+      if kills "$s" "$logs/$name-$s.log"; then
         verdict=KILLED by=$(failed_test "$s" "$logs/$name-$s.log"); break
       fi
     done
   fi
+  [ -n "$flaky" ] && [ "$verdict" = SURVIVED ] && by="failed only now and then: $flaky"
   restore
   case $verdict in KILLED) killed=$((killed + 1)) ;; SURVIVED) survived=$((survived + 1)) ;; *) errors=$((errors + 1)) ;; esac
   results+=("$verdict|$name|$file|$by|$(($(date +%s) - t0))")
