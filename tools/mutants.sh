@@ -88,6 +88,9 @@ case ${1:-} in
 esac
 
 mapfile -t rows < <(entries list "${selection[@]}") || exit 2
+if [ ${#rows[@]} -eq 0 ] && [ "$mode" = changed ]; then
+  echo "No entry of $list is in the changed files."; exit 0
+fi
 [ ${#rows[@]} -gt 0 ] || { echo "No entry of $list matches." >&2; exit 2; }
 if [ "$mode" = named ] && [ ${#rows[@]} -lt ${#selection[@]} ]; then
   echo "Some names are not in $list: ${selection[*]}" >&2; exit 2
