@@ -12,6 +12,13 @@
 #include "resources/resource.h"
 #include "wintest.h"
 
+// This program's import of WriteFile, which the log's writes go through.
+#ifdef _WIN64
+extern "C" void *importedWriteFile __asm__("__imp_WriteFile");
+#else
+extern "C" void *importedWriteFile __asm__("__imp__WriteFile@20");
+#endif
+
 namespace {
 
 constexpr UINT LONG_TEXT = 20001;     // 300 characters
@@ -47,6 +54,40 @@ TEST(FormatText, ConvertsWhatTheProgramUsesAndRefusesWhatDoesNotFit)
         EXPECT_EQ(0, FormatText(text, sizeof text, format, "a", 1)) << format;
         EXPECT_STREQ("", text) << format;
     }
+}
+
+// Copy and append into 8 bytes: 7 characters fit, 8 are refused, and the
+// byte after the buffer ('#') is never written.
+TEST(CopyText, SevenOfEightFitEightAreRefused)
+{
+    const struct {
+        const char *start, *added;
+        int copied, appended;
+        const char *afterCopy, *afterAppend;
+    } cases[] = {
+        {"", "abcdefg", 1, 1, "abcdefg", "abcdefg"},
+        {"", "abcdefgh", 0, 0, "", ""},
+        {"abc", "defg", 1, 1, "defg", "abcdefg"},
+        {"abc", "defgh", 1, 0, "defgh", "abc"},
+        {"abcdefg", "", 1, 1, "", "abcdefg"},
+    };
+    for (const auto &c : cases) {
+        char text[9];
+        memset(text, '#', sizeof text);
+        strcpy(text, c.start);
+        EXPECT_EQ(c.appended, AppendText(text, 8, c.added)) << c.start << "+" << c.added;
+        EXPECT_STREQ(c.afterAppend, text);
+        EXPECT_EQ('#', text[8]);
+        memset(text, '#', sizeof text);
+        strcpy(text, "old");
+        EXPECT_EQ(c.copied, CopyText(text, 8, c.added)) << c.added;
+        EXPECT_STREQ(c.afterCopy, text);
+        EXPECT_EQ('#', text[8]);
+    }
+    // A buffer with no terminator in it takes nothing more.
+    char full[9] = "abcdefgh";
+    EXPECT_EQ(0, AppendText(full, 8, ""));
+    EXPECT_EQ(0, CopyText(full, 0, ""));
 }
 
 TEST(LoadMessageString, LoadsTextsAndCutsThemToTheBuffer)
@@ -96,11 +137,18 @@ TEST(FormatMessageText, ExpandsTextAndNumberInserts)
 
 TEST(FormatMessageText, LongResultIsCutToTheBufferAndReported)
 {
-    char out[16];
+    char out[17];
     memset(out, 'x', sizeof out);
-    EXPECT_EQ(0, FormatMessageText(out, sizeof out, "Creation of %1!s! failed. (%2!u!)",
+    EXPECT_EQ(0, FormatMessageText(out, 16, "Creation of %1!s! failed. (%2!u!)",
                                    "C:\\a\\very\\long\\path", 5u));
     EXPECT_STREQ("Creation of C:\\", out);
+    // 15 characters fit whole; 16 are cut, and the byte after the buffer stays.
+    for (const char *insert : {"0123456789abcde", "0123456789abcdef"}) {
+        memset(out, 'x', sizeof out);
+        EXPECT_EQ(strlen(insert) < 16 ? 1 : 0, FormatMessageText(out, 16, "%1!s!", insert));
+        EXPECT_EQ(std::string(insert).substr(0, 15), out);
+        EXPECT_EQ('x', out[16]);
+    }
 }
 
 TEST(BuildMessage, MissingTemplateIsShownUnexpanded)
@@ -162,19 +210,65 @@ TEST_F(SetupLog, WritesCrLfLinesAndAppendsAcrossRuns)
     EXPECT_EQ("Installation successful!", lines[3]);
 }
 
-// A line longer than one write, line feeds and CRs falling on every
-// position of the write boundary: each byte is kept, each LF stored as CR LF.
+// Records the size of every write while it lives.
+struct WriteSizes {
+    WriteSizes()
+    {
+        real = importedWriteFile;
+        sizes.clear();
+        Point((void *)&Record);
+    }
+    ~WriteSizes() { Point(real); }
+    static BOOL WINAPI Record(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written,
+                              LPOVERLAPPED overlapped)
+    {
+        sizes.push_back(size);
+        return ((decltype(&WriteFile))real)(file, bytes, size, written, overlapped);
+    }
+    static void Point(void *to)
+    {
+        DWORD old;
+        VirtualProtect(&importedWriteFile, sizeof importedWriteFile, PAGE_READWRITE, &old);
+        importedWriteFile = to;
+        VirtualProtect(&importedWriteFile, sizeof importedWriteFile, old, &old);
+    }
+    static std::vector<DWORD> sizes;
+    static void *real;
+};
+std::vector<DWORD> WriteSizes::sizes;
+void *WriteSizes::real;
+
+// Lines longer than one write, line feeds and CRs falling on every position
+// of the write boundary: each byte is kept, each LF stored as CR LF, and no
+// write is longer than the 1024 bytes the log writes at a time.
 TEST_F(SetupLog, LongLinesKeepEveryByte)
 {
-    std::string text, expected;
-    for (int i = 0; i < 1500; i++) {
-        char c = i % 3 == 0 ? '\n' : i % 7 == 0 ? '\r' : (char)('a' + i % 26);
-        text += c;
-        expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    std::string pattern;
+    for (int i = 0; i < 1500; i++)
+        pattern += i % 3 == 0 ? '\n' : i % 7 == 0 ? '\r' : (char)('a' + i % 26);
+    const std::string texts[] = {pattern, std::string(1022, 'a') + "\nb",
+                                 std::string(1023, 'a') + "\nb", std::string(1024, 'a') + "\nb",
+                                 std::string(1023, 'a'), "one write", ""};
+    for (const std::string &text : texts) {
+        DeleteFileA((directory + "\\setup.log").c_str());
+        std::string expected;
+        for (char c : text)
+            expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        {
+            WriteSizes watch;
+            LogLine(text.c_str());
+        }
+        const std::vector<DWORD> &sizes = WriteSizes::sizes;
+        EXPECT_EQ(expected + "\r\n", ReadFileBytes(directory + "\\setup.log")) << text.size();
+        DWORD total = 0;
+        for (DWORD size : sizes) {
+            EXPECT_LE(size, 1024u) << text.size();
+            total += size;
+        }
+        EXPECT_EQ(expected.size() + 2, total);
+        // A line of a usual message goes out in one write.
+        EXPECT_TRUE(text.size() > 1000 || sizes.size() == 1) << text.size();
     }
-    LogLine(text.c_str());
-    LogLine("");
-    EXPECT_EQ(expected + "\r\n\r\n", ReadFileBytes(directory + "\\setup.log"));
 }
 
 TEST_F(SetupLog, NothingIsWrittenWhenLoggingIsOff)

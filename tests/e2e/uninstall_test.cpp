@@ -499,9 +499,11 @@ TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
 {
     InstallInto("C:", "Tarnlink Suite", "C:\\");
     WriteFileBytes("C:\\keep.txt", "not ours");
-    std::string program = "\"" + BuildPath("removetl.exe") + "\" -q ";
+    std::string program = "\"" + BuildPath("removetl.exe") + "\" ";
     std::string longDir = "C:\\" + std::string(260, 'x');
-    const char *refused[] = {
+    // Each line is refused as such, not taken for one that names nothing
+    // installed: those exit with 1 too.
+    const std::string refused[] = {
         "-f Tarnlink -g \"Tarnlink Suite\"",
         "-f \"C:Tarnlink\" -g \"Tarnlink Suite\"",
         "-f \"\" -g \"Tarnlink Suite\"",
@@ -511,27 +513,63 @@ TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
         "-f C: -g \"Tarnlink]Suite\"",
         "-f C: -f C: -g \"Tarnlink Suite\"",
         "-f C: -g \"Tarnlink Suite\" extra",
+        "-f " + longDir + " -g \"Tarnlink Suite\"",
         // The copy's switch, given by hand: no handle of a first process.
         "-w 4 -f C: -g \"Tarnlink Suite\"",
         "-w 8 -f C: -g \"Tarnlink Suite\"",
     };
-    for (const char *arguments : refused)
-        EXPECT_EQ(1, RunToEnd(program + arguments)) << arguments;
-    EXPECT_EQ(1, RunToEnd(program + "-f " + longDir + " -g \"Tarnlink Suite\""));
-    // A directory that fills its buffer to the last character is read; one
-    // more is refused, not cut.
-    for (size_t length : {255u, 256u}) {
-        std::string dir = "C:\\" + std::string(length - 3, 'x');
+    for (const std::string &arguments : refused) {
         Uninstaller run;
-        ASSERT_TRUE(run.Start("\"" + BuildPath("removetl.exe") + "\" -f \"" + dir +
-                                  "\" -g \"Tarnlink Suite\"",
-                              directory));
+        ASSERT_TRUE(run.Start(program + arguments, directory));
         std::string text = Answer(run.first, "Uninstall Tarnlink Suite", IDOK);
-        EXPECT_EQ(0u, text.find(length == 255 ? "Tarnlink Suite is not installed in " + dir
-                                              : std::string("Uninstall cannot tell")))
-            << text;
+        EXPECT_EQ(0u, text.find("Uninstall cannot tell what to remove")) << arguments << ": " << text;
+        EXPECT_EQ(1, run.WaitFirst(15000)) << arguments;
+        EXPECT_EQ(nullptr, run.copy) << arguments;
+    }
+    // A value that fills its field to the last character is read; one more is
+    // refused, not cut, whatever follows it on the line.
+    const std::string none = "C:\\tltest\\none";
+    const struct {
+        std::string arguments, answer;
+    } edges[] = {
+        {"-f \"C:\\" + std::string(252, 'x') + "\" -d C: -g \"Tarnlink Suite\"",
+         "Tarnlink Suite is not installed in C:\\" + std::string(252, 'x')},
+        {"-f \"C:\\" + std::string(253, 'x') + "\" -d C: -g \"Tarnlink Suite\"",
+         "Uninstall cannot tell"},
+        {"-f \"" + none + "\" -g \"" + std::string(255, 'g') + "\"",
+         "Tarnlink Suite is not installed in " + none},
+        {"-f \"" + none + "\" -g \"" + std::string(256, 'g') + "\"", "Uninstall cannot tell"},
+    };
+    for (const auto &e : edges) {
+        Uninstaller run;
+        ASSERT_TRUE(run.Start(program + e.arguments, directory));
+        std::string text = Answer(run.first, "Uninstall Tarnlink Suite", IDOK);
+        EXPECT_EQ(0u, text.find(e.answer)) << e.arguments << ": " << text;
         EXPECT_EQ(1, run.WaitFirst(15000));
     }
+    // Without arguments the recorded line is read back, only when whole: of
+    // 2046 characters it is used, of 2047 it would fill the reader's buffer.
+    const std::string recorded = RecordedLine();
+    auto record = [](const std::string &line) {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, 0,
+                                               KEY_SET_VALUE, &key));
+        RegSetValueExA(key, "UninstallString", 0, REG_SZ, (const BYTE *)line.c_str(),
+                       (DWORD)line.size() + 1);
+        RegCloseKey(key);
+    };
+    for (size_t length : {2046u, 2047u}) {
+        std::string line = "\"C:\\removetl.exe\" -f \"" + none + "\" -g \"Tarnlink Suite\"";
+        record(line + std::string(length - line.size(), ' '));
+        Uninstaller run;
+        ASSERT_TRUE(run.Start(program, directory));
+        std::string text = Answer(run.first, "Uninstall Tarnlink Suite", IDOK);
+        EXPECT_EQ(0u, text.find(length == 2046 ? "Tarnlink Suite is not installed in " + none
+                                               : std::string("No installation of Tarnlink")))
+            << length << ": " << text;
+        EXPECT_EQ(1, run.WaitFirst(15000));
+    }
+    record(recorded);
     ExpectInstalledIn("C:", "Tarnlink Suite");
 
     EXPECT_EQ(0, RunToEnd(RecordedLine() + " -q"));

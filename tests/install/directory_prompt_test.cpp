@@ -159,18 +159,48 @@ TEST_F(DirectoryPrompt, DirectoryLongerThanTheFieldsIsNeitherShownCutNorTyped)
     EXPECT_EQ(255, limit);
     EXPECT_STREQ("", result);
 
-    // An answer that does not fit the caller's result is refused.
-    char small[8] = "small";
-    DialogDriver tooSmall(Settled([&] {
+    // An edit that holds as many characters as the field (set, not typed) is
+    // refused, not cut: OK leaves the prompt up. One fewer is taken whole.
+    std::string full = "C:\\" + std::string(253, 'y');
+    std::string fits = "C:\\" + std::string(252, 'z');
+    bool stayed = false;
+    DialogDriver exactly(Settled([&] {
         HWND prompt = WaitForPrompt("Locate Directory");
         if (prompt == nullptr)
             return CancelOwnDialogs();
-        SetItemText(prompt, 954, "C:\\Program Files");
+        SetItemText(prompt, 954, full);
+        SendMessageA(prompt, WM_COMMAND, IDOK, 0);
+        stayed = IsWindowVisible(prompt) != FALSE;
+        SetItemText(prompt, 954, fits);
         PressButton(prompt, IDOK);
     }));
-    EXPECT_EQ(0, AskDirectory(nullptr, session.instance, "Where?", "C:\\", small, sizeof small));
-    tooSmall.Join();
-    EXPECT_STREQ("small", small);
+    EXPECT_EQ(1, AskDirectory(nullptr, session.instance, "Where?", "C:\\", result, sizeof result));
+    exactly.Join();
+    EXPECT_TRUE(stayed);
+    EXPECT_EQ(fits, result);
+
+    // An answer that does not fit the caller's result is refused and leaves
+    // it as it was, the byte after it too; one that fills it less one fits.
+    const struct {
+        const char *answer;
+        int taken;
+    } answers[] = {{"C:\\Program Files", 0}, {"C:\\abcde", 0}, {"C:\\abcd", 1}};
+    for (const auto &a : answers) {
+        char small[9] = "small";
+        small[8] = '#';
+        DialogDriver tooSmall(Settled([&] {
+            HWND prompt = WaitForPrompt("Locate Directory");
+            if (prompt == nullptr)
+                return CancelOwnDialogs();
+            SetItemText(prompt, 954, a.answer);
+            PressButton(prompt, IDOK);
+        }));
+        EXPECT_EQ(a.taken, AskDirectory(nullptr, session.instance, "Where?", "C:\\", small, 8))
+            << a.answer;
+        tooSmall.Join();
+        EXPECT_STREQ(a.taken ? a.answer : "small", small);
+        EXPECT_EQ('#', small[8]);
+    }
 }
 
 TEST_F(DirectoryPrompt, BrowseReplacesTheEditTextAndTheLogFollows)

@@ -6,6 +6,7 @@
 #include "base/session.h"
 #include "payload/copy.h"
 #include "payload/extract.h"
+#include "payload/integrity.h"
 #include "payload/progress.h"
 #include "payload/table.h"
 #include "payload_support.h"
@@ -395,6 +396,31 @@ TEST_F(Copy, FileFromADirectoryTheUserNamedIsInstalledWhenItDiffers)
               LogLines());
 }
 
+// The read-back check reads the whole file: a file longer than recorded is
+// not the carried one, even when the recorded length is a whole number of
+// the check's reads, where stopping at that length would see nothing more.
+TEST_F(Copy, ReadBackCheckTakesOnlyTheRecordedBytes)
+{
+    PayloadSum &sum = payloadSums[0];
+    const PayloadSum saved = sum;
+    const std::string bytes(16384, 'r');
+    sum.expandedLength = (DWORD)bytes.size();
+    sum.expandedCrc = Crc32(0, bytes.data(), bytes.size());
+    PayloadEntry row = payloadTable[0];
+    row.resourceName = sum.resourceName;
+    const struct {
+        std::string file;
+        int intact;
+    } cases[] = {{bytes, 1}, {bytes + "r", 0}, {bytes.substr(1), 0},
+                 {bytes.substr(1) + "s", 0}, {bytes + bytes, 0}};
+    std::string path = dst + "\\check.bin";
+    for (const auto &c : cases) {
+        WriteFileBytes(path, c.file);
+        EXPECT_EQ(c.intact, ExpandedFileIntact(row, path.c_str())) << c.file.size();
+    }
+    sum = saved;
+}
+
 TEST_F(Copy, CancelOnTheOptionalRowIsSilent)
 {
     PayloadEntry row = payloadTable[6];
@@ -423,6 +449,26 @@ TEST_F(Copy, EmptyExpansionAsksForTheDisk)
     BoxAnswerer again({Press(IDCANCEL)});
     EXPECT_EQ(0, CopyPayloadFile(row, src.c_str(), dst.c_str(), owner, nullptr));
     EXPECT_TRUE(FileExists(dst + "\\mib.txt"));
+}
+
+TEST_F(Copy, DiskThatFillsDuringTheCopyIsReportedFull)
+{
+    // Drive T: is a tmpfs of three pages (tests/support/fulldisk.sh): with two
+    // taken, the uninstaller (16 KiB) fills it part of the way, and the write
+    // that falls short leaves no error behind.
+    if (GetDriveTypeA("T:\\") != DRIVE_FIXED && GetDriveTypeA("T:\\") != DRIVE_RAMDISK)
+        GTEST_SKIP() << "no small drive T: (mounting a tmpfs needs root)";
+    PutPacked(5);
+    WriteFileBytes("T:\\filler", std::string(4097, 'f'));
+    PayloadEntry row = payloadTable[5];
+    BoxAnswerer boxes({Press(IDCANCEL), Press(IDOK)});
+    EXPECT_EQ(1, CopyPayloadFile(row, src.c_str(), "T:", owner, nullptr));
+    std::vector<SeenBox> seen = boxes.Finish();
+    DeleteFileA("T:\\filler");
+    DeleteFileA("T:\\removetl.exe");
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ("The disk is full: removetl.exe could not be written. (112)", seen[0].text);
+    EXPECT_EQ("Copy of removetl.exe to T: failed. (112)", seen[1].text);
 }
 
 TEST_F(Copy, DestinationThatCannotBeCreatedOffersRetry)

@@ -145,33 +145,87 @@ TEST_F(Extraction, FilesInTheTemporaryDirectoryAreNeitherUsedNorTouched)
 TEST_F(Extraction, CleanUpDeletesExactlyWhatWasExtracted)
 {
     // Something appears where the last row's file should go, just before it
-    // is created: the extraction does not write through it.
-    StatusWatch watch;
-    watch.onText = [](HWND, const std::string &text) {
-        if (text.find("mib.txt,") != std::string::npos)
-            CreateDirectoryA((std::string(ExtractionDirectory()) + "mib.txt").c_str(), nullptr);
-    };
-    EXPECT_EQ(payloadCount - 1, ExtractPayload(session.instance, owner));
-    std::string dir = ExtractionDirectory();
-    std::vector<std::string> lines = LogLines();
-    ASSERT_EQ((size_t)payloadCount + 1, lines.size());
-    EXPECT_EQ(ExtractingLine(dir, payloadTable[6]), lines[6]);
-    EXPECT_EQ("File creation error on " + dir + "mib.txt", lines[7]);
-    EXPECT_EQ(0u, payloadTable[6].state);
+    // is created: a directory, or a file of someone else's. The extraction
+    // writes through neither.
+    for (bool plantFile : {false, true}) {
+        SCOPED_TRACE(plantFile ? "file" : "directory");
+        std::string mib;
+        StatusWatch watch;
+        watch.onText = [&](HWND, const std::string &text) {
+            if (text.find("mib.txt,") == std::string::npos)
+                return;
+            mib = std::string(ExtractionDirectory()) + "mib.txt";
+            if (plantFile)
+                WriteFileBytes(mib, "someone else's");
+            else
+                CreateDirectoryA(mib.c_str(), nullptr);
+        };
+        ClearLog();
+        for (int i = 0; i < payloadCount; ++i)
+            payloadTable[i].state = 0;
+        EXPECT_EQ(payloadCount - 1, ExtractPayload(session.instance, owner));
+        std::string dir = ExtractionDirectory();
+        std::vector<std::string> lines = LogLines();
+        ASSERT_EQ((size_t)payloadCount + 1, lines.size());
+        EXPECT_EQ(ExtractingLine(dir, payloadTable[6]), lines[6]);
+        EXPECT_EQ("File creation error on " + dir + "mib.txt", lines[7]);
+        EXPECT_EQ(0u, payloadTable[6].state);
 
-    ClearLog();
-    EXPECT_EQ(0, RemoveTempFiles());
-    std::vector<std::string> expected;
-    for (int i = 0; i < payloadCount - 1; ++i) {
-        expected.push_back("Removing " + dir + payloadTable[i].sourceName);
-        EXPECT_FALSE(FileExists(dir + payloadTable[i].sourceName));
-        // The marks stay.
-        EXPECT_EQ(PAYLOAD_EXTRACTED, payloadTable[i].state);
+        ClearLog();
+        EXPECT_EQ(0, RemoveTempFiles());
+        std::vector<std::string> expected;
+        for (int i = 0; i < payloadCount - 1; ++i) {
+            expected.push_back("Removing " + dir + payloadTable[i].sourceName);
+            EXPECT_FALSE(FileExists(dir + payloadTable[i].sourceName));
+            // The marks stay.
+            EXPECT_EQ(PAYLOAD_EXTRACTED, payloadTable[i].state);
+        }
+        EXPECT_EQ(expected, LogLines());
+        // What the run did not write stays, and with it the directory.
+        if (plantFile)
+            EXPECT_EQ("someone else's", ReadFileBytes(mib));
+        else
+            EXPECT_TRUE(DirectoryExists(mib));
+        DeleteTree(dir.substr(0, dir.size() - 1));
     }
-    EXPECT_EQ(expected, LogLines());
-    // What the run did not write stays, and with it the directory.
-    EXPECT_TRUE(DirectoryExists(dir + "mib.txt"));
-    DeleteTree(dir.substr(0, dir.size() - 1));
+}
+
+TEST_F(Extraction, DirectoryThatExistsAlreadyIsNeverTheRunsOwn)
+{
+    // The first name a run tries follows from the process: a run here shows
+    // it, and the next run finds it planted, with a file in it.
+    ASSERT_EQ(payloadCount, ExtractPayload(session.instance, owner));
+    std::string planted = ExtractionDirectory();
+    EXPECT_EQ(0, RemoveTempFiles());
+    ASSERT_TRUE(CreateDirectoryA(planted.c_str(), nullptr));
+    WriteFileBytes(planted + "tarnlink.exe", "planted");
+    for (int i = 0; i < payloadCount; ++i)
+        payloadTable[i].state = 0;
+
+    EXPECT_EQ(payloadCount, ExtractPayload(session.instance, owner));
+    std::string dir = ExtractionDirectory();
+    EXPECT_NE(planted, dir);
+    EXPECT_TRUE(ReadFileBytes(dir + "tarnlink.exe") == ResourceBytes("EXEFILE"));
+    EXPECT_EQ(0, RemoveTempFiles());
+    EXPECT_FALSE(DirectoryExists(dir));
+    EXPECT_EQ("planted", ReadFileBytes(planted + "tarnlink.exe"));
+    DeleteTree(planted.substr(0, planted.size() - 1));
+}
+
+TEST_F(Extraction, FileThatDoesNotFitTheDiskIsNotLeftShort)
+{
+    // Drive T: is a tmpfs of three pages (tests/support/fulldisk.sh): with two
+    // taken, the uninstaller's packed file (over 8 KiB) is written short.
+    if (GetDriveTypeA("T:\\") != DRIVE_FIXED && GetDriveTypeA("T:\\") != DRIVE_RAMDISK)
+        GTEST_SKIP() << "no small drive T: (mounting a tmpfs needs root)";
+    WriteFileBytes("T:\\filler", std::string(4097, 'f'));
+    EXPECT_EQ(0, ExtractResourceFile(session.instance, nullptr, "REMFILE", "T:\\", "removetl.exe"));
+    DeleteFileA("T:\\filler");
+    EXPECT_FALSE(FileExists("T:\\removetl.exe"));
+    std::vector<std::string> lines = LogLines();
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ(0u, lines[1].find("File write error on T:\\removetl.exe, ")) << lines[1];
+    DeleteFileA("T:\\removetl.exe");
 }
 
 TEST_F(Extraction, OverlongTemporaryPathsAreNeverCut)

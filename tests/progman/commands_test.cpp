@@ -174,6 +174,8 @@ TEST(ProgmanCommands, ArgumentsTheSyntaxWouldSplitAreQuotedAndUnusableNamesNotSe
           "[AddItem(\"C:\\a,b\\t.exe\",\"Tool\",,,,,\"C:\\a,b\")]"}},
         {" Padded ", "C:\\x[1]", {"[CreateGroup(\" Padded \")]", "[DeleteItem(\"Tool\")]",
           "[AddItem(\"C:\\x[1]\\t.exe\",\"Tool\",,,,,\"C:\\x[1]\")]"}},
+        {"Padded ", "C:\\TL", {"[CreateGroup(\"Padded \")]", "[DeleteItem(\"Tool\")]",
+          "[AddItem(\"C:\\TL\\t.exe\",\"Tool\",,,,,C:\\TL)]"}},
         // Refused names: no group, and the link stays closed for the items.
         {"x,7)][DeleteGroup(Victim Group)][ShowGroup(y", "C:\\TL", {}},
         {"Say \"hi\"", "C:\\TL", {}},
@@ -329,29 +331,45 @@ TEST(ProgmanGroups, ReplyIsSplitIntoNamesWithoutEmptyOnes)
 
 TEST(ProgmanGroups, ReplyLongerThanTheBufferKeepsOnlyWholeNames)
 {
-    IsolatedProgman progman(IsolatedProgman::ANSWERING);
-    // 400 names of 9 characters and CR LF: 4400 bytes, more than the 4096
-    // the list keeps.
-    std::string reply;
-    Texts sent;
-    for (int i = 0; i < 400; i++) {
-        char name[16];
-        wsprintfA(name, "Group-%03d", i);
-        sent.push_back(name);
-        reply += std::string(name) + "\r\n";
+    // Names of 9 characters ("Group-000"), the first one padded, separated by
+    // CR LF: the list keeps 4095 characters, and only the names that end
+    // within them.
+    const struct {
+        size_t padding, count;
+        bool closingSeparator;
+    } cases[] = {
+        {0, 400, true},    // 4400 bytes: name 372 would be cut
+        {5, 400, true},    // the cut falls on the separator after name 371
+        {5, 372, false},   // 4095 characters: all of it fits
+        {6, 372, false},   // 4096: the last name does not
+    };
+    for (const auto &c : cases) {
+        std::string reply;
+        Texts sent, kept;
+        for (size_t i = 0; i < c.count; i++) {
+            char name[16];
+            wsprintfA(name, "Group-%03d", (int)i);
+            sent.push_back((i == 0 ? Repeat('p', c.padding) : std::string()) + name);
+            if (i > 0)
+                reply += "\r\n";
+            reply += sent.back();
+            if (reply.size() <= 4095)
+                kept.push_back(sent.back());
+        }
+        if (c.closingSeparator)
+            reply += "\r\n";
+        IsolatedProgman progman(IsolatedProgman::ANSWERING);
+        progman.ReplyToGroups(Reply(reply));
+        ASSERT_TRUE(progman.ready);
+        Texts names;
+        ASSERT_TRUE(progman.Run([&] {
+            HWND combo = MakeCombo();
+            ProgmanListGroups(combo);
+            names = ComboItems(combo);
+            DestroyWindow(combo);
+        }));
+        EXPECT_EQ(kept, names) << reply.size();
     }
-    progman.ReplyToGroups(Reply(reply));
-    ASSERT_TRUE(progman.ready);
-    Texts names;
-    ASSERT_TRUE(progman.Run([&] {
-        HWND combo = MakeCombo();
-        ProgmanListGroups(combo);
-        names = ComboItems(combo);
-        DestroyWindow(combo);
-    }));
-    // Names 0..371 end within the first 4095 characters; name 372 would be cut.
-    ASSERT_EQ(372u, names.size());
-    EXPECT_EQ(Texts(sent.begin(), sent.begin() + 372), names);
 }
 
 TEST(ProgmanGroups, RequestWithoutDataAddsNoNames)

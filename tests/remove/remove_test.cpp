@@ -69,6 +69,18 @@ TEST(DeleteRegistryTree, EndsWhenASubkeyCannotBeRemoved)
     DeleteRegistryKeyTree(HKEY_CURRENT_USER, TEST_KEY);
 }
 
+// A drive root is never removed, written with or without its backslash.
+TEST(IsDriveRoot, DriveAloneOrWithItsBackslash)
+{
+    const struct {
+        const char *path;
+        int root;
+    } cases[] = {{"C:", 1}, {"C:\\", 1}, {"C:\\x", 0}, {"C:x", 0}, {"C:\\\\", 0}, {"", 0},
+                 {"\\\\server\\share", 0}};
+    for (const auto &c : cases)
+        EXPECT_EQ(c.root, IsDriveRoot(c.path)) << c.path;
+}
+
 // A recorded installation in a scratch directory, removed quietly with the
 // log in another scratch directory.
 class Removal : public testing::Test {

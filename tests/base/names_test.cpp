@@ -1,0 +1,60 @@
+// Checks of recorded paths, and values read back from WIN.INI at the edges
+// of the reader's buffer.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "base/names.h"
+#include "base/session.h"
+#include "wintest.h"
+
+namespace {
+
+// Only a drive path or a UNC path with a server and a share stands on its
+// own; anything else depends on some current directory.
+TEST(IsAbsolutePath, DrivePathsAndWholeUncPathsOnly)
+{
+    const struct {
+        const char *path;
+        int absolute;
+    } cases[] = {{"C:", 1},           {"C:\\", 1},        {"c:\\Tarnlink", 1},
+                 {"C:Tarnlink", 0},   {"Tarnlink", 0},    {"\\Tarnlink", 0},
+                 {".", 0},            {"", 0},            {"1:\\x", 0},
+                 {"\\\\server\\share", 1}, {"\\\\server\\share\\dir", 1},
+                 {"\\\\server", 0},   {"\\\\server\\", 0}, {"\\\\\\share", 0},
+                 {"\\\\server\\\\x", 0}};
+    for (const auto &c : cases)
+        EXPECT_EQ(c.absolute, IsAbsolutePath(c.path)) << c.path;
+}
+
+// The platform cuts a longer value to the buffer without a word, so a value
+// that fills it exactly is taken as too long: the caller gets -1 and, for the
+// log, the first size - 1 characters. The byte after the buffer stays.
+TEST(ReadProfileValue, ValueThatFillsTheBufferIsTooLong)
+{
+    const struct {
+        size_t length, size;
+        int result;
+    } cases[] = {{0, 256, 0},      {1, 256, 1},      {255, 256, 1},   {256, 256, -1},
+                 {300, 256, -1},   {1023, 1024, 1},  {1024, 1024, -1}, {2, 2, -1},
+                 {1, 2, 1}};
+    for (const auto &c : cases) {
+        std::string text(c.length, 'v');
+        if (c.length > 0)
+            text.front() = 'C';
+        WriteProfileStringA(PRODUCT_NAME, "DIR", c.length > 0 ? text.c_str() : nullptr);
+        char value[1025];
+        memset(value, '#', sizeof value);
+        EXPECT_EQ(c.result, ReadProfileValue("DIR", "", value, c.size)) << c.length;
+        EXPECT_EQ(text.substr(0, c.size - 1), value) << c.length;
+        EXPECT_EQ('#', value[c.size]) << c.length;
+    }
+    // A caller's buffer larger than the reader takes is refused outright.
+    char large[1026];
+    EXPECT_EQ(-1, ReadProfileValue("DIR", "", large, sizeof large - 1));
+    DeleteProfileSection(PRODUCT_NAME);
+}
+
+} // namespace
