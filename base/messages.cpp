@@ -114,16 +114,16 @@ static void WriteLogLine(HANDLE file, const char *text)
 // plain file, so a dangling link cannot create its target.
 static HANDLE OpenLog()
 {
-    // No sharing restriction: others may read or write it meanwhile.
+    // No sharing restriction: others may read or write it meanwhile. Its
+    // attributes are read back, so the handle asks for that too.
+    const DWORD access = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
     const DWORD flags = FILE_ATTRIBUTE_NORMAL | OpenReparsePointFlag();
-    HANDLE log = CreateFileA("setup.log", GENERIC_WRITE, share, nullptr, OPEN_EXISTING, flags,
-                             nullptr);
+    HANDLE log = CreateFileA("setup.log", access, share, nullptr, OPEN_EXISTING, flags, nullptr);
     if (log == INVALID_HANDLE_VALUE) {
         if (GetLastError() != ERROR_FILE_NOT_FOUND)
             return log;
-        return CreateFileA("setup.log", GENERIC_WRITE, share, nullptr, CREATE_NEW, flags,
-                           nullptr);
+        return CreateFileA("setup.log", access, share, nullptr, CREATE_NEW, flags, nullptr);
     }
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(log, &info) || IsReparsePoint(info.dwFileAttributes) ||
