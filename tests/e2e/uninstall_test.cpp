@@ -572,6 +572,16 @@ TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
     record(recorded);
     ExpectInstalledIn("C:", "Tarnlink Suite");
 
+    // In a drive's root, too, a file that stays keeps the uninstaller and
+    // the entry.
+    HANDLE held = CreateFileA("C:\\tarnlink.dll", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(2, RunToEnd(RecordedLine() + " -q"));
+    CloseHandle(held);
+    EXPECT_TRUE(FileExists("C:\\removetl.exe"));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+
     EXPECT_EQ(0, RunToEnd(RecordedLine() + " -q"));
     ExpectNothingLeftIn("C:");
     EXPECT_TRUE(FileExists("C:\\keep.txt"));
