@@ -284,7 +284,11 @@ TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
          [] { WriteProfileStringA("Tarnlink Suite", "DIR", "Tarnlink"); }, [] {},
          {"Failed to create requested directory!\r\r\nTarnlink\r\n"}},
         {"destination too long for its items' commands",
-         [&] { WriteProfileStringA("Tarnlink Suite", "DIR", itemsDir.c_str()); }, [] {},
+         [&] {
+             DeleteTree(itemsDir);
+             WriteProfileStringA("Tarnlink Suite", "DIR", itemsDir.c_str());
+         },
+         [&] { DeleteTree(itemsDir); },
          {"icon refused: Tarnlink Suite", "Taken back: " + itemsDir + "\\tarnlink.exe",
           TAKEN_BACK}},
         {"no temporary directory",
@@ -306,6 +310,7 @@ TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
         // was there stays.
         {"destination file that cannot be opened",
          [&] {
+             DeleteTree(lockedDir);
              CreateDirectoryA(lockedDir.c_str(), nullptr);
              locked = Lock(lockedDir + "\\tarnlink.txt", CREATE_ALWAYS);
              WriteProfileStringA("Tarnlink Suite", "DIR", lockedDir.c_str());
