@@ -5,7 +5,7 @@
 # that fails, whose failed tests must fail again when run alone) and puts the
 # file back. A mistake no suite notices SURVIVED.
 # Prints a table and the kill rate; the logs are in build-x64/mutants/.
-#   bash tools/mutants.sh                   every entry (about 25 minutes)
+#   bash tools/mutants.sh                   every entry (about 45 minutes)
 #   bash tools/mutants.sh --changed [BASE]  only the entries of files changed
 #                                           since BASE (default: where this
 #                                           branch left main), committed or not
