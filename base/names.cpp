@@ -71,20 +71,29 @@ int IsUsableGroupName(const char *name)
     return !IsDeviceName(name);
 }
 
-int ReadProgramsFolder(int common, char *path, size_t size)
+int ReadRegistryText(HKEY root, const char *keyPath, const char *name, char *text, size_t size)
 {
     HKEY key;
-    if (RegOpenKeyExA(common ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
-                      "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", 0,
-                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return 0;
     DWORD type = 0, length = (DWORD)size;
-    LONG status = RegQueryValueExA(key, common ? "Common Programs" : "Programs", nullptr, &type,
-                                   (BYTE *)path, &length);
+    LONG status = RegQueryValueExA(key, name, nullptr, &type, (BYTE *)text, &length);
     RegCloseKey(key);
-    // A value that fills the buffer without its NUL is no path of ours.
-    return status == ERROR_SUCCESS && type == REG_SZ && length > 1 && length <= size &&
-           path[length - 1] == '\0' && IsAbsolutePath(path);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return 0;
+    // A value that fills the buffer without its NUL is not read whole.
+    return status == ERROR_SUCCESS && type == REG_SZ && length > 0 && length <= size &&
+                   text[length - 1] == '\0'
+               ? 1
+               : -1;
+}
+
+int ReadProgramsFolder(int common, char *path, size_t size)
+{
+    return ReadRegistryText(common ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
+                            "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                            common ? "Common Programs" : "Programs", path, size) > 0 &&
+           IsAbsolutePath(path);
 }
 
 int ReadProfileValue(const char *key, const char *fallback, char *value, size_t size)

@@ -1,9 +1,11 @@
 // Checks on directories and names that come from the user or from records
-// (WIN.INI), before anything is created, deleted or sent in their name.
+// (WIN.INI and the registry), before anything is created, deleted or sent in
+// their name.
 #ifndef TARNLINK_NAMES_H
 #define TARNLINK_NAMES_H
 
 #include <stddef.h>
+#include <windows.h>
 
 // 1 for a drive path ("X:" or "X:\...") or a UNC path ("\\server\share...");
 // 0 for anything that depends on a current directory.
@@ -18,6 +20,11 @@ int IsUsableProgmanName(const char *name);
 // "." or "..", no dot or blank at its end, no device name such as CON or
 // LPT1, with or without an extension). An empty name is not one.
 int IsUsableGroupName(const char *name);
+
+// Reads a REG_SZ value: 1 when it was read whole, its NUL included; 0 when
+// the key or the value is absent; -1 when it is of another type or does not
+// fit `size`.
+int ReadRegistryText(HKEY root, const char *keyPath, const char *name, char *text, size_t size);
 
 // The Start Menu's "Programs" folder of the user (`common` 0) or of all
 // users (1), where the shell keeps the groups as folders and the items as

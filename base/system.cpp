@@ -18,9 +18,15 @@ HMODULE LoadSystemLibrary(const char *name)
     return LoadLibraryA(path);
 }
 
-static int IsWindowsNT()
+int IsWindowsNT()
 {
     return !(GetVersion() & 0x80000000u);
+}
+
+HANDLE OpenForReading(const char *path, DWORD flags)
+{
+    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | flags, nullptr);
 }
 
 DWORD OpenReparsePointFlag()

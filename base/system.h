@@ -11,6 +11,13 @@
 // loaded (GetLastError tells why).
 HMODULE LoadSystemLibrary(const char *name);
 
+// 1 on Windows NT, 0 on Windows 95.
+int IsWindowsNT();
+
+// Opens a file to read it, others reading too but nobody writing it
+// meanwhile; `flags` go with FILE_ATTRIBUTE_NORMAL.
+HANDLE OpenForReading(const char *path, DWORD flags);
+
 // FILE_FLAG_OPEN_REPARSE_POINT where the system knows it (Windows 2000 and
 // later), else 0: older systems may refuse a flag they do not know.
 DWORD OpenReparsePointFlag();

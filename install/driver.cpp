@@ -360,6 +360,15 @@ static void ShowSuccess(HWND mainWindow)
     MessageBoxA(mainWindow, text, caption, MB_OK);
 }
 
+// Adds a line of the string table, with its one number, to a message.
+static void AppendMessageLine(char *text, size_t size, UINT id, unsigned number)
+{
+    char line[MESSAGE_SIZE];
+    BuildMessage(line, sizeof line, id, number);
+    AppendText(text, size, "\n");
+    AppendText(text, size, line);
+}
+
 // The end of a run that failed after it began to change the machine: what it
 // added is taken back, and the message says so. Returns how many files it
 // had replaced, which stay.
@@ -368,18 +377,12 @@ static unsigned FailAndTakeBack(HWND mainWindow, const char *caption, const RunD
 {
     unsigned kept;
     int taken = TakeBack(dirs, changes, kept);
-    char text[MESSAGE_SIZE], more[MESSAGE_SIZE];
+    char text[MESSAGE_SIZE];
     LoadMessageString(IDS_INSTALLFAILED, text, sizeof text);
-    if (taken) {
-        BuildMessage(more, sizeof more, IDS_TAKENBACK);
-        AppendText(text, sizeof text, "\n");
-        AppendText(text, sizeof text, more);
-    }
-    if (kept > 0) {
-        BuildMessage(more, sizeof more, IDS_REPLACEDKEPT, kept);
-        AppendText(text, sizeof text, "\n");
-        AppendText(text, sizeof text, more);
-    }
+    if (taken)
+        AppendMessageLine(text, sizeof text, IDS_TAKENBACK, 0);
+    if (kept > 0)
+        AppendMessageLine(text, sizeof text, IDS_REPLACEDKEPT, kept);
     LogLine(text);
     if (!session.quiet)
         MessageBoxA(mainWindow, text, caption, MB_ICONERROR);

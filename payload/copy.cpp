@@ -96,12 +96,10 @@ static int LoadExpander()
 // most 128 characters; nobody may write the file while it is read.
 static HANDLE OpenSource(char *sourcePath, char *last, char kept)
 {
-    HANDLE source = CreateFileA(sourcePath, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE source = OpenForReading(sourcePath, 0);
     if (source == INVALID_HANDLE_VALUE) {
         *last = kept;
-        source = CreateFileA(sourcePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        source = OpenForReading(sourcePath, 0);
     }
     return source;
 }

@@ -1,5 +1,6 @@
 #include "integrity.h"
 
+#include "../base/system.h"
 #include "../base/text.h"
 
 constexpr DWORD SZDD_HEADER_SIZE = 14;
@@ -75,8 +76,7 @@ int ExpandedFileIntact(const PayloadEntry &row, const char *path)
     const PayloadSum *sum = FindSum(row.resourceName);
     if (sum == nullptr)
         return 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = OpenForReading(path, 0);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     // Static: a frame this large would need stack probes.

@@ -40,7 +40,6 @@ int ProgmanOpen()
     return 1;
 }
 
-// What became of one command.
 // What became of one command. A Program Manager slower than the time-out may
 // still carry it out after the client has given up on it.
 enum CommandOutcome { COMMAND_DONE, COMMAND_UNANSWERED, COMMAND_REFUSED, COMMAND_TIMED_OUT };

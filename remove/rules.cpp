@@ -65,9 +65,8 @@ static int RemoveProductKey(HKEY root, UINT logId)
 {
     if (RegDeleteKeyA(root, PRODUCT_KEY) == ERROR_SUCCESS)
         return 1;
-    DeleteRegistryTree(PRODUCT_KEY, root);
     LogMessage(logId);
-    return !KeyExists(root, PRODUCT_KEY);
+    return DeleteKeyTree(root, PRODUCT_KEY);
 }
 
 void RemoveEmptyVendorKeys()

@@ -203,33 +203,12 @@ static int FindProductFile(const Arguments &args, char *path, size_t size)
     return 0;
 }
 
-// Reads the Uninstall entry's InstallLocation: 1 when it is there and was
-// read whole, 0 when it is absent, -1 when it cannot be used.
-static int ReadInstallLocation(char *directory, DWORD size)
-{
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, 0, KEY_QUERY_VALUE, &key) !=
-        ERROR_SUCCESS)
-        return 0;
-    DWORD type = 0, length = size;
-    LONG status =
-        RegQueryValueExA(key, "InstallLocation", nullptr, &type, (BYTE *)directory, &length);
-    RegCloseKey(key);
-    if (status == ERROR_FILE_NOT_FOUND)
-        return 0;
-    // A value that fills the buffer without its NUL is not read whole.
-    return status == ERROR_SUCCESS && type == REG_SZ && length > 0 && length <= size &&
-                   directory[length - 1] == '\0'
-               ? 1
-               : -1;
-}
-
 // What the records say of this directory: WIN.INI's DIR and the Uninstall
 // entry's InstallLocation. A record too long to be read whole names none.
 struct Records {
     int profileRead;    // ReadProfileValue's answer for DIR
     int profileHere;
-    int locationRead;   // ReadInstallLocation's answer
+    int locationRead;   // ReadRegistryText's answer for InstallLocation
     int locationHere;
 };
 
@@ -239,7 +218,8 @@ static Records ReadRecords(const Arguments &args)
     char recorded[DIR_SIZE];
     records.profileRead = ReadProfileValue("DIR", "", recorded, sizeof recorded);
     records.profileHere = records.profileRead > 0 && SameText(recorded, args.programDir);
-    records.locationRead = ReadInstallLocation(recorded, sizeof recorded);
+    records.locationRead = ReadRegistryText(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY,
+                                            "InstallLocation", recorded, sizeof recorded);
     records.locationHere = records.locationRead > 0 && SameText(recorded, args.programDir);
     return records;
 }
@@ -297,12 +277,6 @@ static int SameBytes(HANDLE a, HANDLE b)
         if (gotA == 0)
             return 1;
     }
-}
-
-static HANDLE OpenForReading(const char *path, DWORD flags)
-{
-    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL | flags, nullptr);
 }
 
 // Writes this program's bytes into a new file in the directory, then opens
@@ -380,7 +354,7 @@ static HANDLE HandOverToCopy(const char *arguments)
 // WININIT.INI, for files only and for the last one asked for.
 static void DeleteAtRestart(const char *path)
 {
-    if (!(GetVersion() & 0x80000000u)) {
+    if (IsWindowsNT()) {
         MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         return;
     }
