@@ -57,4 +57,36 @@ TEST(ReadProfileValue, ValueThatFillsTheBufferIsTooLong)
     DeleteProfileSection(PRODUCT_NAME);
 }
 
+// A registry value is read whole only with its NUL inside the buffer: one
+// stored without it that fills the buffer exactly is unusable, as is one a
+// byte too long or of another type. The byte after the buffer stays.
+TEST(ReadRegistryText, ValueReadWholeOnlyWithItsNul)
+{
+    const char *key = "Software\\TarnlinkRegistryTextTest";
+    const struct {
+        size_t bytes;   // stored, the NUL included when `nul`
+        bool nul;
+        DWORD type;
+        int result;
+    } cases[] = {{16, true, REG_SZ, 1},     {17, true, REG_SZ, -1}, {16, false, REG_SZ, -1},
+                 {1, true, REG_SZ, 1},      {4, true, REG_BINARY, -1}, {0, false, REG_NONE, 0}};
+    for (const auto &c : cases) {
+        HKEY written;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, key, &written));
+        std::string data(c.bytes, 'v');
+        if (c.nul)
+            data.back() = '\0';
+        if (c.type != REG_NONE)
+            RegSetValueExA(written, "Value", 0, c.type, (const BYTE *)data.data(), (DWORD)c.bytes);
+        RegCloseKey(written);
+        char text[17];
+        memset(text, '#', sizeof text);
+        EXPECT_EQ(c.result, ReadRegistryText(HKEY_CURRENT_USER, key, "Value", text, 16)) << c.bytes;
+        EXPECT_EQ('#', text[16]) << c.bytes;
+        RegDeleteKeyA(HKEY_CURRENT_USER, key);
+    }
+    char text[16];
+    EXPECT_EQ(0, ReadRegistryText(HKEY_CURRENT_USER, key, "Value", text, sizeof text));
+}
+
 } // namespace

@@ -859,7 +859,8 @@ TEST_F(Install, FullDiskFailsTheRunAndRecordsNothing)
 
 // A run killed half-way leaves its directory; the next run takes it away,
 // and nothing that is not a dead run's: a live run's (its marker held), one
-// that only looks like one, or a link to somewhere else.
+// that only looks like one, one with a marker but not a run's name, or a link
+// to somewhere else.
 TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
 {
     Program killed;
@@ -871,12 +872,14 @@ TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
     killed.Wait(5000);
 
     std::string alive = TempPath() + "~tl99991.tmp", lookalike = TempPath() + "~tl99992.tmp",
-                link = TempPath() + "~tl99993.tmp", elsewhere = ScratchDirectory("e2e-elsewhere");
-    for (const std::string &dir : {alive, lookalike}) {
+                link = TempPath() + "~tl99993.tmp", elsewhere = ScratchDirectory("e2e-elsewhere"),
+                named = TempPath() + "~tlkept.tmp";
+    for (const std::string &dir : {alive, lookalike, named}) {
         CreateDirectoryA(dir.c_str(), nullptr);
         WriteFileBytes(dir + "\\tarnlink.exe", "kept");
     }
     WriteFileBytes(alive + "\\setup.run", "");
+    WriteFileBytes(named + "\\setup.run", "");
     HANDLE marker = CreateFileA((alive + "\\setup.run").c_str(), GENERIC_READ, FILE_SHARE_READ,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
     WriteFileBytes(elsewhere + "\\setup.run", "");
@@ -887,11 +890,11 @@ TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
     CloseHandle(marker);
     EXPECT_EQ(0, code);
     EXPECT_FALSE(DirectoryExists(dead[0]));
-    for (const std::string &dir : {alive, lookalike, elsewhere})
+    for (const std::string &dir : {alive, lookalike, elsewhere, named})
         EXPECT_EQ("kept", ReadFileBytes(dir + "\\tarnlink.exe")) << dir;
     EXPECT_TRUE(FileExists(elsewhere + "\\setup.run"));
     RemoveHostLink(link);
-    for (const std::string &dir : {alive, lookalike, elsewhere})
+    for (const std::string &dir : {alive, lookalike, elsewhere, named})
         DeleteTree(dir);
     ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
     ExpectNoTempFiles();
