@@ -59,7 +59,9 @@ TEST(ReadProfileValue, ValueThatFillsTheBufferIsTooLong)
 
 // A registry value is read whole only with its NUL inside the buffer: one
 // stored without it that fills the buffer exactly is unusable, as is one a
-// byte too long or of another type. The byte after the buffer stays.
+// byte too long or of another type. The byte after the buffer stays. (The
+// system stores a NUL that follows the counted bytes with them, so the
+// bytes written are followed by another.)
 TEST(ReadRegistryText, ValueReadWholeOnlyWithItsNul)
 {
     const char *key = "Software\\TarnlinkRegistryTextTest";
@@ -73,9 +75,9 @@ TEST(ReadRegistryText, ValueReadWholeOnlyWithItsNul)
     for (const auto &c : cases) {
         HKEY written;
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, key, &written));
-        std::string data(c.bytes, 'v');
+        std::string data(c.bytes + 1, 'v');
         if (c.nul)
-            data.back() = '\0';
+            data[c.bytes - 1] = '\0';
         if (c.type != REG_NONE)
             RegSetValueExA(written, "Value", 0, c.type, (const BYTE *)data.data(), (DWORD)c.bytes);
         RegCloseKey(written);
