@@ -115,12 +115,20 @@ int ReadProfileValue(const char *key, const char *fallback, char *value, size_t 
     return length > 0 ? 1 : 0;
 }
 
-int ReadRecordedGroup(const char *fallback, char *group, size_t size)
+int IsRemovableGroupName(const char *name)
+{
+    return name[0] != '\0' && IsUsableProgmanName(name) && strpbrk(name, "\\/") == nullptr &&
+           !(IsDriveLetter(name[0]) && name[1] == ':') && strcmp(name, ".") != 0 &&
+           strcmp(name, "..") != 0;
+}
+
+int ReadRecordedGroup(const char *fallback, char *group, size_t size,
+                      int (*usable)(const char *name))
 {
     int read = ReadProfileValue("GROUP", fallback, group, size);
     if (read == 0)
         return 0;
-    if (read > 0 && IsUsableGroupName(group))
+    if (read > 0 && usable(group))
         return 1;
     char line[TEXT_FIELD + 64];
     FormatText(line, sizeof line, "GROUP in WIN.INI cannot be used: %s", group);

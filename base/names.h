@@ -38,9 +38,16 @@ int ReadProgramsFolder(int common, char *path, size_t size);
 // for the log, and must not be used.
 int ReadProfileValue(const char *key, const char *fallback, char *value, size_t size);
 
-// Reads the recorded GROUP (with `fallback` for a missing key) when it can
-// be a group (IsUsableGroupName): 1. 0 when it is empty; -1 when it is
-// unusable or too long to be read whole, which is logged.
-int ReadRecordedGroup(const char *fallback, char *group, size_t size);
+// 1 when a removal may name the group in the Program Manager's commands:
+// usable in a command, and nothing that could reach outside the Programs
+// folder (no \ or /, no drive, not "." or ".."). Any other name an earlier
+// version recorded ("Net: Tools") is one.
+int IsRemovableGroupName(const char *name);
+
+// Reads the recorded GROUP (with `fallback` for a missing key) when `usable`
+// accepts it: 1. 0 when it is empty; -1 when it is unusable or too long to
+// be read whole, which is logged.
+int ReadRecordedGroup(const char *fallback, char *group, size_t size,
+                      int (*usable)(const char *name));
 
 #endif

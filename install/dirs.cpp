@@ -10,21 +10,12 @@
 
 constexpr size_t MESSAGE_SIZE = 512;
 constexpr size_t PATH_SIZE = 512;
-// Directories this run made, in the order it made them, so that a failed
-// run can take them back. A run makes a handful; any beyond these stay.
-constexpr int MAX_CREATED = 32;
-static char created[MAX_CREATED][PATH_SIZE];
-static int createdCount;
-
 // 1 when the directory was made or is already there; a file of that name
 // does not count.
 static int MakeDirectory(const char *path, DWORD &error)
 {
-    if (CreateDirectoryA(path, nullptr)) {
-        if (createdCount < MAX_CREATED && CopyText(created[createdCount], PATH_SIZE, path))
-            createdCount++;
+    if (CreateDirectoryA(path, nullptr))
         return 1;
-    }
     error = GetLastError();
     if (error != ERROR_ALREADY_EXISTS)
         return 0;
@@ -64,20 +55,4 @@ int CreateDirectoryPath(char *path)
     if (!result)
         ReportCreateFailure(path, error);
     return result;
-}
-
-int RemoveCreatedDirectories()
-{
-    int removed = 0;
-    // The deepest first; one that holds anything stays, and so do its parents.
-    while (createdCount > 0) {
-        const char *path = created[--createdCount];
-        if (RemoveDirectoryA(path)) {
-            char line[PATH_SIZE + 16];
-            FormatText(line, sizeof line, "Taken back: %s", path);
-            LogLine(line);
-            removed++;
-        }
-    }
-    return removed;
 }

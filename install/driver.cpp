@@ -87,33 +87,10 @@ static int SetDwordValue(HKEY key, const char *name, DWORD value)
            ERROR_SUCCESS;
 }
 
-// The settings key and its parents, the outermost first: a failed run takes
-// back the levels it made.
-static const char *const SETTINGS_LEVELS[] = {"Software\\Quorvale", "Software\\Quorvale\\Tarnlink",
-                                              SETTINGS_KEY};
-constexpr int SETTINGS_DEPTH = 3;
-
-// What a run added to the machine besides its files and directories (the
-// payload rows' marks and CreateDirectoryPath keep those).
-struct RunChanges {
-    int firstNewKey;     // the first level of SETTINGS_LEVELS this run made
-    int groupMade;       // the group's folder was not there before
-    unsigned itemsMade;  // a bit per payload row whose shortcut this run made
-};
-
-static int PathExists(const char *path)
-{
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-}
-
 // "Applets" is reset on every run; "RawSock" only when it is missing or does
 // not hold 2 to 4 bytes.
-static void WriteSettingsKey(RunChanges &changes)
+static void WriteSettingsKey()
 {
-    changes.firstNewKey = 0;
-    while (changes.firstNewKey < SETTINGS_DEPTH &&
-           KeyExists(HKEY_LOCAL_MACHINE, SETTINGS_LEVELS[changes.firstNewKey]))
-        changes.firstNewKey++;
     HKEY key;
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, &key) != ERROR_SUCCESS)
         return;
@@ -133,125 +110,34 @@ static void LogWithName(const char *format, const char *name)
     LogLine(line);
 }
 
-// Where the shell keeps groups as folders (the Start Menu, the user's or all
-// users', as it chooses for an administrator), whether the group (no item)
-// or one of its shortcuts is there: 1 or 0; -1 when the system keeps no such
-// folders.
-static int InStartMenu(const char *group, const char *item)
-{
-    int known = -1;
-    for (int common = 0; common < 2; common++) {
-        char path[MAX_PATH];
-        if (ProgmanItemPath(common, group, item, path, sizeof path) > 0) {
-            if (PathExists(path))
-                return 1;
-            known = 0;
-        }
-    }
-    return known;
-}
-
-static int ShortcutAppears(const char *group, const char *item)
-{
-    for (int tries = 0; tries < 50; tries++) {
-        if (InStartMenu(group, item) == 1)
-            return 1;
-        Sleep(100);
-    }
-    return 0;
-}
-
-// Makes the group and an item for every copied row that asks for one. Where
-// the shell keeps groups as folders, each item must be there afterwards.
-// Returns 1 when every one was made, or when no Program Manager answered at
-// all (then there is nothing to make).
-static int MakeProgramItems(const RunDirectories &dirs, RunChanges &changes)
+// Makes the group and an item for every copied row that asks for one and
+// whose file is there. A group or item that the Program Manager refuses, or
+// that cannot be named in a command, is logged; none of it fails the run.
+// Without a DDE link there is nobody to ask, and no item is made.
+static void MakeProgramItems(const RunDirectories &dirs)
 {
     const char *group = session.groupName;
     LogMessage(IDS_CREATINGGROUP);
-    int groupBefore = InStartMenu(group, nullptr);
-    int failed = 0;
     int created = ProgmanCreateGroup(group);
-    if (!created) {
+    // A refused group leaves the link open. The names the install takes can
+    // always be sent, so a closed one means there is no DDE to ask.
+    if (!created && progmanLink.isOpen)
         LogWithName("group refused: %s", group);
-        failed = 1;
-    }
-    changes.groupMade = created && groupBefore == 0 && InStartMenu(group, nullptr) == 1;
-    for (int i = 0; i < payloadCount; i++) {
+    for (int i = 0; created && i < payloadCount; i++) {
         const PayloadEntry &row = payloadTable[i];
         if (!(row.state & PAYLOAD_COPIED) || !row.makeItem)
             continue;
         char path[DIR_SIZE];
-        int made = 0;
-        if (created && JoinPath(path, sizeof path, dirs.program, row.destName)) {
+        int fits = JoinPath(path, sizeof path, dirs.program, row.destName);
+        if (fits && GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+            continue;
+        if (fits)
             LogWithName("creating icon for %s", path);
-            int before = InStartMenu(group, row.itemTitle);
-            made = ProgmanAddItem(row.itemTitle, dirs.data, row.destName, path);
-            // Where the shell keeps shortcuts, its word is not taken for it:
-            // the shortcut is there or not. A slow shell gets a few seconds.
-            if (made != 0 && before >= 0 && progmanLink.answered)
-                made = ShortcutAppears(group, row.itemTitle);
-            made = made > 0;
-            if (made && before == 0)
-                changes.itemsMade |= 1u << i;
-        }
-        if (!made) {
+        if (!fits || ProgmanAddItem(row.itemTitle, dirs.data, row.destName, path) == 0)
             LogWithName("icon refused: %s", row.itemTitle);
-            failed = 1;
-        }
     }
     PumpMessages();
     ProgmanClose();
-    return !failed;
-}
-
-// Takes back what a failed run added: the shortcuts and the group it made,
-// the files it created, the directories it made (when empty) and the
-// settings keys it made. A file it replaced stays as it is now, and the log
-// names it. Returns 1 when anything was taken back; `kept` counts the
-// replaced files.
-static int TakeBack(const RunDirectories &dirs, const RunChanges &changes, unsigned &kept)
-{
-    int taken = 0;
-    kept = 0;
-    if (changes.itemsMade != 0 || changes.groupMade) {
-        ProgmanOpen();
-        // DeleteItem acts on the Program Manager's current group.
-        ProgmanShowGroup(session.groupName);
-        for (int i = 0; i < payloadCount; i++) {
-            if (changes.itemsMade & (1u << i)) {
-                ProgmanDeleteItem(payloadTable[i].itemTitle, "");
-                LogWithName("Taken back: icon %s", payloadTable[i].itemTitle);
-            }
-        }
-        if (changes.groupMade) {
-            ProgmanDeleteGroup(session.groupName);
-            LogWithName("Taken back: group %s", session.groupName);
-        }
-        ProgmanClose();
-        taken = 1;
-    }
-    for (int i = 0; i < payloadCount; i++) {
-        const PayloadEntry &row = payloadTable[i];
-        char path[DIR_SIZE];
-        if (!(row.state & PAYLOAD_COPIED) || !JoinPath(path, sizeof path, dirs.program, row.destName))
-            continue;
-        if (!(row.state & PAYLOAD_CREATED)) {
-            LogWithName("Kept, it replaced an earlier file: %s", path);
-            kept++;
-        } else if (DeleteFileA(path)) {
-            LogWithName("Taken back: %s", path);
-            taken = 1;
-        }
-    }
-    taken |= RemoveCreatedDirectories() > 0;
-    for (int level = SETTINGS_DEPTH - 1; level >= changes.firstNewKey; level--) {
-        if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, SETTINGS_LEVELS[level]) == ERROR_SUCCESS) {
-            LogWithName("Taken back: HKEY_LOCAL_MACHINE\\%s", SETTINGS_LEVELS[level]);
-            taken = 1;
-        }
-    }
-    return taken;
 }
 
 // Logs a record that could not be written; returns whether it was.
@@ -297,10 +183,8 @@ static DWORD InstalledKilobytes(const RunDirectories &dirs)
 // much as possible of the installation can be found again.
 static int WriteRecords(const RunDirectories &dirs)
 {
-    // The entry is this installation's alone: nothing anyone left under its
-    // name stays beside our values.
-    int written = Recorded(DeleteKeyTree(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY),
-                           PRODUCT_UNINSTALL_KEY, "");
+    // Our values replace what is there; values of others stay.
+    int written = 1;
     HKEY key;
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, &key) == ERROR_SUCCESS) {
         char text[COMMAND_SIZE];
@@ -358,35 +242,6 @@ static void ShowSuccess(HWND mainWindow)
         return;
     LoadMessageString(IDS_CONGRATULATIONS, caption, sizeof caption);
     MessageBoxA(mainWindow, text, caption, MB_OK);
-}
-
-// Adds a line of the string table, with its one number, to a message.
-static void AppendMessageLine(char *text, size_t size, UINT id, unsigned number)
-{
-    char line[MESSAGE_SIZE];
-    BuildMessage(line, sizeof line, id, number);
-    AppendText(text, size, "\n");
-    AppendText(text, size, line);
-}
-
-// The end of a run that failed after it began to change the machine: what it
-// added is taken back, and the message says so. Returns how many files it
-// had replaced, which stay.
-static unsigned FailAndTakeBack(HWND mainWindow, const char *caption, const RunDirectories &dirs,
-                                const RunChanges &changes)
-{
-    unsigned kept;
-    int taken = TakeBack(dirs, changes, kept);
-    char text[MESSAGE_SIZE];
-    LoadMessageString(IDS_INSTALLFAILED, text, sizeof text);
-    if (taken)
-        AppendMessageLine(text, sizeof text, IDS_TAKENBACK, 0);
-    if (kept > 0)
-        AppendMessageLine(text, sizeof text, IDS_REPLACEDKEPT, kept);
-    LogLine(text);
-    if (!session.quiet)
-        MessageBoxA(mainWindow, text, caption, MB_ICONERROR);
-    return kept;
 }
 
 int RunInstall(HWND mainWindow)
@@ -453,9 +308,7 @@ int RunInstall(HWND mainWindow)
     CopyText(dirs.data, sizeof dirs.data, dirs.program);
     PumpMessages();
 
-    // From here on a failed run takes back what it added.
-    RunChanges changes = {};
-    WriteSettingsKey(changes);
+    WriteSettingsKey();
     PumpMessages();
 
     CopyText(dirs.web, sizeof dirs.web, dirs.program);
@@ -466,7 +319,7 @@ int RunInstall(HWND mainWindow)
     if (done) {
         // A recorded group that cannot be a group is not used.
         char group[TEXT_FIELD];
-        if (ReadRecordedGroup("", group, sizeof group) > 0) {
+        if (ReadRecordedGroup("", group, sizeof group, IsUsableGroupName) > 0) {
             if (GroupFits(group))
                 CopyText(session.groupName, sizeof session.groupName, group);
             else
@@ -477,18 +330,13 @@ int RunInstall(HWND mainWindow)
     if (done) {
         if (session.groupName[0] == '\0')
             CopyText(session.groupName, sizeof session.groupName, PRODUCT_NAME);
-        done = MakeProgramItems(dirs, changes);
-        PumpMessages();
+        MakeProgramItems(dirs);
     }
-    int recorded = done && WriteRecords(dirs);
-    if (!recorded) {
-        unsigned kept = FailAndTakeBack(mainWindow, caption, dirs, changes);
-        // Records that would name what was just taken back go too; where
-        // files of an earlier installation stay, they name those.
-        if (done && kept == 0) {
-            DeleteKeyTree(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY);
-            WriteProfileStringA(PRODUCT_NAME, nullptr, nullptr);
-        }
+    PumpMessages();
+    // An installation whose records could not be written cannot be found
+    // again: that is no success either.
+    if (!done || !WriteRecords(dirs)) {
+        ReportMessage(mainWindow, caption, MB_ICONERROR, IDS_INSTALLFAILED);
         return 0;
     }
     ShowSuccess(mainWindow);

@@ -17,9 +17,6 @@ extern const char PRIMARY_FILE[];
 // 0 leave, 1 install, 2 remove; -1 when the question cannot be shown.
 int ChooseInstallMode(HWND owner, HINSTANCE instance);
 int CreateDirectoryPath(char *path);
-// Removes, deepest first, the directories CreateDirectoryPath made in this
-// run that are empty, logging each; returns how many went.
-int RemoveCreatedDirectories();
 // `directory` holds 512 characters.
 int LocateSourceDirectory(HINSTANCE instance, HWND owner, char *directory, const char *fileName);
 // `directory` holds 512 characters.

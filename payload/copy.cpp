@@ -270,7 +270,7 @@ int CopyPayloadFile(PayloadEntry &row, const char *sourceDir, const char *destDi
                                  : ExpandRow(row, sourcePath, destPath, sourceDir);
         if (result == EXPAND_DONE) {
             currentDisk = row.diskNumber;
-            row.state |= existed ? PAYLOAD_COPIED : PAYLOAD_COPIED | PAYLOAD_CREATED;
+            row.state |= PAYLOAD_COPIED;
             return 0;
         }
         if (result == EXPAND_NOT_CARRIED) {

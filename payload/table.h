@@ -7,9 +7,6 @@ enum DestDirKind { DIR_PROGRAM = 0, DIR_DATA = 1, DIR_WEB = 2 };
 // Run-time marks in PayloadEntry::state.
 constexpr unsigned PAYLOAD_COPIED = 1;
 constexpr unsigned PAYLOAD_EXTRACTED = 2;
-// Set with PAYLOAD_COPIED when no file of that name was there before, so
-// that a failed run takes back only what it added.
-constexpr unsigned PAYLOAD_CREATED = 4;
 
 struct PayloadEntry {
     const char *resourceName;   // resource of type "EXE" carrying the file

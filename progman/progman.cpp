@@ -33,11 +33,8 @@ static int StartClient(DWORD &instance)
 
 int ProgmanOpen()
 {
-    if (!StartClient(progmanLink.instanceId))
-        return 0;
-    progmanLink.isOpen = true;
-    progmanLink.answered = false;
-    return 1;
+    progmanLink.isOpen = StartClient(progmanLink.instanceId);
+    return progmanLink.isOpen;
 }
 
 // What became of one command. A Program Manager slower than the time-out may
@@ -54,7 +51,6 @@ static CommandOutcome Execute(DWORD instanceId, const char *command)
     CommandOutcome outcome = COMMAND_UNANSWERED;
     HCONV conversation = DdeConnect(instanceId, service, service, nullptr);
     if (conversation != nullptr) {
-        progmanLink.answered = true;
         // The terminating zero travels with the command.
         DWORD status = 0;
         HDDEDATA reply = DdeClientTransaction((LPBYTE)command, (DWORD)strlen(command) + 1,

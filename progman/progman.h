@@ -8,7 +8,6 @@
 struct ProgmanLink {
     DWORD instanceId;
     bool isOpen;
-    bool answered;   // a Program Manager took a conversation since ProgmanOpen
 };
 
 extern ProgmanLink progmanLink;
@@ -18,10 +17,10 @@ int ProgmanExecute(DWORD instanceId, const char *command);
 // Arguments holding "(", ")", ",", "[", "]" or a blank at either end are
 // sent in double quotes; names that hold '"', '[', ']' or a control
 // character are never sent (IsUsableProgmanName).
-// 0 when the link could not start, the group cannot be named or the
-// Program Manager refused it (then no item may follow); else 1, also when no
-// Program Manager answered (progmanLink.answered tells) or it did not answer
-// in time.
+// 0 when the link could not start or the group cannot be named (the link
+// stays closed for the items), or the Program Manager refused it (the link
+// is open; no item may follow); else 1, also when no Program Manager
+// answered or it did not answer in time.
 int ProgmanCreateGroup(const char *groupName);
 // Makes a group the Program Manager's current one, which DeleteItem and
 // AddItem act on.

@@ -32,7 +32,7 @@ int RemoveInstallation(HWND owner)
     // A recorded group that cannot be named in a command withholds only the
     // Program Manager's part; an empty one keeps the directory as well.
     char group[TEXT_FIELD];
-    int groupRead = ReadRecordedGroup(session.groupName, group, sizeof group);
+    int groupRead = ReadRecordedGroup(session.groupName, group, sizeof group, IsRemovableGroupName);
     if (groupRead > 0)
         CopyText(session.groupName, sizeof session.groupName, group);
 
@@ -49,6 +49,6 @@ int RemoveInstallation(HWND owner)
     }
     // 10010 has no insert: the directory passed along is not used.
     ReportMessage(owner, caption, MB_ICONINFORMATION,
-                  report.complete ? IDS_REMOVEDALL : IDS_REMOVEDSOME, installDir);
+                  report.directoryGone ? IDS_REMOVEDALL : IDS_REMOVEDSOME, installDir);
     return report.complete;
 }

@@ -155,7 +155,7 @@ void RemoveProduct(const char *installDir, const char *group, ReleaseFile releas
 {
     report.filesLeft = 0;
     report.keysRemoved = 0;
-    report.directoryRemoved = 0;
+    report.directoryGone = 0;
     report.entryLeft = 0;
     report.complete = 0;
 
@@ -211,17 +211,19 @@ void RemoveProduct(const char *installDir, const char *group, ReleaseFile releas
         if (!report.entryLeft)
             report.filesLeft += !ReleaseUninstaller(installDir, release, failedWord);
     }
-    if (!driveRoot) {
+    if (driveRoot) {
+        report.directoryGone = report.filesLeft == 0;
+    } else {
         // One that is gone already was removed by an earlier try.
-        report.directoryRemoved =
+        report.directoryGone =
             RemoveDirectoryA(installDir) || GetFileAttributesA(installDir) == INVALID_FILE_ATTRIBUTES;
         char line[REMOVAL_PATH_SIZE];
         FormatText(line, sizeof line, "Removing %s (%s)", installDir,
-                   report.directoryRemoved ? "ok" : "failed");
+                   report.directoryGone ? "ok" : "failed");
         LogLine(line);
     }
     report.complete = report.filesLeft == 0 && report.keysRemoved && !report.entryLeft &&
-                      (report.directoryRemoved || driveRoot);
+                      report.directoryGone;
 }
 
 const char PRODUCT_UNINSTALL_KEY[] =

@@ -14,7 +14,9 @@ constexpr size_t REMOVAL_PATH_SIZE = 512;
 struct RemovalReport {
     int filesLeft;          // payload files still there afterwards
     int keysRemoved;        // the product keys are gone from both hives
-    int directoryRemoved;
+    // The directory was removed now or by an earlier try; a drive root,
+    // which is never removed, counts when its files are gone.
+    int directoryGone;
     int entryLeft;          // the Uninstall entry was to go and could not
     // Nothing of the installation stays: every payload file, the uninstaller
     // included, the keys and the entry (when it was to go) are gone, and so

@@ -69,8 +69,6 @@
 #define IDS_DISKFULL        10043
 #define IDS_NOSYSTEMFILE    10044
 #define IDS_NOTCARRIED      10045
-#define IDS_TAKENBACK       10036
-#define IDS_REPLACEDKEPT    10037
 #define IDS_ENTRYLEFT       10039
 
 // The uninstaller's own string table (resources/payload/removetl.rc).

@@ -157,8 +157,7 @@ static int ParseArguments(const char *text, Arguments &args)
         return 0;
     if (!(seen & (1u << ('d' - 'a'))))
         CopyText(args.dataDir, sizeof args.dataDir, args.programDir);
-    return CheckDirectory(args.programDir) && CheckDirectory(args.dataDir) &&
-           IsUsableProgmanName(args.group);
+    return CheckDirectory(args.programDir) && CheckDirectory(args.dataDir);
 }
 
 // The arguments of the recorded UninstallString: what follows its program.
@@ -400,8 +399,11 @@ static int Remove(const Arguments &args)
     Records records = ReadRecords(args);
     int entryHere = records.locationHere ||
                     (records.locationRead == 0 && (records.profileRead == 0 || records.profileHere));
+    // A group that could reach outside the Programs folder, or break the
+    // command syntax, withholds only the Program Manager's part.
     RemovalReport report;
-    RemoveProduct(args.programDir, args.group, ReleaseInstalledCopy, entryHere, report);
+    RemoveProduct(args.programDir, IsRemovableGroupName(args.group) ? args.group : nullptr,
+                  ReleaseInstalledCopy, entryHere, report);
     RemoveEmptyVendorKeys();
     if (records.profileRead == 0 || records.profileHere)
         WriteProfileStringA(PRODUCT_NAME, nullptr, nullptr);

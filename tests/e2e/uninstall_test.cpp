@@ -510,7 +510,6 @@ TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
         "-d C: -g \"Tarnlink Suite\"",
         "-f C: -d C: -g",
         "-f \"C: -g \"Tarnlink Suite\"",
-        "-f C: -g \"Tarnlink]Suite\"",
         "-f C: -f C: -g \"Tarnlink Suite\"",
         "-f C: -g \"Tarnlink Suite\" extra",
         "-f " + longDir + " -g \"Tarnlink Suite\"",

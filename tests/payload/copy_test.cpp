@@ -90,7 +90,7 @@ TEST_F(Copy, EveryRowExpandsByteExactFromTheExtractedFiles)
         std::string original = OriginalBytes(row);
         ASSERT_FALSE(original.empty()) << row.destName;
         EXPECT_TRUE(ReadFileBytes(dst + "\\" + row.destName) == original) << row.destName;
-        EXPECT_EQ(PAYLOAD_EXTRACTED | PAYLOAD_COPIED | PAYLOAD_CREATED, row.state) << row.destName;
+        EXPECT_EQ(PAYLOAD_EXTRACTED | PAYLOAD_COPIED, row.state) << row.destName;
         std::string line = "Copying " + tempDir + row.sourceName + " to " + dst + "\\" + row.destName;
         expectedLog.push_back(line);
         expectedStatus.push_back(line);
@@ -306,7 +306,7 @@ TEST_F(Copy, MissingSourceAsksForTheDiskUntilTheFileComes)
         EXPECT_FALSE(box.icon);
     }
     EXPECT_TRUE(ReadFileBytes(dst + "\\tarnlink.exe") == OriginalBytes(row));
-    EXPECT_EQ(PAYLOAD_COPIED | PAYLOAD_CREATED, row.state);
+    EXPECT_EQ(PAYLOAD_COPIED, row.state);
     EXPECT_EQ(1u, currentDisk);
     // Prompts are not logged.
     EXPECT_EQ(std::vector<std::string>{CopyingLine(0)}, LogLines());
@@ -389,7 +389,7 @@ TEST_F(Copy, FileFromADirectoryTheUserNamedIsInstalledWhenItDiffers)
     EXPECT_EQ(0, CopyPayloadFile(row, src.c_str(), dst.c_str(), owner, nullptr));
     EXPECT_TRUE(none.Finish().empty());
     EXPECT_TRUE(ReadFileBytes(dst + "\\tarnlink.txt") == OriginalBytes(payloadTable[6]));
-    EXPECT_EQ(PAYLOAD_COPIED | PAYLOAD_CREATED, row.state);
+    EXPECT_EQ(PAYLOAD_COPIED, row.state);
     EXPECT_EQ(std::vector<std::string>({CopyingLine(4),
                                         dst + "\\tarnlink.txt differs from the file this setup "
                                               "program carries"}),
@@ -573,8 +573,7 @@ TEST_F(Copy, CancelOnTheOptionalRowStillSucceeds)
     EXPECT_EQ(1, CopyAll());
     EXPECT_EQ(1u, boxes.Finish().size());
     for (int i = 0; i < 6; ++i)
-        EXPECT_EQ(i == 4 ? PAYLOAD_COPIED : PAYLOAD_COPIED | PAYLOAD_CREATED,
-                  payloadTable[i].state) << i;
+        EXPECT_EQ(PAYLOAD_COPIED, payloadTable[i].state) << i;
     EXPECT_EQ(0u, payloadTable[6].state);
     EXPECT_EQ(CLOSING, watch.texts.back());
     EXPECT_EQ((size_t)payloadCount + 2, LogLines().size());
@@ -595,7 +594,7 @@ TEST_F(Copy, CancelButtonStopsAfterTheRowThatTakesTheClickIn)
     EXPECT_TRUE(boxes.Finish().empty());
     for (int i = 0; i < payloadCount; ++i) {
         EXPECT_EQ(i <= 3, Copied(i)) << i;
-        EXPECT_EQ(i <= 3 ? PAYLOAD_COPIED | PAYLOAD_CREATED : 0u, payloadTable[i].state) << i;
+        EXPECT_EQ(i <= 3 ? PAYLOAD_COPIED : 0u, payloadTable[i].state) << i;
     }
     EXPECT_EQ(CopyingLine(3), watch.texts.back());
     EXPECT_EQ(nullptr, session.activeDialog);

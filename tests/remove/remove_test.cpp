@@ -2,6 +2,8 @@
 // quiet, read back from the disk, the registry, WIN.INI and the log.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <aclapi.h>
 
 #include "base/session.h"
@@ -209,29 +211,50 @@ TEST_F(Removal, DirectoryThatIsRelativeOrFillsItsBufferRemovesNothing)
     }
 }
 
-// A recorded group that cannot be a group is left alone; everything else
-// goes as for any group, the directory included.
+// A recorded group that could reach outside the Programs folder, or break
+// the command syntax, is left alone; everything else goes as for any group,
+// the directory included. Any other name an earlier version recorded gets
+// its items deleted.
 TEST_F(Removal, UnusableGroupSendsNoCommandButEverythingElseGoes)
 {
     IsolatedProgman progman(IsolatedProgman::ANSWERING);
     ASSERT_TRUE(progman.ready);
-    for (const char *group : {"x,7)][DeleteGroup(Victim Group)][ShowGroup(y", "Say \"hi\"",
-                              "Tab\tName", "CON", "..", "a\\b"}) {
+    const struct {
+        const char *group;
+        bool withheld;
+    } cases[] = {{"x,7)][DeleteGroup(Victim Group)][ShowGroup(y", true}, {"Say \"hi\"", true},
+                 {"Tab\tName", true}, {"..", true}, {".", true}, {"a\\b", true}, {"a/b", true},
+                 {"C:Tools", true}, {"Net: Tools", false}, {"CON", false}};
+    for (const auto &c : cases) {
         CreateDirectoryA(installDir.c_str(), nullptr);
         for (int i = 0; i < payloadCount; i++)
             WriteFileBytes(installDir + "\\" + payloadTable[i].destName, "payload");
         WriteProfileStringA("Tarnlink Suite", "DIR", installDir.c_str());
-        WriteProfileStringA("Tarnlink Suite", "GROUP", group);
+        WriteProfileStringA("Tarnlink Suite", "GROUP", c.group);
+        DeleteFileA((logDir + "\\setup.log").c_str());
+        size_t before = progman.Commands().size();
         int result = -1;
         ASSERT_TRUE(progman.Run([&] { result = RemoveInstallation(nullptr); }));
-        EXPECT_EQ(1, result) << group;
-        EXPECT_FALSE(DirectoryExists(installDir)) << group;
+        EXPECT_EQ(1, result) << c.group;
+        EXPECT_FALSE(DirectoryExists(installDir)) << c.group;
         std::vector<std::string> lines = Log();
-        EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
-                                         std::string("GROUP in WIN.INI cannot be used: ") + group))
-            << group;
+        EXPECT_EQ(c.withheld,
+                  std::find(lines.begin(), lines.end(),
+                            std::string("GROUP in WIN.INI cannot be used: ") + c.group) !=
+                      lines.end())
+            << c.group;
+        std::vector<std::string> commands = progman.Commands();
+        std::vector<std::string> sent(commands.begin() + before, commands.end());
+        std::vector<std::string> expected;
+        if (!c.withheld) {
+            expected.push_back(std::string("[ShowGroup(") + c.group + ",7)]");
+            for (int i = 0; i < payloadCount; i++)
+                if (payloadTable[i].makeItem)
+                    expected.push_back(std::string("[DeleteItem(\"") + payloadTable[i].itemTitle +
+                                       "\")]");
+        }
+        EXPECT_EQ(expected, sent) << c.group;
     }
-    EXPECT_TRUE(progman.Commands().empty());
 }
 
 TEST_F(Removal, MissingFileIsReportedAndTheRestGoesOn)
