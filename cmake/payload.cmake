@@ -28,6 +28,8 @@ set_target_properties(tarnlinkdll PROPERTIES OUTPUT_NAME tarnlink PREFIX "")
 set_source_files_properties(${PRODUCT_DIR}/tarnlink.rc ${PRODUCT_DIR}/tarnlinkdll.rc
   ${PRODUCT_DIR}/removetl.rc PROPERTIES OBJECT_DEPENDS
   "${CMAKE_SOURCE_DIR}/resources/versioninfo.rc;${CMAKE_SOURCE_DIR}/resources/version.h")
+set_property(SOURCE ${PRODUCT_DIR}/tarnlink.rc ${PRODUCT_DIR}/removetl.rc APPEND PROPERTY
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/art/product.ico")
 set_property(SOURCE ${PRODUCT_DIR}/removetl.rc APPEND PROPERTY OBJECT_DEPENDS
   "${CMAKE_SOURCE_DIR}/resources/setup.manifest")
 foreach(t tarnlink tarnlinkdll removetl)
