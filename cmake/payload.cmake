@@ -34,6 +34,7 @@ set_property(SOURCE ${PRODUCT_DIR}/removetl.rc APPEND PROPERTY OBJECT_DEPENDS
   "${CMAKE_SOURCE_DIR}/resources/setup.manifest")
 foreach(t tarnlink tarnlinkdll removetl)
   link_product_program(${t})
+  sign_product_program(${t})
   target_include_directories(${t} PRIVATE ${PRODUCT_DIR})
 endforeach()
 # The product's program imports the product library.
