@@ -25,11 +25,14 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tarnlink Test Signe
 openssl pkcs12 -export -inkey "$work/key.pem" -in "$signed/cert.pem" -passout pass:test-only \
   -out "$signed/cert.pfx"
 export TL_SIGN_PASSWORD=test-only
+# verify FILE DESCRIPTION: signed by the test's certificate, under the
+# program's own name.
 verify() {
   local out
   out=$(osslsigncode verify -CAfile "$signed/cert.pem" -in "$1" 2>&1) || fail "osslsigncode verify $1: $out"
   grep -q "Signature verification: ok" <<<"$out" || fail "osslsigncode verify $1: $out"
   grep -q "Tarnlink Test Signer" <<<"$out" || fail "signer not named: $out"
+  grep -qx "	Text description: $2" <<<"$out" || fail "$1 not described as $2: $out"
 }
 
 # No certificate: a word, and the file as it was.
@@ -44,7 +47,7 @@ TL_SIGN_PFX=$signed/cert.pfx bash "$root/tools/sign.sh" "$work/setup.exe" >/dev/
 # The signature is appended: everything before it is the program as built.
 size=$(stat -c %s "$build/setup.exe")
 [ "$(stat -c %s "$work/setup.exe")" -gt "$size" ] || fail "signed copy is no larger"
-verify "$work/setup.exe"
+verify "$work/setup.exe" "Tarnlink Suite Setup"
 passed=$((passed + 1))
 
 # The build that signs, with this build's toolchain.
@@ -60,7 +63,7 @@ done
 # setup.exe is signed last, after the programs it carries.
 [ "$(grep "sign.sh: signed" "$work/build.log" | tail -1)" = "sign.sh: signed $signed/build/setup.exe" ] ||
   fail "setup.exe was not signed last: $(grep "sign.sh: signed" "$work/build.log")"
-verify "$signed/build/setup.exe"
+verify "$signed/build/setup.exe" "Tarnlink Suite Setup"
 passed=$((passed + 1))
 
 # Each carried program, taken out of the signed setup.exe and expanded.
@@ -72,12 +75,13 @@ for kind, name, _, data in Image(sys.argv[1]).resources():
         with open("%s/%s.packed" % (sys.argv[2], name), "wb") as f:
             f.write(data)
 EOF
-for row in REMFILE:removetl.exe EXEFILE:tarnlink.exe DLLFILE:tarnlink.dll; do
-  resource=${row%%:*} name=${row#*:}
+for row in "REMFILE:removetl.exe:Tarnlink Suite Uninstall" "EXEFILE:tarnlink.exe:Tarnlink Suite" \
+           "DLLFILE:tarnlink.dll:Tarnlink Suite Library"; do
+  IFS=: read -r resource name description <<<"$row"
   [ -f "$work/$resource.packed" ] || fail "setup.exe carries no $resource"
   msexpand <"$work/$resource.packed" >"$work/$name" || fail "$resource does not expand"
   cmp -s "$work/$name" "$signed/build/$name" || fail "the carried $name is not the signed one"
-  verify "$work/$name"
+  verify "$work/$name" "$description"
   passed=$((passed + 1))
 done
 
