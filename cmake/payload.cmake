@@ -28,12 +28,17 @@ set_target_properties(tarnlinkdll PROPERTIES OUTPUT_NAME tarnlink PREFIX "")
 set_source_files_properties(${PRODUCT_DIR}/tarnlink.rc ${PRODUCT_DIR}/tarnlinkdll.rc
   ${PRODUCT_DIR}/removetl.rc PROPERTIES OBJECT_DEPENDS
   "${CMAKE_SOURCE_DIR}/resources/versioninfo.rc;${CMAKE_SOURCE_DIR}/resources/version.h")
+set_property(SOURCE ${PRODUCT_DIR}/tarnlink.rc ${PRODUCT_DIR}/removetl.rc APPEND PROPERTY
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/art/product.ico")
 set_property(SOURCE ${PRODUCT_DIR}/removetl.rc APPEND PROPERTY OBJECT_DEPENDS
   "${CMAKE_SOURCE_DIR}/resources/setup.manifest")
 foreach(t tarnlink tarnlinkdll removetl)
   link_product_program(${t})
   target_include_directories(${t} PRIVATE ${PRODUCT_DIR})
 endforeach()
+sign_product_program(tarnlink "Tarnlink Suite")
+sign_product_program(tarnlinkdll "Tarnlink Suite Library")
+sign_product_program(removetl "Tarnlink Suite Uninstall")
 # The product's program imports the product library.
 target_link_libraries(tarnlink PRIVATE tarnlinkdll)
 target_link_libraries(removetl PRIVATE setupcore)

@@ -211,7 +211,8 @@ static int WriteRecords(const RunDirectories &dirs)
         FormatText(text, sizeof text, "%u",
                    today.wYear * 10000u + today.wMonth * 100u + today.wDay);
         written &= WriteUninstallText(key, "InstallDate", text);
-        JoinPath(text, sizeof text, dirs.program, payloadTable[0].destName);
+        // The uninstaller carries the product's icon.
+        JoinPath(text, sizeof text, dirs.program, "removetl.exe");
         written &= WriteUninstallText(key, "DisplayIcon", text);
         written &= WriteUninstallText(key, "InstallLocation", dirs.program);
         written &= WriteUninstallNumber(key, "EstimatedSize", InstalledKilobytes(dirs));

@@ -4,7 +4,10 @@
 Writes, relative to the repository root:
   resources/art/tl_bmp.bmp     product banner, 168 x 47, 8 bpp
   resources/art/qvlogo.bmp     Quorvale maker logo, 115 x 84, 4 bpp
-  resources/art/app_main.ico   program icon, 32 x 32 and 16 x 16, 4 bpp
+  resources/art/app_main.ico   setup.exe's icon, 32 x 32 and 16 x 16, 4 bpp
+  resources/art/product.ico    the product's icon (removetl.exe, tarnlink.exe):
+                               the same picture at 16, 32 and 48 pixels, each
+                               in 16 and in 256 colours
 
 Everything is drawn procedurally with the standard library only and the
 BMP/ICO bytes are assembled by hand, so the output is identical on every
@@ -460,10 +463,17 @@ def bmp_bytes(canvas, bpp, palette, rle=False):
 
 
 def ico_bytes(images):
-    """An .ico file from [(canvas, palette)] where None pixels are see-through."""
+    """An .ico file from [(canvas, palette)] where None pixels are see-through.
+
+    A palette of 16 colours gives a 4 bpp image, one of 256 an 8 bpp image.
+    Every image is an uncompressed DIB with its AND mask, as Windows 95
+    reads them (no PNG images)."""
     blobs = []
     for canvas, palette in images:
-        assert len(palette) == 16
+        bpp = {16: 4, 256: 8}[len(palette)]
+        # See-through pixels take colour 0, black, which the mask's XOR
+        # leaves the screen as it was.
+        assert palette[0] == (0, 0, 0)
         xor = Canvas(canvas.w, canvas.h, 0)
         mask = Canvas(canvas.w, canvas.h, 0)
         for y in range(canvas.h):
@@ -473,19 +483,19 @@ def ico_bytes(images):
                     mask.set(x, y, 1)
                 else:
                     xor.set(x, y, v)
-        xor_bits = _pack_rows(xor, 4)
+        xor_bits = _pack_rows(xor, bpp)
         and_bits = _pack_rows(mask, 1)
-        info = _info_header(canvas.w, canvas.h * 2, 4,
+        info = _info_header(canvas.w, canvas.h * 2, bpp,
                             len(xor_bits) + len(and_bits), 0, ppm=0)
-        blobs.append((canvas.w, canvas.h,
+        blobs.append((canvas.w, canvas.h, bpp,
                       info + _palette_bytes(palette) + xor_bits + and_bits))
     out = bytearray(struct.pack("<HHH", 0, 1, len(blobs)))
     offset = 6 + 16 * len(blobs)
-    for w, h, blob in blobs:
-        out += struct.pack("<BBBBHHII", w % 256, h % 256, 16, 0, 1, 4,
+    for w, h, bpp, blob in blobs:
+        out += struct.pack("<BBBBHHII", w % 256, h % 256, (1 << bpp) % 256, 0, 1, bpp,
                            len(blob), offset)
         offset += len(blob)
-    for _, _, blob in blobs:
+    for _, _, _, blob in blobs:
         out += blob
     return bytes(out)
 
@@ -916,15 +926,115 @@ def draw_icon_globe(c, cx, cy, r, ring=True):
     return glow
 
 
+# Where the diskette and the globe stand at each size: (diskette's corner,
+# its size), (globe's centre, radius, ring).
+ICON_LAYOUT = {
+    16: ((0, 12), (10.5, 10.5, 4.6, False)),
+    32: ((1, 24), (20.5, 21.5, 8.2, True)),
+    48: ((1, 36), (30.75, 32.25, 12.3, True)),
+}
+
+
 def draw_icon(size):
     c = Canvas(size, size, None)
-    if size >= 32:
-        draw_floppy(c, 1, 1, 24)
-        draw_icon_globe(c, 20.5, 21.5, 8.2)
-    else:
-        draw_floppy(c, 0, 0, 12)
-        draw_icon_globe(c, 10.5, 10.5, 4.6, ring=False)
+    (corner, side), (gx, gy, r, ring) = ICON_LAYOUT[size]
+    draw_floppy(c, corner, corner, side)
+    draw_icon_globe(c, gx, gy, r, ring=ring)
     return c
+
+
+# ---------------------------------------------------------------------------
+# 4. The same icon in 256 colours: shaded where the 16-colour one is flat
+# ---------------------------------------------------------------------------
+
+def draw_floppy_shaded(c, x0, y0, size):
+    """The diskette of draw_floppy with lit plastic and metal."""
+    flat = Canvas(c.w, c.h, None)
+    draw_floppy(flat, x0, y0, size)
+    s = size
+    for y in range(c.h):
+        for x in range(c.w):
+            v = flat.get(x, y)
+            if v is None:
+                continue
+            # Light falls from the upper left across the whole disk.
+            t = ((x - x0) + (y - y0)) / (2.0 * s)
+            if v == NAVY:
+                col = ramp([(0.0, (52, 84, 176)), (1.0, (14, 24, 82))], quant(t, 8))
+            elif v == SILVER:
+                col = ramp([(0.0, (236, 238, 242)), (1.0, (150, 156, 168))], quant(t, 6))
+            elif v == GREY:
+                col = (104, 108, 120)
+            elif v == WHITE:
+                col = ramp([(0.0, (255, 255, 250)), (1.0, (222, 220, 206))], quant(t, 4))
+            else:
+                col = VGA[v]
+            c.set(x, y, col)
+
+
+def draw_globe_shaded(c, cx, cy, r, ring=True):
+    small = r < 6
+    glow = globe_layers(cx, cy, r, 0, 0, c.w - 1, c.h - 1,
+                        lat_step=90 if small else 45, lat_shift=0.0,
+                        lon_step=90 if small else 45, spin=0.5)
+    sea = [(0.0, (0, 18, 72)), (0.45, (16, 72, 188)), (0.8, (64, 156, 244)),
+           (1.0, (200, 240, 255))]
+    for (x, y), (light, grid) in glow.items():
+        level = quant(light, 16)
+        col = ramp(sea, level)
+        if grid:
+            col = mix(col, (150, 255, 255), 0.45)
+        if light > 0.95:
+            col = (255, 255, 255)
+        c.set(x, y, col)
+    for y in range(c.h):
+        for x in range(c.w):
+            if (x, y) in glow:
+                continue
+            if any((x + ox, y + oy) in glow
+                   for ox, oy in ((1, 0), (-1, 0), (0, 1), (0, -1))):
+                c.set(x, y, (0, 0, 0))
+    if ring:
+        pts = ellipse_points(cx, cy, r * 1.3, r * 0.4, math.radians(-20), 360)
+        for dy in (1, 0):
+            for x, y, back in pts:
+                ix, iy = int(math.floor(x)), int(math.floor(y))
+                if back and (ix, iy) in glow:
+                    continue
+                # Brighter towards the front, a darker band beneath.
+                front = quant((ix - (cx - r * 1.3)) / (2.6 * r), 5)
+                gold = mix((255, 236, 96), (214, 150, 0), front)
+                c.set(ix, iy + dy, gold if dy == 0 else mix(gold, (0, 0, 0), 0.45))
+
+
+def draw_icon_shaded(size):
+    c = Canvas(size, size, None)
+    (corner, side), (gx, gy, r, ring) = ICON_LAYOUT[size]
+    draw_floppy_shaded(c, corner, corner, side)
+    draw_globe_shaded(c, gx, gy, r, ring=ring)
+    return c
+
+
+def indexed(canvas):
+    """(canvas of palette indices, 256-colour palette) for an RGB canvas;
+    black first, for the see-through pixels."""
+    colours = sorted({v for row in canvas.pix for v in row if v is not None} - {(0, 0, 0)})
+    palette = [(0, 0, 0)] + colours
+    assert len(palette) <= 256, len(palette)
+    index = {colour: i for i, colour in enumerate(palette)}
+    out = Canvas(canvas.w, canvas.h, None)
+    for y in range(canvas.h):
+        for x in range(canvas.w):
+            v = canvas.get(x, y)
+            out.set(x, y, None if v is None else index[v])
+    return out, palette + [(0, 0, 0)] * (256 - len(palette))
+
+
+def product_icon():
+    """16 colours first, for the systems and displays that show no more."""
+    images = [(draw_icon(size), VGA) for size in (32, 16, 48)]
+    images += [indexed(draw_icon_shaded(size)) for size in (32, 16, 48)]
+    return ico_bytes(images)
 
 
 # ---------------------------------------------------------------------------
@@ -934,7 +1044,9 @@ def main():
     outputs = {
         "tl_bmp.bmp": draw_banner(),
         "qvlogo.bmp": draw_logo(),
+        # setup.exe has room for no more than these (README, setup-empty.exe).
         "app_main.ico": ico_bytes([(draw_icon(32), VGA), (draw_icon(16), VGA)]),
+        "product.ico": product_icon(),
     }
     for name, data in outputs.items():
         path = os.path.join(ART_DIR, name)

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Signs a built program with Authenticode when the maker gives a certificate:
-#   TL_SIGN_PFX=/path/cert.pfx TL_SIGN_PASSWORD=... bash tools/sign.sh FILE
+#   TL_SIGN_PFX=/path/cert.pfx TL_SIGN_PASSWORD=... bash tools/sign.sh FILE [DESCRIPTION]
+# DESCRIPTION is the program's name in the signature, which Windows shows
+# when it asks for administrator rights (default "Tarnlink Suite Setup").
 # TL_SIGN_TIMESTAMP may name a time-stamp server (RFC 3161) to countersign.
 # Without a certificate it says so and leaves the file alone. The signature is
 # appended to the file; nothing the program reads of itself changes.
 set -euo pipefail
-if [ $# -ne 1 ] || [ ! -f "$1" ]; then
-  echo "usage: TL_SIGN_PFX=cert.pfx TL_SIGN_PASSWORD=... sign.sh FILE" >&2
+if [ $# -lt 1 ] || [ $# -gt 2 ] || [ ! -f "$1" ]; then
+  echo "usage: TL_SIGN_PFX=cert.pfx TL_SIGN_PASSWORD=... sign.sh FILE [DESCRIPTION]" >&2
   exit 2
 fi
 file=$1
+description=${2:-Tarnlink Suite Setup}
 if [ -z "${TL_SIGN_PFX:-}" ]; then
   echo "sign.sh: no certificate (TL_SIGN_PFX is not set): $file left unsigned"
   exit 0
@@ -27,6 +30,6 @@ trap 'rm -rf "$work"' EXIT
 # of the machine could read it.
 printf '%s' "${TL_SIGN_PASSWORD:-}" >"$work/pass"
 osslsigncode sign -pkcs12 "$TL_SIGN_PFX" -readpass "$work/pass" -h sha256 \
-  -n "Tarnlink Suite Setup" "${timestamp[@]}" -in "$file" -out "$work/signed" >/dev/null
+  -n "$description" "${timestamp[@]}" -in "$file" -out "$work/signed" >/dev/null
 cp "$work/signed" "$file"
 echo "sign.sh: signed $file"

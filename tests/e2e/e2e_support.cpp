@@ -7,16 +7,16 @@ const char SETTINGS_KEY[] = "Software\\Quorvale\\Tarnlink\\Settings";
 const char *const ITEM_TITLES[4] = {"Tarnlink Suite", "Tarnlink Suite Help File",
                                     "Tarnlink Suite Release Notes", "Uninstall Tarnlink Suite"};
 
-std::vector<PayloadFile> PayloadFiles()
+std::vector<PayloadFile> PayloadFiles(const std::string &programs)
 {
     std::string sources = std::string(TEST_SOURCE_DIR) + "\\resources\\payload\\";
     return {
-        {"tarnlink.exe", BuildPath("tarnlink.exe")},
+        {"tarnlink.exe", BuildPath((programs + "tarnlink.exe").c_str())},
         {"tarnlink.hlp", sources + "tarnlink.hlp"},
         {"tarnlink.cnt", sources + "tarnlink.cnt"},
-        {"tarnlink.dll", BuildPath("tarnlink.dll")},
+        {"tarnlink.dll", BuildPath((programs + "tarnlink.dll").c_str())},
         {"tarnlink.txt", sources + "tarnlink.txt"},
-        {"removetl.exe", BuildPath("removetl.exe")},
+        {"removetl.exe", BuildPath((programs + "removetl.exe").c_str())},
         {"mib.txt", sources + "mib.txt"},
     };
 }
@@ -85,9 +85,10 @@ void Scenario::EmulateWindows(const char *version)
     RegCloseKey(opened);
 }
 
-void Scenario::ExpectInstalledIn(const std::string &dir, const std::string &group)
+void Scenario::ExpectInstalledIn(const std::string &dir, const std::string &group,
+                                 const std::string &programs)
 {
-    for (const PayloadFile &file : PayloadFiles()) {
+    for (const PayloadFile &file : PayloadFiles(programs)) {
         std::string installed = ReadFileBytes(dir + "\\" + file.name);
         std::string original = ReadFileBytes(file.original);
         EXPECT_FALSE(original.empty()) << file.original;
@@ -110,7 +111,7 @@ void Scenario::ExpectInstalledIn(const std::string &dir, const std::string &grou
     EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "DisplayVersion", text));
     EXPECT_EQ("2.1", text);
     EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "DisplayIcon", text));
-    EXPECT_EQ(dir + "\\tarnlink.exe", text);
+    EXPECT_EQ(dir + "\\removetl.exe", text);
     EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "InstallLocation", text));
     EXPECT_EQ(dir, text);
     DWORD bytes = 0;

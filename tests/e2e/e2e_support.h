@@ -18,7 +18,9 @@ struct PayloadFile {
     const char *name;
     std::string original;   // path of the file as built or written
 };
-std::vector<PayloadFile> PayloadFiles();
+// The programs as built in the folder `programs` of the build ("" the build
+// itself, "signed\\build\\" the build that signs them).
+std::vector<PayloadFile> PayloadFiles(const std::string &programs = "");
 extern const char *const ITEM_TITLES[4];
 
 class Scenario : public testing::Test {
@@ -36,7 +38,8 @@ protected:
     // Emulated Windows version of setup.exe ("win95", "nt40", ...; "" none).
     void EmulateWindows(const char *version);
 
-    void ExpectInstalledIn(const std::string &directory, const std::string &group);
+    void ExpectInstalledIn(const std::string &directory, const std::string &group,
+                           const std::string &programs = "");
     void ExpectNoTempFiles();
 
     std::string directory;  // the scratch current directory, with setup.log

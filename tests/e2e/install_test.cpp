@@ -82,8 +82,10 @@ TEST_F(Install, QuietInstallLeavesEveryRecord)
     EXPECT_EQ(nullptr, FindTopWindow(0, "TLInstal", nullptr));
 }
 
-// The copy that tools/sign.sh signed (the sign_setup test makes it): the
-// signature appended to the file leaves the carried files intact.
+// The program of the build that signs (the sign_setup test makes it): its
+// carried programs were signed before their sums were recorded, and the
+// signature appended to setup.exe leaves the carried files intact. The
+// installed programs are the signed ones, not those of this build.
 TEST_F(Install, SignedCopyInstallsQuietly)
 {
     std::string signedCopy = BuildPath("signed\\setup.exe");
@@ -91,7 +93,10 @@ TEST_F(Install, SignedCopyInstallsQuietly)
     Program program;
     ASSERT_TRUE(program.Start(signedCopy, "-q", directory));
     ASSERT_EQ(0, program.Wait(60000));
-    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite", "signed\\build\\");
+    for (const char *name : {"removetl.exe", "tarnlink.exe", "tarnlink.dll"})
+        EXPECT_FALSE(ReadFileBytes(BuildPath(name)) ==
+                     ReadFileBytes(std::string(DEFAULT_DIR) + "\\" + name)) << name;
     ExpectNoTempFiles();
 }
 

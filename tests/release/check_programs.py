@@ -5,9 +5,11 @@
 
 Checks setup.exe, setup-empty.exe and the carried programs: the DLLs and
 functions they import (only the DLLs Windows always takes from its own
-directory, only what Windows 95 and NT 3.51 have, no C runtime DLL), ASLR and
-DEP, no time stamp, the version resource and, for the programs that write
-the machine's settings, the manifest. Prints one line per failed check and
+directory, only what Windows 95 and NT 3.51 have, no C runtime DLL), ASLR,
+DEP, terminal-server awareness and, for 32-bit code, NO_SEH with no handler
+registered in the code; no time stamp, the version resource, the icons (the
+sizes and depths each program carries, no PNG images) and, for the programs
+that write the machine's settings, the manifest. Prints one line per failed check and
 a closing "N passed, N failed" line; exits 1 when any check failed.
 """
 import os
@@ -28,13 +30,18 @@ NEWER_FUNCTIONS = {
     "MonitorFromWindow", "GetAncestor", "SetLayeredWindowAttributes", "AllowSetForegroundWindow",
     "RegDeleteKeyExA", "RegGetValueA", "RegOpenCurrentUser", "SHGetFolderPathA",
 }
+# The icon images as (pixels, bits per pixel): setup.exe has room for the
+# first two only (its size limit below); the product's icon has them all.
+SETUP_ICON = [(32, 4), (16, 4)]
+PRODUCT_ICON = [(32, 4), (16, 4), (48, 4), (32, 8), (16, 8), (48, 8)]
 PROGRAMS = {
-    # file: (original file name, extra DLLs it may import, asks for administrator rights)
-    "setup.exe": ("setup.exe", set(), True),
-    "setup-empty.exe": ("setup.exe", set(), True),
-    "tarnlink.exe": ("tarnlink.exe", {"TARNLINK.DLL"}, False),
-    "tarnlink.dll": ("tarnlink.dll", set(), False),
-    "removetl.exe": ("removetl.exe", set(), True),
+    # file: (original file name, extra DLLs it may import, asks for administrator
+    # rights, icon images)
+    "setup.exe": ("setup.exe", set(), True, SETUP_ICON),
+    "setup-empty.exe": ("setup.exe", set(), True, SETUP_ICON),
+    "tarnlink.exe": ("tarnlink.exe", {"TARNLINK.DLL"}, False, PRODUCT_ICON),
+    "tarnlink.dll": ("tarnlink.dll", set(), False, []),
+    "removetl.exe": ("removetl.exe", set(), True, PRODUCT_ICON),
 }
 VERSION = {"CompanyName": "Quorvale", "ProductName": "Tarnlink Suite",
            "FileVersion": "2.1", "ProductVersion": "2.1"}
@@ -45,6 +52,15 @@ EMPTY_SETUP_LIMIT = 52000
 IMAGE_FILE_RELOCS_STRIPPED = 0x0001
 DYNAMIC_BASE = 0x0040
 NX_COMPAT = 0x0100
+NO_SEH = 0x0400
+TERMINAL_SERVER_AWARE = 0x8000
+IMAGE_SCN_MEM_EXECUTE = 0x20000000
+# How 32-bit code registers a structured exception handler: it reads or
+# writes the head of the handler chain at fs:[0] (mov eax,fs:[0];
+# mov fs:[0],eax; mov reg,fs:[0]; mov fs:[0],reg; push fs:[0]; pop fs:[0]).
+SEH_CHAIN_ACCESS = [bytes([0x64, 0xA1]), bytes([0x64, 0xA3])] + [
+    bytes([0x64, op, 0x05 | reg << 3]) for op in (0x8B, 0x89) for reg in range(8)] + [
+    bytes([0x64, 0xFF, 0x35]), bytes([0x64, 0x8F, 0x05])]
 
 
 class Image:
@@ -64,10 +80,14 @@ class Image:
         self.directories = [struct.unpack_from("<II", self.data, directories + 8 * i)
                             for i in range(16)]
         self.sections = []
+        self.code = []
         table = opt + optional_size
         for i in range(sections):
             name, vsize, va, rawsize, raw = struct.unpack_from("<8sIIII", self.data, table + 40 * i)
+            flags = struct.unpack_from("<I", self.data, table + 40 * i + 36)[0]
             self.sections.append((va, max(vsize, rawsize), raw))
+            if flags & IMAGE_SCN_MEM_EXECUTE:
+                self.code.append(self.data[raw:raw + min(vsize, rawsize)])
 
     def offset(self, rva):
         for va, size, raw in self.sections:
@@ -103,7 +123,8 @@ class Image:
             at += 20
 
     def resources(self):
-        """[(type, name, language, bytes)] for every resource with a numeric id."""
+        """[(type, name, language, bytes)] for every resource; a name is a
+        number or a string."""
         rva, size = self.directories[2]
         if size == 0:
             return []
@@ -114,7 +135,11 @@ class Image:
             named, ids = struct.unpack_from("<HH", self.data, at + 12)
             for i in range(named + ids):
                 ident, target = struct.unpack_from("<II", self.data, at + 16 + 8 * i)
-                key = None if ident & 0x80000000 else ident
+                key = ident
+                if ident & 0x80000000:
+                    text = base + (ident & 0x7FFFFFFF)
+                    length = struct.unpack_from("<H", self.data, text)[0]
+                    key = self.data[text + 2:text + 2 + 2 * length].decode("utf-16-le")
                 if target & 0x80000000:
                     walk(base + (target & 0x7FFFFFFF), path + [key])
                 else:
@@ -160,6 +185,31 @@ def version_strings(block):
     return fixed, values
 
 
+def icon_images(resources):
+    """[(pixels, bits per pixel, image bytes)] of the first icon group, in
+    its order, and the list of what is wrong with them."""
+    groups = [r for r in resources if r[0] == 14]
+    icons = {r[1]: r[3] for r in resources if r[0] == 3}
+    if not groups:
+        return [], ["no icon"]
+    group = groups[0][3]
+    found, wrong = [], []
+    for i in range(struct.unpack_from("<H", group, 4)[0]):
+        width, height, _, _, _, bpp, size, ident = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
+        image = icons.get(ident, b"")
+        # An image of its own size and depth, as a BITMAPINFOHEADER of twice
+        # the height (colours, then the mask): no PNG image.
+        if len(image) < 40 or len(image) != size or image[:4] != b"\x28\0\0\0":
+            wrong.append("image %d is no DIB image of %d bytes" % (ident, size))
+            continue
+        w, h, _, depth = struct.unpack_from("<iiHH", image, 4)
+        if (w, h, depth) != (width or 256, 2 * (height or 256), bpp):
+            wrong.append("image %d is %dx%d, %d bpp, listed as %dx%d, %d bpp"
+                         % (ident, w, h, depth, width, height, bpp))
+        found.append((width, bpp, image))
+    return found, wrong
+
+
 def check(build_dir):
     failures = []
     passed = 0
@@ -171,7 +221,7 @@ def check(build_dir):
         else:
             failures.append(what)
 
-    for file, (original, extra_dlls, elevated) in PROGRAMS.items():
+    for file, (original, extra_dlls, elevated, icon) in PROGRAMS.items():
         path = os.path.join(build_dir, file)
         image = Image(path)
         imports = image.imports()
@@ -183,6 +233,15 @@ def check(build_dir):
             expect(not newer, "%s imports %s from %s" % (file, newer, dll))
         expect(image.dll_characteristics & DYNAMIC_BASE, "%s: DYNAMIC_BASE not set" % file)
         expect(image.dll_characteristics & NX_COMPAT, "%s: NX_COMPAT not set" % file)
+        if file.endswith(".exe"):
+            expect(image.dll_characteristics & TERMINAL_SERVER_AWARE,
+                   "%s: TERMINAL_SERVER_AWARE not set" % file)
+        if image.machine == 0x14C:
+            expect(image.dll_characteristics & NO_SEH, "%s: NO_SEH not set" % file)
+            used = [pattern.hex() for pattern in SEH_CHAIN_ACCESS
+                    if any(pattern + b"\0\0\0\0" in code for code in image.code)]
+            expect(image.code and not used,
+                   "%s: its code reaches the handler chain at fs:[0] (%s)" % (file, used))
         # A 32-bit program always holds absolute addresses; a small x86_64 one
         # may hold none, and then has nothing to relocate.
         expect(not image.characteristics & IMAGE_FILE_RELOCS_STRIPPED and
@@ -201,10 +260,21 @@ def check(build_dir):
                 expect(values.get(key) == value, "%s: %s is %r" % (file, key, values.get(key)))
             expect(values.get("OriginalFilename") == original,
                    "%s: OriginalFilename is %r" % (file, values.get("OriginalFilename")))
+            expect(values.get("InternalName") == os.path.splitext(original)[0],
+                   "%s: InternalName is %r" % (file, values.get("InternalName")))
             for key in ("FileDescription", "LegalCopyright"):
                 expect(bool(values.get(key)), "%s: no %s" % (file, key))
             expect(values.get("Translation") == struct.pack("<HH", 0x0409, 1252),
                    "%s: translation %r" % (file, values.get("Translation")))
+
+        if icon:
+            images, wrong = icon_images(resources)
+            for what in wrong:
+                expect(False, "%s: %s" % (file, what))
+            expect([(w, bpp) for w, bpp, _ in images] == icon,
+                   "%s: icon images %s" % (file, [(w, bpp) for w, bpp, _ in images]))
+        else:
+            expect(not [r for r in resources if r[0] == 14], "%s: carries an icon" % file)
 
         manifests = [r for r in resources if r[0] == 24]
         if elevated:
