@@ -4,7 +4,7 @@
 Writes, relative to the repository root:
   resources/art/tl_bmp.bmp     product banner, 168 x 47, 8 bpp
   resources/art/qvlogo.bmp     Quorvale maker logo, 115 x 84, 4 bpp
-  resources/art/app_main.ico   setup.exe's icon, 32, 16 and 48 pixels, 4 bpp
+  resources/art/app_main.ico   setup.exe's icon, 32 x 32 and 16 x 16, 4 bpp
   resources/art/product.ico    the product's icon (removetl.exe, tarnlink.exe):
                                the same picture at 16, 32 and 48 pixels, each
                                in 16 and in 256 colours
@@ -1045,8 +1045,7 @@ def main():
         "tl_bmp.bmp": draw_banner(),
         "qvlogo.bmp": draw_logo(),
         # setup.exe has room for no more than these (README, setup-empty.exe).
-        "app_main.ico": ico_bytes([(draw_icon(32), VGA), (draw_icon(16), VGA),
-                                   (draw_icon(48), VGA)]),
+        "app_main.ico": ico_bytes([(draw_icon(32), VGA), (draw_icon(16), VGA)]),
         "product.ico": product_icon(),
     }
     for name, data in outputs.items():

@@ -31,8 +31,8 @@ NEWER_FUNCTIONS = {
     "RegDeleteKeyExA", "RegGetValueA", "RegOpenCurrentUser", "SHGetFolderPathA",
 }
 # The icon images as (pixels, bits per pixel): setup.exe has room for the
-# 16-colour ones only (its size limit below); the product's icon has them all.
-SETUP_ICON = [(32, 4), (16, 4), (48, 4)]
+# first two only (its size limit below); the product's icon has them all.
+SETUP_ICON = [(32, 4), (16, 4)]
 PRODUCT_ICON = [(32, 4), (16, 4), (48, 4), (32, 8), (16, 8), (48, 8)]
 PROGRAMS = {
     # file: (original file name, extra DLLs it may import, asks for administrator
