@@ -88,11 +88,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     PostMessageA(session.mainWindow, WM_COMMAND, IDM_START, 0);
 
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    BOOL got;
+    while ((got = GetMessageA(&message, nullptr, 0, 0)) > 0) {
         if (session.activeDialog != nullptr && IsDialogMessageA(session.activeDialog, &message))
             continue;
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    return (int)message.wParam;
+    // -1: the queue itself failed, and the run with it.
+    return got < 0 ? EXIT_REFUSED : (int)message.wParam;
 }

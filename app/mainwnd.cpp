@@ -32,7 +32,13 @@ LRESULT PaintMainWindow(HWND window)
         return 0;
     RECT client;
     GetClientRect(window, &client);
+    // Without a memory context (the system is out of them) the backdrop
+    // stays plain; the pictures come with the next paint.
     HDC memory = CreateCompatibleDC(target);
+    if (memory == nullptr) {
+        EndPaint(window, &paint);
+        return 0;
+    }
     if (productPicture != nullptr)
         DrawPicture(target, memory, productPicture, 10, 10);
     if (makerLogo != nullptr) {

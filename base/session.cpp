@@ -4,6 +4,7 @@
 
 #include "../resources/resource.h"
 #include "messages.h"
+#include "system.h"
 #include "text.h"
 
 InstallSession session;
@@ -14,7 +15,12 @@ int TakeRunLock(int inheritable)
 {
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, inheritable};
     SetLastError(ERROR_SUCCESS);
-    HANDLE lock = CreateMutexA(&attributes, FALSE, "Quorvale Tarnlink Setup");
+    // Windows 2000 and later give each logon session names of its own; the
+    // lock is the machine's, whoever is logged on.
+    const char *name = IsWindowsNT() && (GetVersion() & 0xFF) >= 5
+                           ? "Global\\Quorvale Tarnlink Setup"
+                           : "Quorvale Tarnlink Setup";
+    HANDLE lock = CreateMutexA(&attributes, FALSE, name);
     // Only a lock made new is ours: an existing one, or any other object of
     // that name (which makes the call fail), means someone else runs.
     if (lock != nullptr && GetLastError() == ERROR_SUCCESS)

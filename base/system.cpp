@@ -29,6 +29,43 @@ HANDLE OpenForReading(const char *path, DWORD flags)
                        FILE_ATTRIBUTE_NORMAL | flags, nullptr);
 }
 
+HANDLE OpenForJudging(const char *path)
+{
+    // Windows 95 knows no DELETE access, and no links either.
+    DWORD access = IsWindowsNT() ? GENERIC_READ | DELETE : GENERIC_READ;
+    return CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | OpenReparsePointFlag(), nullptr);
+}
+
+// NtSetInformationFile with FileDispositionInformation: the one way to
+// delete through a handle on every NT (SetFileInformationByHandle came with
+// Vista).
+struct StatusBlock {
+    void *status;
+    ULONG_PTR information;
+};
+typedef LONG(WINAPI *SetInformationProc)(HANDLE, StatusBlock *, void *, ULONG, int);
+constexpr int FILE_DISPOSITION_INFORMATION = 13;
+
+int DeleteJudgedFile(HANDLE file, const char *path)
+{
+    if (!IsWindowsNT()) {
+        CloseHandle(file);
+        return DeleteFileA(path) != 0;
+    }
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    SetInformationProc setInformation =
+        ntdll != nullptr ? (SetInformationProc)(void *)GetProcAddress(ntdll, "NtSetInformationFile")
+                         : nullptr;
+    BOOLEAN dispose = TRUE;
+    StatusBlock block = {};
+    int deleted = setInformation != nullptr &&
+                  setInformation(file, &block, &dispose, sizeof dispose,
+                                 FILE_DISPOSITION_INFORMATION) >= 0;
+    CloseHandle(file);
+    return deleted;
+}
+
 DWORD OpenReparsePointFlag()
 {
     return IsWindowsNT() && (GetVersion() & 0xFF) >= 5 ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
@@ -82,8 +119,13 @@ int MakeOwnDirectory(const char *parent, const char *prefix, char *path, size_t 
             return 0;
         // No security attributes: on NT the directory gets the creator's
         // default access.
-        if (CreateDirectoryA(path, nullptr))
-            return HoldDirectory(path, held);
+        if (CreateDirectoryA(path, nullptr)) {
+            if (HoldDirectory(path, held))
+                return 1;
+            // Made but not ours to work in: it goes again, if it still can.
+            RemoveDirectoryA(path);
+            return 0;
+        }
         if (GetLastError() != ERROR_ALREADY_EXISTS)
             return 0;
     }

@@ -18,6 +18,17 @@ int IsWindowsNT();
 // meanwhile; `flags` go with FILE_ATTRIBUTE_NORMAL.
 HANDLE OpenForReading(const char *path, DWORD flags);
 
+// Opens a file to judge it and perhaps delete it through the handle: nobody
+// else may write, rename or delete it while it is open. On Windows 2000 and
+// later a link is opened itself, not what it leads to.
+HANDLE OpenForJudging(const char *path);
+
+// Deletes the file open on `file` (from OpenForJudging) and closes the
+// handle: through the handle on Windows NT, so that the file that was judged
+// is the one that goes; by `path` on Windows 95, which has no links. 1 when
+// it was deleted.
+int DeleteJudgedFile(HANDLE file, const char *path);
+
 // FILE_FLAG_OPEN_REPARSE_POINT where the system knows it (Windows 2000 and
 // later), else 0: older systems may refuse a flag they do not know.
 DWORD OpenReparsePointFlag();

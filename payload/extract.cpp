@@ -7,18 +7,20 @@
 #include "../base/system.h"
 #include "../base/text.h"
 #include "../resources/resource.h"
+#include "integrity.h"
 #include "progress.h"
 #include "table.h"
+#include "tempdirs.h"
 
 // Any temporary directory the system allows, with the run's own below it.
 constexpr size_t PATH_SIZE = MAX_PATH;
 constexpr size_t MESSAGE_SIZE = 512;
 // Room enough to name in the log a path too long to be used.
 constexpr size_t SHOWN_SIZE = 1024;
-// The run's directories are "~tlNNNNN.tmp"; each holds this marker, open
-// without delete sharing while its run lives.
+// The run's directories are "~tlNNNNN.tmp"; the uninstaller's copies run
+// from "~rtNNNNN.tmp".
 static const char RUN_PREFIX[] = "~tl";
-static const char MARKER_NAME[] = "setup.run";
+static const char COPY_PREFIX[] = "~rt";
 
 // The directory this run created and extracted into, ending in a backslash;
 // empty before the extraction and after the clean-up. It is held, and so is
@@ -32,21 +34,6 @@ const char *ExtractionDirectory()
     return extractDir;
 }
 
-int TempDirectory(char *directory, size_t size)
-{
-    // A buffer too small gets a cut path and the size it would need.
-    DWORD length = GetTempPathA((DWORD)size, directory);
-    if (length == 0 || length >= size) {
-        directory[0] = '\0';
-        return 0;
-    }
-    if (directory[length - 1] != '\\' && !AppendText(directory, size, "\\")) {
-        directory[0] = '\0';
-        return 0;
-    }
-    return 1;
-}
-
 // A path too long for its buffer is reported like a file that can't be
 // created, naming the whole path the user would look for.
 static void LogUnusablePath(const char *directory, const char *fileName)
@@ -57,49 +44,14 @@ static void LogUnusablePath(const char *directory, const char *fileName)
     LogMessage(IDS_CREATEERROR, shown);
 }
 
-// Whether a name is that of a run's directory: "~tl", five digits, ".tmp".
-static int IsRunDirectoryName(const char *name)
+// Takes away what runs that were killed left in the temporary directory:
+// the extracted files, by their packed bytes, and the uninstaller's copy, by
+// the bytes it is installed with.
+static void RemoveDeadRuns(const char *tempDir)
 {
-    if (strncmp(name, RUN_PREFIX, 3) != 0 || strlen(name) != 12 || strcmp(name + 8, ".tmp") != 0)
-        return 0;
-    for (int i = 3; i < 8; i++)
-        if (name[i] < '0' || name[i] > '9')
-            return 0;
-    return 1;
-}
-
-// Takes away the directories of earlier runs that ended without their
-// clean-up (killed, or the power went). One whose marker can be deleted
-// belongs to no running setup: the payload's names go, then the directory
-// when that left it empty. Nothing else in it is touched, and links are
-// never followed.
-static void RemoveStaleDirectories(const char *tempDir)
-{
-    char pattern[PATH_SIZE];
-    WIN32_FIND_DATAA found;
-    HANDLE search;
-    if (!FormatText(pattern, sizeof pattern, "%s%s*.tmp", tempDir, RUN_PREFIX) ||
-        (search = FindFirstFileA(pattern, &found)) == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        char directory[PATH_SIZE], path[PATH_SIZE];
-        HANDLE held;
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            IsReparsePoint(found.dwFileAttributes) || !IsRunDirectoryName(found.cFileName) ||
-            !FormatText(directory, sizeof directory, "%s%s", tempDir, found.cFileName) ||
-            !JoinPath(path, sizeof path, directory, MARKER_NAME) ||
-            !HoldDirectory(directory, held))
-            continue;
-        if (DeleteFileA(path)) {
-            for (int i = 0; i < payloadCount; ++i)
-                if (JoinPath(path, sizeof path, directory, payloadTable[i].destName))
-                    DeleteFileA(path);
-            ReleaseDirectory(held);
-            RemoveDirectoryA(directory);
-        }
-        ReleaseDirectory(held);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    RunFile files[PAYLOAD_ROWS];
+    RemoveDeadRunDirectories(tempDir, RUN_PREFIX, files, CarriedRunFiles(files, PAYLOAD_ROWS, 1));
+    RemoveDeadRunDirectories(tempDir, COPY_PREFIX, files, CarriedRunFiles(files, PAYLOAD_ROWS, 0));
 }
 
 // Creates a new directory under `tempDir` whose name no other run is using,
@@ -107,12 +59,10 @@ static void RemoveStaleDirectories(const char *tempDir)
 // exists already is never used: whoever made it could have put anything in it.
 static int CreateExtractionDirectory(const char *tempDir)
 {
-    char path[PATH_SIZE], markerPath[PATH_SIZE];
+    char path[PATH_SIZE];
     if (MakeOwnDirectory(tempDir, RUN_PREFIX, path, sizeof path, heldDir)) {
-        if (JoinPath(markerPath, sizeof markerPath, path, MARKER_NAME) &&
-            FormatText(extractDir, sizeof extractDir, "%s\\", path)) {
-            marker = CreateFileA(markerPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (FormatText(extractDir, sizeof extractDir, "%s\\", path)) {
+            marker = CreateRunMarker(path, FALSE);
             if (marker != INVALID_HANDLE_VALUE)
                 return 1;
         }
@@ -186,7 +136,7 @@ int ExtractPayload(HINSTANCE instance, HWND owner)
     HWND statusLine = OpenProgressWindow(instance, owner);
     char tempDir[PATH_SIZE];
     if (TempDirectory(tempDir, sizeof tempDir)) {
-        RemoveStaleDirectories(tempDir);
+        RemoveDeadRuns(tempDir);
         if (CreateExtractionDirectory(tempDir)) {
             for (int i = 0; i < payloadCount; ++i) {
                 PayloadEntry &row = payloadTable[i];
@@ -227,9 +177,10 @@ int RemoveTempFiles()
     }
     CloseHandle(marker);
     marker = INVALID_HANDLE_VALUE;
-    char path[PATH_SIZE];
-    if (FormatText(path, sizeof path, "%s%s", extractDir, MARKER_NAME))
-        DeleteFileA(path);
+    char directory[PATH_SIZE];
+    CopyText(directory, sizeof directory, extractDir);
+    directory[strlen(directory) - 1] = '\0';
+    RemoveRunMarker(directory);
     // Only an empty directory goes: a file this run did not write stays.
     ReleaseDirectory(heldDir);
     RemoveDirectoryA(extractDir);

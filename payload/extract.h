@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "tempdirs.h"
+
 // Creates a new directory of this run's own under the temporary directory and
 // writes every row's resource, unchanged, into it under its destName, marking
 // each written row PAYLOAD_EXTRACTED. Returns the number of rows written;
@@ -20,10 +22,6 @@ const char *ExtractionDirectory();
 // does not fit is never cut: the file counts as one that could not be created.
 int ExtractResourceFile(HINSTANCE instance, HWND statusLine, const char *resourceName,
                         const char *directory, const char *fileName);
-
-// The platform's temporary directory, ending in a backslash. 0 when it does
-// not fit in `size`; `directory` is then empty.
-int TempDirectory(char *directory, size_t size);
 
 // Deletes the extracted file of every row marked PAYLOAD_EXTRACTED, then the
 // run's directory. Returns 0.

@@ -5,26 +5,6 @@
 
 constexpr DWORD SZDD_HEADER_SIZE = 14;
 static const BYTE SZDD_MAGIC[9] = {'S', 'Z', 'D', 'D', 0x88, 0xF0, 0x27, 0x33, 'A'};
-constexpr DWORD READ_CHUNK = 16384;
-
-static DWORD crcTable[256];
-
-DWORD Crc32(DWORD crc, const void *bytes, size_t size)
-{
-    if (crcTable[1] == 0) {
-        for (DWORD n = 0; n < 256; ++n) {
-            DWORD c = n;
-            for (int bit = 0; bit < 8; ++bit)
-                c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-            crcTable[n] = c;
-        }
-    }
-    const BYTE *p = (const BYTE *)bytes;
-    crc = ~crc;
-    while (size-- > 0)
-        crc = crcTable[(crc ^ *p++) & 0xFF] ^ (crc >> 8);
-    return ~crc;
-}
 
 static const PayloadSum *FindSum(const char *resourceName)
 {
@@ -79,17 +59,23 @@ int ExpandedFileIntact(const PayloadEntry &row, const char *path)
     HANDLE file = OpenForReading(path, 0);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
-    // Static: a frame this large would need stack probes.
-    static BYTE chunk[READ_CHUNK];
-    DWORD crc = 0, length = 0, got = 0;
-    int readable;
-    while ((readable = ReadFile(file, chunk, sizeof chunk, &got, nullptr)) != 0 && got > 0) {
-        crc = Crc32(crc, chunk, got);
-        length += got;
-        // Longer than recorded: no need to read on.
-        if (length > sum->expandedLength)
-            break;
-    }
+    DWORD length, crc;
+    int readable = FileSum(file, sum->expandedLength, length, crc);
     CloseHandle(file);
     return readable && length == sum->expandedLength && crc == sum->expandedCrc;
+}
+
+int CarriedRunFiles(RunFile *files, int size, int packed)
+{
+    int count = 0;
+    for (int i = 0; i < payloadCount && count < size; ++i) {
+        const PayloadSum *sum = FindSum(payloadTable[i].resourceName);
+        if (sum == nullptr)
+            continue;
+        files[count].name = payloadTable[i].destName;
+        files[count].length = packed ? sum->packedLength : sum->expandedLength;
+        files[count].crc = packed ? sum->packedCrc : sum->expandedCrc;
+        count++;
+    }
+    return count;
 }

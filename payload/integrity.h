@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "table.h"
+#include "tempdirs.h"
 
 // What the build recorded for one carried file. The name is held in the
 // row itself: resource names are short ("EXEFILE"), and a longer one does
@@ -26,10 +27,6 @@ struct PayloadSum {
 extern PayloadSum payloadSums[];
 extern const int payloadSumCount;
 
-// CRC-32 (reflected polynomial EDB88320, as in zip) of `size` bytes,
-// continued from `crc` (0 to start).
-DWORD Crc32(DWORD crc, const void *bytes, size_t size);
-
 // 1 when every payload resource of `instance` is there and whole: its SZDD
 // signature and mode, the expanded length in its header, its own length and
 // CRC-32, each as the build recorded them.
@@ -38,5 +35,10 @@ int PayloadIntact(HINSTANCE instance);
 // 1 when the file at `path` holds exactly the file the row carries: the
 // expanded length and CRC-32 the build recorded.
 int ExpandedFileIntact(const PayloadEntry &row, const char *path);
+
+// The carried files as a run leaves them in a directory of its own: each
+// row's destName with its packed bytes (`packed` 1) or its expanded ones
+// (0). Returns how many of `size` were filled.
+int CarriedRunFiles(RunFile *files, int size, int packed);
 
 #endif

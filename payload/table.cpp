@@ -13,4 +13,5 @@ PayloadEntry payloadTable[] = {
     {"MIBFILE", 1, "mib.txt", "mib.txt", 0, 0, "", DIR_PROGRAM, 0},
 };
 
-int payloadCount = sizeof payloadTable / sizeof payloadTable[0];
+static_assert(sizeof payloadTable / sizeof payloadTable[0] == PAYLOAD_ROWS, "every row counted");
+int payloadCount = PAYLOAD_ROWS;

@@ -20,6 +20,9 @@ struct PayloadEntry {
     unsigned state;
 };
 
+// The rows the program carries.
+constexpr int PAYLOAD_ROWS = 7;
+
 extern PayloadEntry payloadTable[];
 extern int payloadCount;
 

@@ -137,7 +137,7 @@ static int OnlyUninstallerIn(const char *directory)
 }
 
 // Deletes the uninstaller's file, and logs it. 1 when it is gone from the
-// directory.
+// directory, RELEASE_DEFERRED when it goes later.
 static int ReleaseUninstaller(const char *installDir, ReleaseFile release,
                               const char *failedWord)
 {
@@ -145,7 +145,8 @@ static int ReleaseUninstaller(const char *installDir, ReleaseFile release,
     if (!JoinPath(path, sizeof path, installDir, UNINSTALLER_NAME))
         return 0;
     int released = release != nullptr ? release(path) : DeleteFileA(path) != 0;
-    released = released || GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
+    if (!released && GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+        released = 1;
     LogMessage(IDS_REMOVINGFILE, path, released ? "ok" : failedWord);
     return released;
 }
@@ -157,6 +158,7 @@ void RemoveProduct(const char *installDir, const char *group, ReleaseFile releas
     report.keysRemoved = 0;
     report.directoryGone = 0;
     report.entryLeft = 0;
+    report.deferred = 0;
     report.complete = 0;
 
     char failedWord[WORD_SIZE];
@@ -208,10 +210,14 @@ void RemoveProduct(const char *installDir, const char *group, ReleaseFile releas
     if (report.filesLeft == 0 && report.keysRemoved &&
         (driveRoot || OnlyUninstallerIn(installDir))) {
         report.entryLeft = deleteEntry && !DeleteKeyTree(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY);
-        if (!report.entryLeft)
-            report.filesLeft += !ReleaseUninstaller(installDir, release, failedWord);
+        if (!report.entryLeft) {
+            int released = ReleaseUninstaller(installDir, release, failedWord);
+            report.filesLeft += released == 0;
+            report.deferred = released == RELEASE_DEFERRED;
+        }
     }
-    if (driveRoot) {
+    if (driveRoot || report.deferred) {
+        // A directory left only to the uninstaller goes with it.
         report.directoryGone = report.filesLeft == 0;
     } else {
         // One that is gone already was removed by an earlier try.

@@ -18,6 +18,7 @@ struct RemovalReport {
     // which is never removed, counts when its files are gone.
     int directoryGone;
     int entryLeft;          // the Uninstall entry was to go and could not
+    int deferred;           // the uninstaller's file and the directory go later
     // Nothing of the installation stays: every payload file, the uninstaller
     // included, the keys and the entry (when it was to go) are gone, and so
     // is the directory unless it is a drive root.
@@ -35,8 +36,10 @@ extern const char UNINSTALLER_NAME[];
 // uninstaller's own file goes last, and only when nothing else stays: first
 // the Uninstall entry that names it (when `deleteEntry`), then the file, so
 // that a kept installation or entry keeps a program to remove it with. The
-// file goes with DeleteFileA, or with `release` when given (the uninstaller
-// moves its running first program's file aside). Logs each step.
+// file goes with DeleteFileA, or with `release` when given: 1 gone, 0 not,
+// RELEASE_DEFERRED when it goes, with the directory, once the program that
+// runs from it has ended (the uninstaller's first process). Logs each step.
+constexpr int RELEASE_DEFERRED = 2;
 typedef int (*ReleaseFile)(const char *path);
 void RemoveProduct(const char *installDir, const char *group, ReleaseFile release,
                    int deleteEntry, RemovalReport &report);

@@ -6,14 +6,15 @@
 //
 // A running program cannot delete its own file, so the first process copies
 // itself into a new directory of its own under the temporary directory,
-// checks the copy byte for byte while it holds it, and starts it with
-// "-w <handle>" ahead of the same arguments: a handle of the first process
-// that only a child it started inherits, and the lock that lets one setup or
-// uninstall run at a time. The copy removes everything and has its own file
-// and directory deleted at the next restart. An interactive first process
-// ends at once and the copy waits for it; a quiet one waits for the copy and
-// ends with its exit code, so that a deployment tool learns the outcome, and
-// the copy moves the waiting program's file out of the way.
+// marks that directory alive, checks the copy byte for byte while it holds
+// it, and starts it with "-w <process> -o <pipe>" ahead of the same
+// arguments: a handle of the first process and the write end of a pipe,
+// which only a child it started inherits, with the lock that lets one setup
+// or uninstall run at a time. The copy removes everything else, writes its
+// outcome into the pipe, and the first process, which waits for that in
+// every mode, ends with it; then the copy deletes the first one's file and
+// the directory, and has its own deleted at the next restart. A copy that
+// ends without a word is a failure to the first process.
 #include <string.h>
 #include <windows.h>
 
@@ -22,7 +23,7 @@
 #include "../base/session.h"
 #include "../base/system.h"
 #include "../base/text.h"
-#include "../payload/extract.h"
+#include "../payload/tempdirs.h"
 #include "../payload/table.h"
 #include "../remove/rules.h"
 #include "../resources/resource.h"
@@ -33,6 +34,7 @@ constexpr size_t PATH_SIZE = 512;
 constexpr size_t MESSAGE_SIZE = 512;
 // How long the copy waits for the first process to end.
 constexpr DWORD HANDOVER_WAIT = 30000;
+static const char COPY_PREFIX[] = "~rt";
 
 enum ExitCode { EXIT_REMOVED = 0, EXIT_NOTHING_DONE = 1, EXIT_PARTLY_REMOVED = 2 };
 
@@ -41,6 +43,7 @@ struct Arguments {
     char dataDir[DIR_SIZE];   // checked; data files lie beside the program
     char group[TEXT_FIELD];
     HANDLE firstProcess;   // set in the copy only
+    HANDLE outcome;        // the pipe to the first process, in the copy only
 };
 
 static char caption[MESSAGE_SIZE];
@@ -56,7 +59,7 @@ static int SwitchAt(const char *p)
 {
     if (p[0] != '-' || (p[2] != '\0' && !IsBlank(p[2])))
         return 0;
-    for (const char *letter = "fdgqsw"; *letter != '\0'; letter++) {
+    for (const char *letter = "fdgoqsw"; *letter != '\0'; letter++) {
         if (p[1] == *letter)
             return 1;
     }
@@ -143,14 +146,14 @@ static int ParseArguments(const char *text, Arguments &args)
         }
         if (p == nullptr)
             return 0;
-        if (letter == 'w') {
+        if (letter == 'w' || letter == 'o') {
             ULONG_PTR handle = 0;
             for (const char *digit = number; *digit != '\0'; digit++) {
                 if (*digit < '0' || *digit > '9')
                     return 0;
                 handle = handle * 10 + (ULONG_PTR)(*digit - '0');
             }
-            args.firstProcess = (HANDLE)handle;
+            (letter == 'w' ? args.firstProcess : args.outcome) = (HANDLE)handle;
         }
     }
     if (!(seen & (1u << ('f' - 'a'))) || !(seen & (1u << ('g' - 'a'))))
@@ -305,52 +308,136 @@ static HANDLE PrepareCopy(const char *self, const char *copy)
     return held;
 }
 
+// Length and CRC-32 of this program's own file, which is what its copies
+// hold; 0 when it cannot be read.
+static int OwnSum(RunFile &file)
+{
+    char self[PATH_SIZE];
+    HANDLE own = OwnPath(self, sizeof self) ? OpenForReading(self, 0) : INVALID_HANDLE_VALUE;
+    if (own == INVALID_HANDLE_VALUE)
+        return 0;
+    file.name = UNINSTALLER_NAME;
+    int read = FileSum(own, MAXDWORD, file.length, file.crc);
+    CloseHandle(own);
+    return read;
+}
+
+// Handles a child inherits: duplicates of `handle` that may be inherited.
+static HANDLE Inheritable(HANDLE handle, DWORD access)
+{
+    HANDLE process = GetCurrentProcess(), copy = nullptr;
+    return DuplicateHandle(process, handle, process, &copy, access, TRUE, 0) ? copy : nullptr;
+}
+
 // Copies this program into a new directory of its own under the temporary
-// directory and starts the copy with the same arguments; null when that
-// could not be done, else the copy's process.
+// directory, marked alive, and starts the copy with the same arguments; null
+// when that could not be done, else the read end of the pipe that brings the
+// copy's outcome. A copy that was refused is left as it is.
 static HANDLE HandOverToCopy(const char *arguments)
 {
     char self[PATH_SIZE], temp[PATH_SIZE], directory[PATH_SIZE], copy[PATH_SIZE];
     HANDLE heldDirectory;
     if (!OwnPath(self, sizeof self) || !TempDirectory(temp, sizeof temp) ||
-        !MakeOwnDirectory(temp, "~rt", directory, sizeof directory, heldDirectory))
+        !MakeOwnDirectory(temp, COPY_PREFIX, directory, sizeof directory, heldDirectory))
         return nullptr;
-    HANDLE started = nullptr;
+    HANDLE marker = CreateRunMarker(directory, TRUE);
     HANDLE heldCopy = INVALID_HANDLE_VALUE;
-    HANDLE process = GetCurrentProcess();
-    HANDLE inherited = nullptr;
+    HANDLE outcome = nullptr, report = nullptr, inheritedReport = nullptr, inherited = nullptr;
+    int started = 0;
     char command[COMMAND_SIZE + PATH_SIZE];
-    if (JoinPath(copy, sizeof copy, directory, UNINSTALLER_NAME) &&
+    if (marker != INVALID_HANDLE_VALUE && JoinPath(copy, sizeof copy, directory, UNINSTALLER_NAME) &&
         (heldCopy = PrepareCopy(self, copy)) != INVALID_HANDLE_VALUE &&
-        DuplicateHandle(process, process, process, &inherited,
-                        SYNCHRONIZE | PROCESS_QUERY_INFORMATION, TRUE, 0)) {
-        // Handle values fit in 32 bits on every Windows, so the number is the
-        // same for both builds.
+        CreatePipe(&outcome, &report, nullptr, 0) &&
+        (inheritedReport = Inheritable(report, GENERIC_WRITE)) != nullptr &&
+        (inherited = Inheritable(GetCurrentProcess(), SYNCHRONIZE | PROCESS_QUERY_INFORMATION)) !=
+            nullptr) {
+        // Handle values fit in 32 bits on every Windows, so the numbers are
+        // the same for both builds.
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info;
-        if (FormatText(command, sizeof command, "\"%s\" -w %u %s", copy,
-                       (unsigned)(ULONG_PTR)inherited, arguments) &&
+        if (FormatText(command, sizeof command, "\"%s\" -w %u -o %u %s", copy,
+                       (unsigned)(ULONG_PTR)inherited, (unsigned)(ULONG_PTR)inheritedReport,
+                       arguments) &&
             CreateProcessA(copy, command, nullptr, nullptr, TRUE, 0, nullptr, temp, &startup,
                            &info)) {
             CloseHandle(info.hThread);
-            started = info.hProcess;
+            CloseHandle(info.hProcess);
+            started = 1;
         }
-        CloseHandle(inherited);
     }
-    if (heldCopy != INVALID_HANDLE_VALUE)
-        CloseHandle(heldCopy);
+    // Only the copy may keep the pipe's write end: the read end then ends
+    // when the copy does.
+    HANDLE closing[] = {report, inheritedReport, inherited};
+    for (HANDLE handle : closing)
+        if (handle != nullptr)
+            CloseHandle(handle);
     ReleaseDirectory(heldDirectory);
-    if (started == nullptr) {
-        DeleteFileA(copy);
-        RemoveDirectoryA(directory);
+    if (started) {
+        CloseHandle(heldCopy);
+        return outcome;
     }
-    return started;
+    if (outcome != nullptr)
+        CloseHandle(outcome);
+    // Only a copy that was checked and held is ours to take away again.
+    RunFile own;
+    if (heldCopy != INVALID_HANDLE_VALUE) {
+        CloseHandle(heldCopy);
+        if (OwnSum(own))
+            DeleteIfHolds(copy, own.length, own.crc);
+    }
+    if (marker != INVALID_HANDLE_VALUE) {
+        CloseHandle(marker);
+        RemoveRunMarker(directory);
+    }
+    RemoveDirectoryA(directory);
+    return nullptr;
+}
+
+// Windows 95 deletes at restart what WININIT.INI's [rename] section names
+// as "NUL=<short path>". The profile functions would keep one NUL line
+// only, so the lines are written here: each request gets its own, in the
+// section (made when missing). Directories cannot be deleted there.
+static void AddRestartLine(const char *shortPath)
+{
+    char path[PATH_SIZE], line[PATH_SIZE + 16];
+    static char text[32768];
+    UINT length = GetWindowsDirectoryA(path, sizeof path);
+    if (length == 0 || length >= sizeof path || !AppendText(path, sizeof path, "\\WININIT.INI") ||
+        !FormatText(line, sizeof line, "NUL=%s\r\n", shortPath))
+        return;
+    DWORD size = 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    // Room for the section's header and the line after what is there.
+    DWORD room = sizeof text - 1 - (DWORD)strlen(line) - 12;
+    if (ReadFile(file, text, room + 1, &size, nullptr) && size <= room) {
+        text[size] = '\0';
+        char *header = strstr(text, "[rename]\r\n");
+        char *at = header != nullptr ? header + 10 : text + size;
+        if (header == nullptr) {
+            if (size > 0 && text[size - 1] != '\n')
+                at += FormatText(at, sizeof text - size, "\r\n") ? 2 : 0;
+            at += FormatText(at, sizeof text - (at - text), "[rename]\r\n") ? 10 : 0;
+            *at = '\0';
+        }
+        // What followed the header moves down behind the new line.
+        size_t tail = strlen(at), added = strlen(line);
+        memmove(at + added, at, tail + 1);
+        memcpy(at, line, added);
+        DWORD put = 0;
+        DWORD total = (DWORD)strlen(text);
+        if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0)
+            WriteFile(file, text, total, &put, nullptr);
+    }
+    CloseHandle(file);
 }
 
 // Asks the system to delete a file, or an empty directory, at the next
 // restart: NT keeps the requests in the registry; Windows 95 reads
-// WININIT.INI, for files only and for the last one asked for.
+// WININIT.INI, for files only.
 static void DeleteAtRestart(const char *path)
 {
     if (IsWindowsNT()) {
@@ -363,29 +450,30 @@ static void DeleteAtRestart(const char *path)
     char shortPath[PATH_SIZE];
     DWORD length = GetShortPathNameA(path, shortPath, sizeof shortPath);
     if (length > 0 && length < sizeof shortPath)
-        WritePrivateProfileStringA("rename", "NUL", shortPath, "WININIT.INI");
+        AddRestartLine(shortPath);
 }
 
-// Deletes the installed uninstaller; the file of a first process that
-// waits for this copy (and so still runs) is moved into the copy's own
-// directory instead, to go at the next restart.
+// The installed uninstaller, when the first process runs from it: it goes
+// once that process has ended.
+static char pendingUninstaller[PATH_SIZE];
+
+// Deletes the installed uninstaller; the file of the first process, which
+// still runs until it has the outcome, goes after it.
 static int ReleaseInstalledCopy(const char *path)
 {
-    char aside[PATH_SIZE];
     if (DeleteFileA(path))
         return 1;
-    if (!OwnDirectory(aside, sizeof aside) || !AppendText(aside, sizeof aside, "\\removetl.old") ||
-        !MoveFileA(path, aside))
-        return 0;
-    DeleteAtRestart(aside);
-    return 1;
+    return CopyText(pendingUninstaller, sizeof pendingUninstaller, path) ? RELEASE_DEFERRED : 0;
 }
 
-// The copy's own file and directory go at the next restart.
+// The copy's own file, its marker and its directory go at the next restart,
+// in that order.
 static void DeleteSelfAtRestart()
 {
     char path[PATH_SIZE];
     if (OwnPath(path, sizeof path))
+        DeleteAtRestart(path);
+    if (OwnDirectory(path, sizeof path) && AppendText(path, sizeof path, "\\setup.run"))
         DeleteAtRestart(path);
     if (OwnDirectory(path, sizeof path))
         DeleteAtRestart(path);
@@ -395,10 +483,11 @@ static int Remove(const Arguments &args)
 {
     // The records go only where they are this installation's: a later one
     // elsewhere keeps its own. An entry of an earlier version names no
-    // directory; WIN.INI's record tells then.
+    // directory, and one that cannot be read whole or is of another type
+    // names none either: WIN.INI's record tells then.
     Records records = ReadRecords(args);
     int entryHere = records.locationHere ||
-                    (records.locationRead == 0 && (records.profileRead == 0 || records.profileHere));
+                    (records.locationRead <= 0 && (records.profileRead == 0 || records.profileHere));
     // A group that could reach outside the Programs folder, or break the
     // command syntax, withholds only the Program Manager's part.
     RemovalReport report;
@@ -426,26 +515,51 @@ static int Remove(const Arguments &args)
     return EXIT_PARTLY_REMOVED;
 }
 
+// Whether the copy's -w handle is what only the first process gives: a
+// real handle (not a pseudo-handle, -1 being this process) of another
+// process that still runs.
+static int IsFirstProcess(HANDLE process)
+{
+    typedef DWORD(WINAPI * ProcessIdProc)(HANDLE);
+    DWORD code;
+    if ((ULONG_PTR)process >= (ULONG_PTR)-6 || !GetExitCodeProcess(process, &code) ||
+        code != STILL_ACTIVE)
+        return 0;
+    // Windows XP SP1 and later tell whose handle it is.
+    ProcessIdProc processId =
+        (ProcessIdProc)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetProcessId");
+    return processId == nullptr || processId(process) != GetCurrentProcessId();
+}
+
 // The copy: proven to be started by the uninstaller, and only for a
-// directory the product is recorded in.
+// directory the product is recorded in. Its outcome goes to the first
+// process, which ends with it; then the first one's file goes.
 static int RunCopy(const Arguments &args, const char *arguments)
 {
-    DWORD code;
-    if (!GetExitCodeProcess(args.firstProcess, &code)) {
+    if (!IsFirstProcess(args.firstProcess) || GetFileType(args.outcome) != FILE_TYPE_PIPE) {
         ReportMessage(nullptr, caption, MB_ICONERROR, IDS_UNINSTALLBADARGS, arguments);
         return EXIT_NOTHING_DONE;
     }
-    // An interactive first process ends at once and its file can be deleted
-    // after it; a quiet one waits for this copy, and its file is moved aside.
-    if (!session.quiet)
-        WaitForSingleObject(args.firstProcess, HANDOVER_WAIT);
-    CloseHandle(args.firstProcess);
-    if (!RecordedHere(args)) {
+    int result = EXIT_NOTHING_DONE;
+    if (RecordedHere(args))
+        result = Remove(args);
+    else
         ReportMessage(nullptr, caption, MB_ICONINFORMATION, IDS_UNINSTALLNOTHING,
                       args.programDir);
-        return EXIT_NOTHING_DONE;
+    DWORD code = (DWORD)result, put = 0;
+    WriteFile(args.outcome, &code, sizeof code, &put, nullptr);
+    CloseHandle(args.outcome);
+    if (pendingUninstaller[0] != '\0') {
+        WaitForSingleObject(args.firstProcess, HANDOVER_WAIT);
+        if (!DeleteFileA(pendingUninstaller)) {
+            DeleteAtRestart(pendingUninstaller);
+            if (!IsDriveRoot(args.programDir))
+                DeleteAtRestart(args.programDir);
+        } else if (!IsDriveRoot(args.programDir) && !RemoveDirectoryA(args.programDir)) {
+            DeleteAtRestart(args.programDir);
+        }
     }
-    int result = Remove(args);
+    CloseHandle(args.firstProcess);
     DeleteSelfAtRestart();
     return result;
 }
@@ -474,7 +588,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         ReportMessage(nullptr, caption, MB_ICONERROR, IDS_UNINSTALLBADARGS, arguments);
         return EXIT_NOTHING_DONE;
     }
-    if (args.firstProcess != nullptr)
+    if (args.firstProcess != nullptr || args.outcome != nullptr)
         return RunCopy(args, arguments);
 
     // One setup or uninstall at a time; the copy inherits the lock.
@@ -482,6 +596,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         ReportMessage(nullptr, caption, MB_ICONERROR, IDS_UNINSTALLBUSY);
         return EXIT_NOTHING_DONE;
     }
+    // What copies that were killed left in the temporary directory goes,
+    // as far as its bytes are this program's.
+    RunFile own;
+    char temp[PATH_SIZE];
+    if (OwnSum(own) && TempDirectory(temp, sizeof temp))
+        RemoveDeadRunDirectories(temp, COPY_PREFIX, &own, 1);
     if (!RecordedHere(args)) {
         ReportMessage(nullptr, caption, MB_ICONINFORMATION, IDS_UNINSTALLNOTHING,
                       args.programDir);
@@ -490,18 +610,19 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     if (!session.quiet && ReportMessage(nullptr, caption, MB_YESNO | MB_ICONQUESTION,
                                         IDS_UNINSTALLASK, args.programDir) != IDYES)
         return EXIT_NOTHING_DONE;
-    HANDLE copy = HandOverToCopy(arguments);
-    if (copy == nullptr) {
-        char temp[PATH_SIZE];
+    HANDLE outcome = HandOverToCopy(arguments);
+    if (outcome == nullptr) {
         TempDirectory(temp, sizeof temp);
         ReportMessage(nullptr, caption, MB_ICONERROR, IDS_UNINSTALLNOCOPY, temp);
         return EXIT_NOTHING_DONE;
     }
-    // A deployment tool that started a quiet run learns the copy's outcome.
-    DWORD code = EXIT_REMOVED;
-    if (session.quiet && (WaitForSingleObject(copy, INFINITE) != WAIT_OBJECT_0 ||
-                          !GetExitCodeProcess(copy, &code)))
+    // Whoever started this program, Add/Remove Programs or a deployment
+    // tool, learns the outcome when it ends. A copy that ended without one
+    // may have removed anything.
+    DWORD code = 0, got = 0;
+    if (!ReadFile(outcome, &code, sizeof code, &got, nullptr) || got != sizeof code ||
+        code > EXIT_PARTLY_REMOVED)
         code = EXIT_PARTLY_REMOVED;
-    CloseHandle(copy);
+    CloseHandle(outcome);
     return (int)code;
 }

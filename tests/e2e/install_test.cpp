@@ -667,14 +667,21 @@ TEST_F(Install, SecondSetupWhileOneRunsChangesNothing)
     ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
     ExpectNoTempFiles();
 
-    // Any object under the lock's name stops a setup as well.
-    HANDLE impostor = CreateEventA(nullptr, FALSE, FALSE, "Quorvale Tarnlink Setup");
-    ASSERT_NE(nullptr, impostor);
-    Program quiet;
-    ASSERT_TRUE(quiet.Start(BuildPath("setup.exe"), "-q -l", directory));
-    EXPECT_EQ(1, quiet.Wait(15000));
-    CloseHandle(impostor);
-    EXPECT_EQ(RUNNING, Log().back());
+    // Any object under the lock's name stops a setup as well: the machine's
+    // name where the system has sessions, the plain one before them.
+    const struct {
+        const char *version, *name;
+    } locks[] = {{"", "Global\\Quorvale Tarnlink Setup"}, {"nt40", "Quorvale Tarnlink Setup"}};
+    for (const auto &lock : locks) {
+        EmulateWindows(lock.version);
+        HANDLE impostor = CreateEventA(nullptr, FALSE, FALSE, lock.name);
+        ASSERT_NE(nullptr, impostor);
+        Program quiet;
+        ASSERT_TRUE(quiet.Start(BuildPath("setup.exe"), "-q -l", directory));
+        EXPECT_EQ(1, quiet.Wait(15000)) << lock.name;
+        CloseHandle(impostor);
+        EXPECT_EQ(RUNNING, Log().back()) << lock.name;
+    }
 }
 
 TEST_F(Install, FileSwappedWhileAPromptIsOpenIsNotInstalled)
@@ -885,8 +892,10 @@ TEST_F(Install, FullDiskFailsTheRunAndRecordsNothing)
 
 // A run killed half-way leaves its directory; the next run takes it away,
 // and nothing that is not a dead run's: a live run's (its marker held), one
-// that only looks like one, one with a marker but not a run's name, or a link
-// to somewhere else.
+// that only looks like one, one with a marker but not a run's name, a link
+// to somewhere else, and files that are links to someone else's (which the
+// platform may delete in a link's place), under an empty marker or under
+// one with a run's text.
 TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
 {
     Program killed;
@@ -911,6 +920,24 @@ TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
     WriteFileBytes(elsewhere + "\\setup.run", "");
     WriteFileBytes(elsewhere + "\\tarnlink.exe", "kept");
     ASSERT_TRUE(MakeHostLink(elsewhere, link));
+    std::string linked[] = {TempPath() + "~tl12345.tmp", TempPath() + "~tl12346.tmp"};
+    std::string victims = ScratchDirectory("e2e-victims");
+    const char *names[] = {"setup.run", "tarnlink.exe", "tarnlink.txt", "mib.txt"};
+    std::vector<std::string> links;
+    for (const std::string &dir : linked) {
+        CreateDirectoryA(dir.c_str(), nullptr);
+        for (const char *name : names) {
+            std::string victim = victims + "\\" + name + dir.substr(dir.size() - 5, 1);
+            WriteFileBytes(victim, "someone else's");
+            bool marked = dir == linked[1] && std::string(name) == "setup.run";
+            if (marked)
+                WriteFileBytes(dir + "\\" + name, "Tarnlink Suite setup run\r\n");
+            else
+                ASSERT_TRUE(MakeHostLink(victim, dir + "\\" + name));
+            if (!marked)
+                links.push_back(dir + "\\" + name);
+        }
+    }
 
     int code = RunQuiet("-q");
     CloseHandle(marker);
@@ -919,9 +946,16 @@ TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
     for (const std::string &dir : {alive, lookalike, elsewhere, named})
         EXPECT_EQ("kept", ReadFileBytes(dir + "\\tarnlink.exe")) << dir;
     EXPECT_TRUE(FileExists(elsewhere + "\\setup.run"));
+    std::vector<std::string> victimFiles = FolderEntries(victims, "*");
+    EXPECT_EQ(8u, victimFiles.size());
+    for (const std::string &victim : victimFiles)
+        EXPECT_EQ("someone else's", ReadFileBytes(victims + "\\" + victim)) << victim;
     RemoveHostLink(link);
-    for (const std::string &dir : {alive, lookalike, elsewhere, named})
+    for (const std::string &planted : links)
+        RemoveHostLink(planted);
+    for (const std::string &dir : {alive, lookalike, elsewhere, named, linked[0], linked[1]})
         DeleteTree(dir);
+    DeleteTree(victims);
     ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
     ExpectNoTempFiles();
 }

@@ -199,13 +199,18 @@ protected:
         if (!run.Start(line, directory))
             return "<not started>";
         Answer(run.first, "Uninstall Tarnlink Suite", IDYES);
-        EXPECT_EQ(0, run.WaitFirst(15000));
+        // The first process waits for the copy, whose final message is shown.
+        WaitUntil([&] {
+            run.FindCopy();
+            return run.copy != nullptr;
+        }, 15000);
         if (run.copy == nullptr)
             return "<no copy>";
         Program copy;
         copy.pid = run.copyPid;
         std::string text = Answer(copy, "Uninstall Tarnlink Suite", IDOK, 30000);
-        code = run.WaitCopy(15000);
+        code = run.WaitFirst(15000);
+        EXPECT_EQ(code, run.WaitCopy(15000)) << "the first process ends with its copy's outcome";
         NoteCopy(run);
         return text;
     }
@@ -230,11 +235,17 @@ protected:
         std::string dir = CopyDirectory(), copy = dir + "\\removetl.exe";
         ASSERT_FALSE(dir.empty());
         if (windows95) {
-            // Windows 95 reads the request from WININIT.INI, by the short name.
-            char path[MAX_PATH] = "", shortPath[MAX_PATH] = "";
-            GetPrivateProfileStringA("rename", "NUL", "", path, sizeof path, "WININIT.INI");
-            GetShortPathNameA(copy.c_str(), shortPath, sizeof shortPath);
-            EXPECT_STREQ(shortPath, path);
+            // Windows 95 reads the requests from WININIT.INI, by the short
+            // name, one line each.
+            char windows[MAX_PATH], shortPath[MAX_PATH] = "";
+            GetWindowsDirectoryA(windows, sizeof windows);
+            std::string lines = ReadFileBytes(std::string(windows) + "\\WININIT.INI");
+            EXPECT_EQ(0u, lines.find("[rename]\r\n")) << lines;
+            for (const std::string &file : {copy, dir + "\\setup.run"}) {
+                GetShortPathNameA(file.c_str(), shortPath, sizeof shortPath);
+                EXPECT_NE(std::string::npos, lines.find("\r\nNUL=" + std::string(shortPath) + "\r\n"))
+                    << file << ": " << lines;
+            }
         } else {
             std::string lower = copy;
             for (char &c : lower)
@@ -285,15 +296,33 @@ TEST_F(Uninstall, RecordedLineRemovesEverything)
         // unquoted arguments earlier versions recorded, with -q
         Line line;
         const char *windows;
+        // InstallLocation rewritten with this type: one of another type
+        // names no directory, as in an entry of an earlier version.
+        DWORD locationType = REG_SZ;
     } rows[] = {
         {DEFAULT_DIR, "Tarnlink Suite", QUIET, ""},
         {"C:\\tltest\\Net Tools -x", "Other Tools", RECORDED, ""},
         {"C:\\tltest\\Net Tools", "My Tools", LEGACY, ""},
         {DEFAULT_DIR, "Tarnlink Suite", RECORDED, "win95"},
+        {DEFAULT_DIR, "Tarnlink Suite", QUIET, "", REG_BINARY},
+        // Another volume than the temporary directory's (drive U:, where the
+        // suites may mount one).
+        {"U:\\Tarnlink", "Tarnlink Suite", QUIET, ""},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.dir);
+        if (row.dir[0] == 'U' && GetDriveTypeA("U:\\") != DRIVE_FIXED &&
+            GetDriveTypeA("U:\\") != DRIVE_RAMDISK)
+            continue;
         InstallInto(row.dir, row.group);
+        if (row.locationType != REG_SZ) {
+            HKEY entry;
+            ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, 0,
+                                                   KEY_SET_VALUE, &entry));
+            RegSetValueExA(entry, "InstallLocation", 0, row.locationType, (const BYTE *)row.dir,
+                           (DWORD)strlen(row.dir) + 1);
+            RegCloseKey(entry);
+        }
         std::string group = ProgramsFolder() + "\\" + row.group;
         bool defaultGroup = std::string(row.group) == "Tarnlink Suite";
         if (!defaultGroup)
@@ -391,7 +420,34 @@ TEST_F(Uninstall, FileInUseIsNamedAndCanBeRemovedLater)
     EXPECT_TRUE(ReadFileBytes(BuildPath("removetl.exe")) ==
                 ReadFileBytes(std::string(DEFAULT_DIR) + "\\removetl.exe"));
 
+    // A copy killed before it gives its outcome (here while a Program
+    // Manager keeps it waiting) is a failure to its caller; its directory
+    // goes with the next run.
+    std::string dead;
+    {
+        IsolatedProgman stalling(IsolatedProgman::STALLING);
+        ASSERT_TRUE(stalling.ready);
+        Uninstaller run;
+        int first = -1;
+        ASSERT_TRUE(stalling.Run([&] {
+            if (!run.Start(quietLine, directory))
+                return;
+            WaitUntil([&] {
+                run.FindCopy();
+                return run.copy != nullptr;
+            }, 15000);
+            HANDLE copy = OpenProcess(PROCESS_TERMINATE, FALSE, run.copyPid);
+            TerminateProcess(copy, 9);
+            CloseHandle(copy);
+            first = run.WaitFirst(15000);
+        }, 60000));
+        EXPECT_EQ(2, first);
+        dead = CopyDirectory();
+        EXPECT_FALSE(dead.empty());
+    }
+
     EXPECT_EQ(0, RunToEnd(quietLine));
+    EXPECT_FALSE(DirectoryExists(dead)) << dead;
     ExpectNothingLeftIn(DEFAULT_DIR);
     EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
 }
@@ -513,9 +569,12 @@ TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
         "-f C: -f C: -g \"Tarnlink Suite\"",
         "-f C: -g \"Tarnlink Suite\" extra",
         "-f " + longDir + " -g \"Tarnlink Suite\"",
-        // The copy's switch, given by hand: no handle of a first process.
+        // The copy's switches, given by hand: no handle of a first process,
+        // no pipe, or this process's own pseudo-handle.
         "-w 4 -f C: -g \"Tarnlink Suite\"",
-        "-w 8 -f C: -g \"Tarnlink Suite\"",
+        "-w 8 -o 4 -f C: -g \"Tarnlink Suite\"",
+        "-o 4 -f C: -g \"Tarnlink Suite\"",
+        "-w " + std::to_string((ULONG_PTR)-1) + " -o 4 -f C: -g \"Tarnlink Suite\"",
     };
     for (const std::string &arguments : refused) {
         Uninstaller run;
