@@ -908,14 +908,19 @@ TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
 
     std::string alive = TempPath() + "~tl99991.tmp", lookalike = TempPath() + "~tl99992.tmp",
                 link = TempPath() + "~tl99993.tmp", elsewhere = ScratchDirectory("e2e-elsewhere"),
-                named = TempPath() + "~tlkept.tmp";
+                named = TempPath() + "~tl1234x.tmp";
     for (const std::string &dir : {alive, lookalike, named}) {
         CreateDirectoryA(dir.c_str(), nullptr);
         WriteFileBytes(dir + "\\tarnlink.exe", "kept");
     }
-    WriteFileBytes(alive + "\\setup.run", "");
-    WriteFileBytes(named + "\\setup.run", "");
-    HANDLE marker = CreateFileA((alive + "\\setup.run").c_str(), GENERIC_READ, FILE_SHARE_READ,
+    // A run's marker and a carried file's bytes: under a live run's marker
+    // (held as a run holds it), and one letter off a run's name.
+    const std::string packed = ReadFileBytes(BuildPath("packed\\tarnlink.ex_"));
+    for (const std::string &dir : {alive, named}) {
+        WriteFileBytes(dir + "\\setup.run", "Tarnlink Suite setup run\r\n");
+        WriteFileBytes(dir + "\\tarnlink.exe", packed);
+    }
+    HANDLE marker = CreateFileA((alive + "\\setup.run").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
     WriteFileBytes(elsewhere + "\\setup.run", "");
     WriteFileBytes(elsewhere + "\\tarnlink.exe", "kept");
@@ -943,8 +948,10 @@ TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
     CloseHandle(marker);
     EXPECT_EQ(0, code);
     EXPECT_FALSE(DirectoryExists(dead[0]));
-    for (const std::string &dir : {alive, lookalike, elsewhere, named})
+    for (const std::string &dir : {lookalike, elsewhere})
         EXPECT_EQ("kept", ReadFileBytes(dir + "\\tarnlink.exe")) << dir;
+    for (const std::string &dir : {alive, named})
+        EXPECT_TRUE(ReadFileBytes(dir + "\\tarnlink.exe") == packed) << dir;
     EXPECT_TRUE(FileExists(elsewhere + "\\setup.run"));
     std::vector<std::string> victimFiles = FolderEntries(victims, "*");
     EXPECT_EQ(8u, victimFiles.size());
