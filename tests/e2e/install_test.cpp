@@ -2,6 +2,7 @@
 // emulated Windows versions, and the failures that must not lose anything.
 #include "e2e_support.h"
 
+#include <algorithm>
 #include <functional>
 
 #include "progman_support.h"
