@@ -89,6 +89,7 @@ enter() {
   for v in TL_ARCH GTEST_FILTER; do [ -n "${!v:-}" ] && pass+=("$v=${!v}"); done
   chroot "$tree" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     HOME=/root USER=root LOGNAME=root LANG=C.UTF-8 TERM="${TERM:-dumb}" TL_IN_DEBIAN13=1 \
+    TL_DEBIAN13_KIND=$deb_kind \
     "${pass[@]}" bash -c "cd $(printf %q "$root") && $1" &
   child=$!
   # A stopped run stops its command; the namespace's end takes the rest.

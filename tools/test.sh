@@ -88,8 +88,12 @@ if [ "${TL_ARCH:-both}" != x64 ]; then
   if [ $lanes = root ]; then
     # No emulated machine in the root: the lane's x86_64 suites stand for it.
     if why=$($wine_sh check "$root/build" 2>&1); then runs+=(build)
-    else skipped+=("32-bit build not run: $why (this lane runs the x86_64 suites)")
-         hostonly+=(build); fi
+    else
+      [ "${TL_DEBIAN13_KIND:-}" = amd64 ] &&
+        why="this machine cannot run 32-bit programs, so the Debian 13 root has no 32-bit Wine"
+      skipped+=("32-bit build not run: $why; this lane runs the x86_64 suites")
+      hostonly+=(build)
+    fi
   elif [ "${TL_VM32:-0}" = 1 ]; then guest=1 why32="TL_VM32=1"
   elif why=$($wine_sh check "$root/build" 2>&1); then runs+=(build)
   else guest=1 why32=$why; fi
