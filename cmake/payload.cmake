@@ -22,6 +22,12 @@ add_executable(tarnlink WIN32 ${CMAKE_SOURCE_DIR}/app/startup.cpp ${PRODUCT_DIR}
 add_library(tarnlinkdll SHARED ${PRODUCT_DIR}/tarnlinkdll.cpp ${PRODUCT_DIR}/tarnlink.def
             ${PRODUCT_DIR}/tarnlinkdll.rc)
 # The uninstaller shares the setup program's removal rules (setupcore).
+# binutils 2.44's i686 ld prints "error: removetl.exe(.rsrc) is too large"
+# and links: before it looks whether several resource objects must be joined,
+# it reads the output's .rsrc back from the file it is still writing, and its
+# check that a section lies within the file refuses. The uninstaller has one
+# resource object, so nothing needed joining; its .rsrc has the same bytes as
+# binutils 2.40's, and program_files reads its manifest and version back.
 add_executable(removetl WIN32 ${CMAKE_SOURCE_DIR}/app/startup.cpp ${CMAKE_SOURCE_DIR}/uninstall/removetl.cpp
                ${PRODUCT_DIR}/removetl.rc)
 set_target_properties(tarnlinkdll PROPERTIES OUTPUT_NAME tarnlink PREFIX "")

@@ -5,6 +5,8 @@
 # the tests and demo use. Where the 32-bit program must run in an emulated
 # i386 machine (tools/vm32.sh: this machine cannot run 32-bit code, or
 # TL_VM32=1 asks for it), also QEMU and what builds the machine's image.
+# For the Debian 13 lane (tools/debian13.sh), mmdebstrap and arch-test; with
+# TL_DEBIAN=13 nothing else, as that lane builds and runs in its own root.
 set -euo pipefail
 packages=(wine wine32:i386 wine64 g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix xvfb cmake ninja-build googletest
           g++ python3 imagemagick x11-utils xdotool mscompress libmspack-dev osslsigncode openssl)
@@ -31,7 +33,9 @@ install() {
   rm -f "$log"
 }
 
+if [ "${TL_DEBIAN:-}" = 13 ]; then install mmdebstrap arch-test; exit 0; fi
 install "${packages[@]}"
+[ "${TL_DEBIAN:-}" = 12 ] || install mmdebstrap arch-test
 [ "${TL_ARCH:-}" = x64 ] && exit 0
 if ! /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then
   # No 32-bit code here: the image's i386 packages are set up through

@@ -3,18 +3,69 @@
 # runs every suite under Wine on a private Xvfb display: the x86_64 build's
 # under 64-bit Wine on every machine, the shipped 32-bit build's under 32-bit
 # Wine, on this machine where it can run 32-bit code, else in an emulated
-# i386 machine (tools/vm32.sh). Exits non-zero when any suite fails, when the
-# emulated machine cannot run, or when nothing could run.
+# i386 machine (tools/vm32.sh). Then the Debian 13 lane: the same builds and
+# suites again inside a Debian 13 root (tools/debian13.sh), with its
+# compilers and its Wine 10. Exits non-zero when any suite fails, when the
+# emulated machine or the root cannot run, or when nothing could run.
 #   TL_ARCH=x64 bash tools/test.sh   the x86_64 build's suites only
 #   TL_ARCH=x86 bash tools/test.sh   the 32-bit build's suites only
 #   TL_VM32=1 bash tools/test.sh     the 32-bit suites in the emulated machine
 #                                    even where this one could run them
 #   TL_VM32_SUITES=all               every 32-bit suite in that machine, also
 #                                    without KVM (else a named set there)
+#   TL_DEBIAN=12                     this machine's own lane only
+#   TL_DEBIAN=13                     the Debian 13 lane only
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 wine_sh="bash $root/tests/support/wine.sh"
-"$root/tools/setup-machine.sh"
+# Inside the Debian 13 root this script is that lane's own run.
+lanes=${TL_DEBIAN:-both}
+[ "${TL_IN_DEBIAN13:-0}" = 1 ] && lanes=root
+case $lanes in
+both|12|13|root) ;;
+*) echo "TL_DEBIAN is 12, 13 or unset, not '$TL_DEBIAN'" >&2; exit 2 ;;
+esac
+# The root was made with everything its run needs.
+[ $lanes = root ] || "$root/tools/setup-machine.sh"
+
+# The Debian 13 lane: both builds and every suite again inside a Debian 13
+# root (tools/debian13.sh), with its compilers, under its Wine 10. Its builds
+# are build-debian13/build and build-debian13/build-x64; its output goes to
+# build-debian13/lane.log too, and its counts join the totals.
+line13=''
+debian13_lane() {
+  local deb="bash $root/tools/debian13.sh" log=$root/build-debian13/lane.log
+  local t0=$SECONDS rc=0 inner counts
+  echo "== Debian 13 lane"
+  mkdir -p "$root/build-debian13"
+  if ! $deb root >/dev/null; then
+    line13="Debian 13 lane: FAILED, the Debian 13 root could not be made"
+    failed=$((failed + 1)) status=1; return
+  fi
+  set +e
+  $deb run -- bash tools/test.sh 2>&1 | tee "$log"
+  rc=${PIPESTATUS[0]}
+  set -e
+  inner=$(grep -E '^Suites: ' "$log" | tail -n 1)
+  counts=$(grep -E '^suites: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1)
+  if [ -z "$counts" ]; then
+    line13="Debian 13 lane: FAILED, it ended early (exit code $rc; output in $log)"
+    failed=$((failed + 1)) status=1; return
+  fi
+  passed=$((passed + $(sed -E 's/suites: ([0-9]+) passed.*/\1/' <<<"$counts")))
+  failed=$((failed + $(sed -E 's/.* ([0-9]+) failed$/\1/' <<<"$counts")))
+  [ "$rc" = 0 ] || status=1
+  line13="Debian 13 lane ($((SECONDS - t0)) s, $counts): ${inner#Suites: }"
+}
+if [ $lanes = 13 ]; then
+  status=0 passed=0 failed=0
+  debian13_lane
+  [ $failed -eq 0 ] || status=1
+  echo "$line13"
+  echo "suites: $passed passed, $failed failed"
+  exit $status
+fi
+
 case ${TL_ARCH:-both} in
 x86) "$root/tools/build.sh" build ;;
 x64) "$root/tools/build.sh" build-x64 ;;
@@ -34,7 +85,16 @@ else
   skipped+=("x86_64 build not run: TL_ARCH=x86")
 fi
 if [ "${TL_ARCH:-both}" != x64 ]; then
-  if [ "${TL_VM32:-0}" = 1 ]; then guest=1 why32="TL_VM32=1"
+  if [ $lanes = root ]; then
+    # No emulated machine in the root: the lane's x86_64 suites stand for it.
+    if why=$($wine_sh check "$root/build" 2>&1); then runs+=(build)
+    else
+      [ "${TL_DEBIAN13_KIND:-}" = amd64 ] &&
+        why="this machine cannot run 32-bit programs, so the Debian 13 root has no 32-bit Wine"
+      skipped+=("32-bit build not run: $why; this lane runs the x86_64 suites")
+      hostonly+=(build)
+    fi
+  elif [ "${TL_VM32:-0}" = 1 ]; then guest=1 why32="TL_VM32=1"
   elif why=$($wine_sh check "$root/build" 2>&1); then runs+=(build)
   else guest=1 why32=$why; fi
   [ $guest = 1 ] && hostonly+=(build)
@@ -42,9 +102,11 @@ else
   skipped+=("32-bit build not run: TL_ARCH=x64")
 fi
 ran=""
+# Which Wine: 8.0 on Debian 12, 10.0 on Debian 13.
+wine_version=$(/usr/lib/wine/wine64 --version 2>/dev/null | sed -nE 's/^wine-([0-9.]+).*/ \1/p')
 for b in "${runs[@]}"; do
-  case $b in build-x64) ran+="${ran:+ and }x86_64 build under 64-bit Wine" ;;
-             build) ran+="${ran:+ and }32-bit build under 32-bit Wine" ;; esac
+  case $b in build-x64) ran+="${ran:+ and }x86_64 build under 64-bit Wine$wine_version" ;;
+             build) ran+="${ran:+ and }32-bit build under 32-bit Wine$wine_version" ;; esac
 done
 [ $guest = 1 ] && ran+="${ran:+ and }32-bit build in an emulated i386 machine ($why32)"
 line="Suites: ${ran:-none}"
@@ -179,7 +241,9 @@ for b in "${hostonly[@]}"; do
   [[ " ${runs[*]} " == *" build-x64 "* ]] || run_ctest "$b" -R '^szddpack_tests$'
 done
 [ $guest = 1 ] && run_guest
+[ $lanes = both ] && debian13_lane
 [ $failed -eq 0 ] || status=1
 echo "$line"
+[ -z "$line13" ] || echo "$line13"
 echo "suites: $passed passed, $failed failed"
 exit $status

@@ -229,17 +229,30 @@ TEST_F(Install, Nt350IsRefusedAfterExtractionAndCleanedUp)
     std::string version, build;
     ASSERT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, key, "CurrentVersion", version));
     ASSERT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, key, "CurrentBuildNumber", build));
+    // Where the system has them (Windows 10, Wine 10), the numbers go before
+    // the text "CurrentVersion".
+    DWORD major = 0, minor = 0;
+    bool numbers = RegistryDword(HKEY_LOCAL_MACHINE, key, "CurrentMajorVersionNumber", major) &&
+                   RegistryDword(HKEY_LOCAL_MACHINE, key, "CurrentMinorVersionNumber", minor);
     HKEY opened;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_SET_VALUE, &opened));
     auto set = [&](const char *name, const std::string &value) {
         RegSetValueExA(opened, name, 0, REG_SZ, (const BYTE *)value.c_str(),
                        (DWORD)value.size() + 1);
     };
+    auto setNumber = [&](const char *name, DWORD value) {
+        if (numbers)
+            RegSetValueExA(opened, name, 0, REG_DWORD, (const BYTE *)&value, sizeof value);
+    };
     set("CurrentVersion", "3.50");
     set("CurrentBuildNumber", "807");
+    setNumber("CurrentMajorVersionNumber", 3);
+    setNumber("CurrentMinorVersionNumber", 50);
     int code = RunQuiet("-q -l");
     set("CurrentVersion", version);
     set("CurrentBuildNumber", build);
+    setNumber("CurrentMajorVersionNumber", major);
+    setNumber("CurrentMinorVersionNumber", minor);
     RegCloseKey(opened);
 
     EXPECT_EQ(1, code);
@@ -458,7 +471,7 @@ namespace {
 
 TEST_F(Install, NoProgramManagerStillSucceedsWithEveryRecord)
 {
-    // On a desktop of a private window station no Program Manager answers.
+    // On a desktop where no shell runs no Program Manager answers.
     IsolatedProgman isolated(IsolatedProgman::ABSENT);
     ASSERT_TRUE(isolated.ready);
     int code = -1;

@@ -2,6 +2,8 @@
 // user is told.
 #include "e2e_support.h"
 
+#include <algorithm>
+
 #include "resources/resource.h"
 
 namespace {

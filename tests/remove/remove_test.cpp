@@ -6,6 +6,8 @@
 
 #include <aclapi.h>
 
+#include <algorithm>
+
 #include "base/session.h"
 #include "payload/table.h"
 #include "remove/remove.h"

@@ -89,7 +89,11 @@ IsolatedProgman::IsolatedProgman(Mode mode)
         serverState.connects = 0;
     }
     oldStation = GetProcessWindowStation();
-    station = CreateWindowStationA(nullptr, 0, GENERIC_ALL, nullptr);
+    // Wine starts a shell process, and with it a Program Manager, for the
+    // desktops of every window station (Wine 10; Wine 8 for the visible one
+    // only) but the one named as its services' station, where, as on Windows,
+    // no shell runs.
+    station = CreateWindowStationA("__wineservice_winstation", 0, GENERIC_ALL, nullptr);
     if (station == nullptr || !SetProcessWindowStation(station))
         return;
     desktop = CreateDesktopA("tlprogman", nullptr, nullptr, 0, GENERIC_ALL, nullptr);

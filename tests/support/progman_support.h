@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-// A desktop of a private window station, where Wine's desktop process (and
-// so its Program Manager) does not exist: the only "PROGMAN" server that
+// A desktop of a window station where no shell runs, so that Wine's desktop
+// process (and so its Program Manager) does not exist there: the only "PROGMAN" server that
 // can answer there is the one this object runs, if any. Code under test
 // runs there through Run(). While the object lives, the process's window
 // station is the private one, so the test thread must not make windows.
