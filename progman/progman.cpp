@@ -41,28 +41,139 @@ int ProgmanOpen()
 // still carry it out after the client has given up on it.
 enum CommandOutcome { COMMAND_DONE, COMMAND_UNANSWERED, COMMAND_REFUSED, COMMAND_TIMED_OUT };
 
-static CommandOutcome Execute(DWORD instanceId, const char *command)
+// The platform's DdeConnect waits without a limit for a Program Manager
+// that has stopped answering (hung, or held by a debugger). So each
+// conversation runs on a thread of its own, and one that takes longer than
+// this is given up: its thread is left behind, and nothing more is sent to a
+// Program Manager while it still waits.
+constexpr DWORD CONVERSATION_LIMIT = 5000;
+static HANDLE leftBehind;
+
+// One conversation, in storage of its own that a thread left behind may
+// still use: an execute of `command`, or (empty) the request of "Groups".
+static struct Conversation {
+    HDESK desktop;   // the caller's, where its Program Manager answers
+    char command[COMMAND_SIZE];
+    char reply[GROUP_REPLY_SIZE];
+    DWORD replySize;
+    int connected;
+    CommandOutcome outcome;
+} conversation;
+
+// Copies the reply into `kept`, dropping a last name that does not fit whole.
+static void KeepReply(char *kept, size_t room, const char *reply, size_t size)
 {
-    if (!progmanLink.isOpen)
-        return COMMAND_UNANSWERED;
-    HSZ service = DdeCreateStringHandleA(instanceId, "PROGMAN", CP_WINANSI);
-    if (service == nullptr)
-        return COMMAND_UNANSWERED;
-    CommandOutcome outcome = COMMAND_UNANSWERED;
-    HCONV conversation = DdeConnect(instanceId, service, service, nullptr);
-    if (conversation != nullptr) {
-        // The terminating zero travels with the command.
-        DWORD status = 0;
-        HDDEDATA reply = DdeClientTransaction((LPBYTE)command, (DWORD)strlen(command) + 1,
-                                              conversation, nullptr, CF_TEXT, XTYP_EXECUTE,
-                                              TRANSACTION_TIMEOUT, &status);
-        outcome = reply != nullptr ? COMMAND_DONE
-                  : DdeGetLastError(instanceId) == DMLERR_EXECACKTIMEOUT ? COMMAND_TIMED_OUT
-                                                                          : COMMAND_REFUSED;
-        DdeDisconnect(conversation);
+    size_t length = strnlen(reply, size);
+    if (length >= room) {
+        length = room - 1;
+        // Unless the cut falls on a separator, back up to the last one.
+        if (reply[length] != '\r' && reply[length] != '\n') {
+            while (length > 0 && reply[length - 1] != '\r' && reply[length - 1] != '\n')
+                length--;
+        }
     }
-    DdeFreeStringHandle(instanceId, service);
-    return outcome;
+    memcpy(kept, reply, length);
+    kept[length] = '\0';
+}
+
+static void Converse(DWORD instance, Conversation &talk)
+{
+    HSZ service = DdeCreateStringHandleA(instance, "PROGMAN", CP_WINANSI);
+    HSZ item = DdeCreateStringHandleA(instance, "Groups", CP_WINANSI);
+    HCONV link = service != nullptr && item != nullptr
+                     ? DdeConnect(instance, service, service, nullptr)
+                     : nullptr;
+    if (link != nullptr) {
+        talk.connected = 1;
+        if (talk.command[0] != '\0') {
+            // The terminating zero travels with the command.
+            DWORD status = 0;
+            HDDEDATA done = DdeClientTransaction((LPBYTE)talk.command,
+                                                 (DWORD)strlen(talk.command) + 1, link, nullptr,
+                                                 CF_TEXT, XTYP_EXECUTE, TRANSACTION_TIMEOUT,
+                                                 &status);
+            talk.outcome = done != nullptr ? COMMAND_DONE
+                           : DdeGetLastError(instance) == DMLERR_EXECACKTIMEOUT
+                               ? COMMAND_TIMED_OUT
+                               : COMMAND_REFUSED;
+        } else {
+            HDDEDATA reply = DdeClientTransaction(nullptr, 0, link, item, CF_TEXT, XTYP_REQUEST,
+                                                  TRANSACTION_TIMEOUT, nullptr);
+            // No handle (no answer, a refusal, a time-out) leaves the list empty.
+            DWORD size = 0;
+            const char *data =
+                reply != nullptr ? (const char *)DdeAccessData(reply, &size) : nullptr;
+            if (data != nullptr) {
+                KeepReply(talk.reply, sizeof talk.reply, data, size);
+                DdeUnaccessData(reply);
+            }
+            if (reply != nullptr)
+                DdeFreeDataHandle(reply);
+        }
+        DdeDisconnect(link);
+    }
+    if (service != nullptr)
+        DdeFreeStringHandle(instance, service);
+    if (item != nullptr)
+        DdeFreeStringHandle(instance, item);
+}
+
+static DWORD WINAPI ConversationThread(void *)
+{
+    Conversation &talk = conversation;
+    DWORD instance = 0;
+    // Before the thread makes any window: a thread keeps its first desktop.
+    if (SetThreadDesktop(talk.desktop) && StartClient(instance)) {
+        Converse(instance, talk);
+        DdeUninitialize(instance);
+    }
+    return 0;
+}
+
+// Runs one conversation within CONVERSATION_LIMIT; while it runs, messages
+// sent to this thread's windows (the conversation's own broadcast among
+// them) are delivered. 0 when it could not be held or took too long.
+static int Talk(const char *command)
+{
+    if (leftBehind != nullptr) {
+        if (WaitForSingleObject(leftBehind, 0) != WAIT_OBJECT_0)
+            return 0;
+        CloseHandle(leftBehind);
+        leftBehind = nullptr;
+    }
+    conversation.desktop = GetThreadDesktop(GetCurrentThreadId());
+    conversation.reply[0] = '\0';
+    conversation.connected = 0;
+    conversation.outcome = COMMAND_UNANSWERED;
+    if (!CopyText(conversation.command, sizeof conversation.command, command))
+        return 0;
+    DWORD id;
+    HANDLE thread = CreateThread(nullptr, 0, ConversationThread, nullptr, 0, &id);
+    if (thread == nullptr)
+        return 0;
+    DWORD start = GetTickCount(), elapsed;
+    int ended = 0;
+    while (!ended && (elapsed = GetTickCount() - start) < CONVERSATION_LIMIT) {
+        DWORD woken = MsgWaitForMultipleObjects(1, &thread, FALSE, CONVERSATION_LIMIT - elapsed,
+                                                QS_SENDMESSAGE);
+        MSG message;
+        if (woken == WAIT_OBJECT_0 + 1)
+            PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+        else
+            ended = woken == WAIT_OBJECT_0;
+    }
+    if (ended)
+        CloseHandle(thread);
+    else
+        leftBehind = thread;
+    return ended;
+}
+
+static CommandOutcome Execute(DWORD, const char *command)
+{
+    if (!progmanLink.isOpen || !Talk(command))
+        return COMMAND_UNANSWERED;
+    return conversation.outcome;
 }
 
 int ProgmanExecute(DWORD instanceId, const char *command)
@@ -206,39 +317,6 @@ int ProgmanItemPath(int common, const char *group, const char *itemName, char *p
     return FormatText(path, size, "%s\\%s\\%s.lnk", folder, group, itemName);
 }
 
-// Copies the reply into groupReply, dropping a last name that does not fit
-// whole.
-static void KeepReply(const char *reply, size_t size)
-{
-    size_t length = strnlen(reply, size);
-    if (length >= sizeof groupReply) {
-        length = sizeof groupReply - 1;
-        // Unless the cut falls on a separator, back up to the last one.
-        if (reply[length] != '\r' && reply[length] != '\n') {
-            while (length > 0 && reply[length - 1] != '\r' && reply[length - 1] != '\n')
-                length--;
-        }
-    }
-    memcpy(groupReply, reply, length);
-    groupReply[length] = '\0';
-}
-
-static void RequestGroups(HCONV conversation, HSZ item)
-{
-    HDDEDATA reply = DdeClientTransaction(nullptr, 0, conversation, item, CF_TEXT, XTYP_REQUEST,
-                                          TRANSACTION_TIMEOUT, nullptr);
-    // No handle (no answer, a refusal, a time-out) leaves the list empty.
-    if (reply == nullptr)
-        return;
-    DWORD size = 0;
-    const char *data = (const char *)DdeAccessData(reply, &size);
-    if (data != nullptr) {
-        KeepReply(data, size);
-        DdeUnaccessData(reply);
-    }
-    DdeFreeDataHandle(reply);
-}
-
 static void AddGroupNames(HWND comboBox)
 {
     char *name = groupReply;
@@ -260,25 +338,11 @@ const char *ProgmanListGroups(HWND comboBox)
     DWORD instance = 0;
     if (!StartClient(instance))
         return nullptr;
-    progmanLink.isOpen = true;
-    groupReply[0] = '\0';
-    HSZ service = DdeCreateStringHandleA(instance, "PROGMAN", CP_WINANSI);
-    HSZ item = DdeCreateStringHandleA(instance, "Groups", CP_WINANSI);
-    HCONV conversation = nullptr;
-    if (service != nullptr && item != nullptr)
-        conversation = DdeConnect(instance, service, service, nullptr);
-    if (conversation != nullptr) {
-        RequestGroups(conversation, item);
-        DdeDisconnect(conversation);
-    }
-    if (service != nullptr)
-        DdeFreeStringHandle(instance, service);
-    if (item != nullptr)
-        DdeFreeStringHandle(instance, item);
     DdeUninitialize(instance);
-    progmanLink.isOpen = false;
-    if (conversation == nullptr)
+    groupReply[0] = '\0';
+    if (!Talk("") || !conversation.connected)
         return nullptr;
+    CopyText(groupReply, sizeof groupReply, conversation.reply);
     AddGroupNames(comboBox);
     return groupReply;
 }

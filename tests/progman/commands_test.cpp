@@ -287,6 +287,28 @@ TEST(ProgmanCommands, UnansweredTransactionGivesUpAfterOneSecond)
     EXPECT_EQ(-1, added);
     EXPECT_GE(elapsed, 900u);
     EXPECT_LT(elapsed, 3000u);
+
+    // A Program Manager that stops answering altogether (hung, or held by a
+    // debugger) holds a run for a few seconds, once; the commands after it
+    // are dropped at once while the conversation it holds still waits.
+    IsolatedProgman frozen(IsolatedProgman::FROZEN);
+    ASSERT_TRUE(frozen.ready);
+    int created = -1, deleted = -1;
+    DWORD first = 0, rest = 0;
+    ASSERT_TRUE(frozen.Run([&] {
+        DWORD start = GetTickCount();
+        created = ProgmanCreateGroup("Frozen");
+        first = GetTickCount() - start;
+        added = ProgmanAddItem("Tarnlink", "C:\\Tarnlink", "t.exe", "C:\\Tarnlink\\t.exe");
+        deleted = ProgmanDeleteGroup("Frozen");
+        rest = GetTickCount() - start - first;
+        ProgmanClose();
+    }, 30000));
+    EXPECT_EQ(1, created);
+    EXPECT_EQ(0, deleted);
+    EXPECT_GE(first, 4500u);
+    EXPECT_LT(first, 8000u);
+    EXPECT_LT(rest, 500u);
 }
 
 // A group the Program Manager refuses is not made, and no item may follow;

@@ -128,6 +128,9 @@ DWORD WINAPI IsolatedProgman::Serve(void *self)
         }
     }
     SetEvent(serverState.ready);
+    // As a Program Manager held by a debugger: until the object goes.
+    if (serverState.mode == FROZEN)
+        SuspendThread(GetCurrentThread());
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
@@ -144,6 +147,7 @@ DWORD WINAPI IsolatedProgman::Serve(void *self)
 IsolatedProgman::~IsolatedProgman()
 {
     if (server != nullptr) {
+        ResumeThread(server);
         PostThreadMessageA(serverThreadId, WM_QUIT, 0, 0);
         if (WaitForSingleObject(server, 10000) != WAIT_OBJECT_0)
             TerminateThread(server, 1);

@@ -22,6 +22,7 @@ public:
         ANSWERING,   // a server that records every command and acknowledges it
         STALLING,    // a server that accepts conversations but never completes a transaction
         REJECTING,   // a server that records every command and refuses to carry it out
+        FROZEN,      // a server whose thread stops for good once it is registered
     };
     explicit IsolatedProgman(Mode mode);
     ~IsolatedProgman();
