@@ -35,50 +35,16 @@ TEST_F(Install, QuietInstallLeavesEveryRecord)
     RegCloseKey(foreign);
 
     ASSERT_EQ(0, RunQuiet("-q -l"));
-    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
-    one = 0;
-    EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "NoRemove", one));
-    EXPECT_EQ(1u, one);
-    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE,
-                                  (std::string(UNINSTALL_KEY) + "\\Extra").c_str()));
-    for (const char *name : names) {
-        EXPECT_TRUE(ReadFileBytes(TempPath() + name) == planted) << name;
-        DeleteTree(TempPath() + name);
-    }
-    ExpectNoTempFiles();
-    DWORD rawSock = 99;
-    EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "RawSock", rawSock));
-    EXPECT_EQ(0u, rawSock);
-
     // The run extracted into a directory of its own under the temporary one.
-    std::vector<std::string> lines = Log();
-    ASSERT_FALSE(lines.empty());
-    const std::string extracting = "Extracting to ";
-    std::string temp = lines[0].substr(extracting.size(),
-                                       lines[0].find("tarnlink.exe,") - extracting.size());
-    EXPECT_EQ(0u, temp.find(TempPath() + "~tl")) << temp;
-    EXPECT_EQ(TempPath().size() + 13, temp.size()) << temp;
-    std::vector<std::string> expected;
-    for (const PayloadFile &file : PayloadFiles())
-        expected.push_back("Extracting to " + temp + file.name + ", ");
-    expected.push_back("installing 7 files");
-    expected.push_back("");
-    for (const PayloadFile &file : PayloadFiles())
-        expected.push_back("Copying " + temp + file.name + " to " + DEFAULT_DIR + "\\" + file.name);
-    expected.push_back("Creating group");
-    for (const char *name : {"tarnlink.exe", "tarnlink.hlp", "tarnlink.txt", "removetl.exe"})
-        expected.push_back(std::string("creating icon for ") + DEFAULT_DIR + "\\" + name);
-    expected.push_back("Installation successful!");
-    for (const PayloadFile &file : PayloadFiles())
-        expected.push_back("Removing " + temp + file.name);
-
-    ASSERT_EQ(expected.size(), lines.size());
-    for (size_t i = 0; i < lines.size(); i++) {
-        if (i < 7)   // the sizes follow the path
-            EXPECT_EQ(0u, lines[i].find(expected[i])) << lines[i];
-        else
-            EXPECT_EQ(expected[i], lines[i]);
-    }
+    MachineState kept = InstallLog(DEFAULT_DIR);
+    for (const char *name : names)
+        kept["temp " + TempPath() + name] = FileState(planted);
+    const std::string entry = std::string("reg HKLM\\") + UNINSTALL_KEY;
+    kept[entry + "\\Extra"] = "key";
+    kept[entry + " : NoRemove"] = "REG_DWORD 1";
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite", kept);
+    for (const char *name : names)
+        DeleteTree(TempPath() + name);
     EXPECT_EQ(nullptr, FindTopWindow(0, "TLInstal", nullptr));
 }
 
@@ -92,7 +58,6 @@ TEST_F(Install, SignedCopyInstallsQuietly)
     ASSERT_TRUE(program.Start(signedCopy, "-q", directory));
     ASSERT_EQ(0, program.Wait(60000));
     ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
-    ExpectNoTempFiles();
 }
 
 TEST_F(Install, DialogsCarryTheInstallAndASecondRunProposesTheFirst)
@@ -143,7 +108,6 @@ TEST_F(Install, DialogsCarryTheInstallAndASecondRunProposesTheFirst)
               Answer(program, "Tarnlink Suite Install", IDOK));
     EXPECT_EQ(1, program.Wait(15000));
     ExpectInstalledIn(chosen, "Net Tools");
-    ExpectNoTempFiles();
 }
 
 const char FAILED[] = "Some portion of installation process failed.";
@@ -162,20 +126,7 @@ TEST_F(Install, CancelledGroupPromptKeepsFilesAndSettingsAndRecordsNothing)
     EXPECT_EQ(1, program.Wait(15000));
 
     // What was done stays; nothing is recorded, and no group is made.
-    for (const PayloadFile &file : PayloadFiles())
-        EXPECT_EQ(ReadFileBytes(file.original),
-                  ReadFileBytes(std::string(DEFAULT_DIR) + "\\" + file.name))
-            << file.name;
-    DWORD applets = 99;
-    EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "Applets", applets));
-    EXPECT_EQ(0u, applets);
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-    EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
-    EXPECT_FALSE(DirectoryExists(ProgramsFolder() + "\\Tarnlink Suite"));
-    std::vector<std::string> lines = Log();
-    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), FAILED));
-    EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), "Creating group"));
-    ExpectNoTempFiles();
+    ExpectState(Copied(DEFAULT_DIR, InstallLog(DEFAULT_DIR, {FAILED})));
 }
 
 TEST_F(Install, QuietInstallGoesToTheSystemsDefaultFromAnyTemporaryDirectory)
@@ -392,13 +343,9 @@ TEST_F(Install, GroupAndDestinationNamesWithSyntaxCharactersMakeTheirItems)
         WriteProfileStringA("Tarnlink Suite", "GROUP", c.recorded);
         WriteProfileStringA("Tarnlink Suite", "DIR", c.destination);
         ASSERT_EQ(0, RunQuiet("-q")) << c.group;
+        // The items' targets and working directories are part of the state.
         ExpectInstalledIn(c.destination, c.group);
         std::string folder = ProgramsFolder() + "\\" + c.group;
-        std::string target, workingDirectory;
-        ASSERT_TRUE(ReadShortcut(folder + "\\Tarnlink Suite.lnk", target, workingDirectory))
-            << c.group;
-        EXPECT_TRUE(SameFile(std::string(c.destination) + "\\tarnlink.exe", target)) << target;
-        EXPECT_TRUE(SameFile(c.destination, workingDirectory)) << workingDirectory;
         std::string refused = ProgramsFolder() + "\\" + c.recorded + "\\Tarnlink Suite.lnk";
         EXPECT_EQ(std::string(c.group) == c.recorded, FileExists(refused)) << refused;
         DeleteTree(folder);
@@ -407,17 +354,20 @@ TEST_F(Install, GroupAndDestinationNamesWithSyntaxCharactersMakeTheirItems)
     }
 }
 
+// Settings that are there already: "Applets" is reset, "RawSock" kept when it
+// holds two to four bytes, and a value of the user's stays.
 TEST_F(Install, RawSockIsKeptOnlyWhenItHoldsTwoToFourBytes)
 {
     const struct {
         DWORD type;
         std::string data;
-        bool kept;
-    } cases[] = {{REG_BINARY, std::string("\x01\x02", 2), true},
-                 {REG_BINARY, std::string("\x07\x08\x09\x0a", 4), true},
-                 {REG_SZ, std::string("ab\0", 3), true},
-                 {REG_BINARY, std::string("\x05", 1), false},
-                 {REG_SZ, std::string("too long\0", 9), false}};
+        const char *kept;   // as the state shows it; null: reset to 0
+    } cases[] = {{REG_BINARY, std::string("\x01\x02", 2), "type 3: 01 02"},
+                 {REG_BINARY, std::string("\x07\x08\x09\x0a", 4), "type 3: 07 08 09 0a"},
+                 {REG_SZ, std::string("ab\0", 3), "REG_SZ ab"},
+                 {REG_BINARY, std::string("\x05", 1), nullptr},
+                 {REG_SZ, std::string("too long\0", 9), nullptr}};
+    const std::string settings = std::string("reg HKLM\\") + SETTINGS_KEY;
     for (const auto &c : cases) {
         ResetMachineState();
         HKEY key;
@@ -426,24 +376,12 @@ TEST_F(Install, RawSockIsKeptOnlyWhenItHoldsTwoToFourBytes)
                        (DWORD)c.data.size());
         DWORD five = 5;
         RegSetValueExA(key, "Applets", 0, REG_DWORD, (const BYTE *)&five, sizeof five);
+        RegSetValueExA(key, "Proxy", 0, REG_SZ, (const BYTE *)"gw:8080", 8);
         RegCloseKey(key);
         ASSERT_EQ(0, RunQuiet("-q"));
-
-        BYTE data[64];
-        DWORD size = sizeof data, type = 0;
-        ASSERT_EQ(ERROR_SUCCESS, RegGetValueA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "RawSock",
-                                              RRF_RT_ANY, &type, data, &size));
-        if (c.kept) {
-            EXPECT_EQ(c.type, type);
-            EXPECT_EQ(c.data, std::string((const char *)data, size));
-        } else {
-            EXPECT_EQ((DWORD)REG_DWORD, type);
-            EXPECT_EQ(4u, size);
-            EXPECT_EQ(0u, *(DWORD *)data);
-        }
-        DWORD applets = 99;
-        EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "Applets", applets));
-        EXPECT_EQ(0u, applets);
+        ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite",
+                          {{settings + " : RawSock", c.kept ? c.kept : "REG_DWORD 0"},
+                           {settings + " : Proxy", "REG_SZ gw:8080"}});
     }
 }
 
@@ -476,18 +414,10 @@ TEST_F(Install, NoProgramManagerStillSucceedsWithEveryRecord)
 TEST_F(Install, ItemsPointAtTheInstalledFiles)
 {
     ASSERT_EQ(0, RunQuiet("-q"));
-    const char *files[4] = {"tarnlink.exe", "tarnlink.hlp", "tarnlink.txt", "removetl.exe"};
-    for (int i = 0; i < 4; i++) {
-        std::string target, workingDirectory;
-        ASSERT_TRUE(ReadShortcut(ProgramsFolder() + "\\Tarnlink Suite\\" + ITEM_TITLES[i] + ".lnk",
-                                 target, workingDirectory))
-            << ITEM_TITLES[i];
-        EXPECT_TRUE(SameFile(std::string(DEFAULT_DIR) + "\\" + files[i], target)) << target;
-        EXPECT_TRUE(SameFile(DEFAULT_DIR, workingDirectory)) << workingDirectory;
-    }
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
     // A second install replaces the items rather than doubling them.
     ASSERT_EQ(0, RunQuiet("-q"));
-    EXPECT_EQ(4u, FolderEntries(ProgramsFolder() + "\\Tarnlink Suite", "*.lnk").size());
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
 }
 
 } // namespace
@@ -497,17 +427,6 @@ namespace {
 const char DAMAGED[] = "The setup program is damaged. Please obtain a new copy of it.";
 const char RUNNING[] =
     "Setup or Uninstall of Tarnlink Suite is already running. Please wait until it has finished.";
-
-// Nothing of an installation: no directory, no keys, no WIN.INI section, no
-// extracted files.
-void ExpectMachineUntouched()
-{
-    EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, SETTINGS_KEY));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-    EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
-    EXPECT_EQ(std::vector<std::string>(), ExtractionDirectories());
-}
 
 // The bytes of a carried resource as the build packed them.
 std::string PackedBytes(const char *packedName)
@@ -587,8 +506,7 @@ TEST_F(Install, DamagedProgramSaysSoAndChangesNothing)
         Program program;
         ASSERT_TRUE(program.Start(damaged, "-q -l", directory));
         EXPECT_EQ(1, program.Wait(30000)) << c.label;
-        EXPECT_EQ(std::vector<std::string>{DAMAGED}, Log()) << c.label;
-        ExpectMachineUntouched();
+        ExpectState(Clean(LogState({DAMAGED})), c.label);
     }
 
     // Not quiet: a message box says it.
@@ -596,7 +514,7 @@ TEST_F(Install, DamagedProgramSaysSoAndChangesNothing)
     ASSERT_TRUE(program.Start(damaged, "", directory));
     EXPECT_EQ(DAMAGED, Answer(program, "Tarnlink Suite Install", IDOK));
     EXPECT_EQ(1, program.Wait(15000));
-    ExpectMachineUntouched();
+    ExpectState(Clean(LogState({DAMAGED})));
 }
 
 // A question the program cannot show at all is not an answer.
@@ -607,9 +525,7 @@ TEST_F(Install, ModeQuestionThatCannotBeShownFailsTheRun)
     Program program;
     ASSERT_TRUE(program.Start(changed, "-l", directory));
     EXPECT_EQ(1, program.Wait(30000));
-    EXPECT_EQ(std::vector<std::string>{"The install or remove question could not be shown."},
-              Log());
-    ExpectMachineUntouched();
+    ExpectState(Clean(LogState({"The install or remove question could not be shown."})));
 }
 
 TEST_F(Install, SecondSetupWhileOneRunsChangesNothing)
@@ -659,8 +575,7 @@ TEST_F(Install, SecondSetupWhileOneRunsChangesNothing)
     PressButton(group, IDOK);
     EXPECT_EQ("Installation successful!", Answer(first, "Congratulations!", IDOK));
     EXPECT_EQ(0, first.Wait(15000));
-    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
-    ExpectNoTempFiles();
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite", InstallLog(DEFAULT_DIR));
 
     // Any object under the lock's name stops a setup as well.
     HANDLE impostor = CreateEventA(nullptr, FALSE, FALSE, "Quorvale Tarnlink Setup");
@@ -670,6 +585,17 @@ TEST_F(Install, SecondSetupWhileOneRunsChangesNothing)
     EXPECT_EQ(1, quiet.Wait(15000));
     CloseHandle(impostor);
     EXPECT_EQ(RUNNING, Log().back());
+}
+
+// The files of a run that stopped at the one with extension `from`: it and
+// those after it are not there.
+MachineState NotCopied(const std::string &files, const char *from)
+{
+    MachineState absent;
+    for (const char *name : {"tarnlink.dll", "tarnlink.txt", "removetl.exe", "mib.txt"})
+        if (absent.size() > 0 || std::string(name).find(from) != std::string::npos)
+            absent[files + name] = "";
+    return absent;
 }
 
 TEST_F(Install, FileSwappedWhileAPromptIsOpenIsNotInstalled)
@@ -692,13 +618,9 @@ TEST_F(Install, FileSwappedWhileAPromptIsOpenIsNotInstalled)
     EXPECT_EQ(FAILED, Answer(program, "Tarnlink Suite Install", IDOK));
     program.Wait(15000);
 
-    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.dll"));
-    EXPECT_TRUE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.cnt"));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-    EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
-    std::vector<std::string> lines = Log();
-    EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), "Installation successful!"));
-    ExpectNoTempFiles();
+    // The files before it stay; it and those after it are not there.
+    std::string files = std::string("file ") + DEFAULT_DIR + "\\";
+    ExpectState(Copied(DEFAULT_DIR, LogState(Log()) + NotCopied(files, "dll")));
 }
 
 TEST_F(Install, DestinationFileThatCannotBeWrittenFailsTheRunAndStays)
@@ -728,16 +650,9 @@ TEST_F(Install, DestinationFileThatCannotBeWrittenFailsTheRunAndStays)
     program.Wait(15000);
     CloseHandle(running);
 
-    EXPECT_EQ("old version", ReadFileBytes(dll));
-    std::vector<std::string> entries = FolderEntries(DEFAULT_DIR, "*");
-    std::sort(entries.begin(), entries.end());
-    std::vector<std::string> kept = {"tarnlink.cnt", "tarnlink.dll", "tarnlink.exe",
-                                     "tarnlink.hlp"};
-    EXPECT_EQ(kept, entries);
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-    std::vector<std::string> lines = Log();
-    EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), "Installation successful!"));
-    ExpectNoTempFiles();
+    std::string files = std::string("file ") + DEFAULT_DIR + "\\";
+    ExpectState(Copied(DEFAULT_DIR, LogState(Log()) + NotCopied(files, "dll") +
+                                        MachineState{{dll.insert(0, "file "), FileState("old version")}}));
 }
 
 // Drive T: is a small tmpfs that fills up at once (tests/support/fulldisk.sh);
@@ -918,7 +833,6 @@ TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
     for (const std::string &dir : {alive, lookalike, elsewhere, named})
         DeleteTree(dir);
     ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
-    ExpectNoTempFiles();
 }
 
 // A DLL under a system DLL's name beside the program (a downloads folder),
@@ -938,8 +852,8 @@ TEST_F(Install, DllPlantedBesideTheProgramIsNeverLoaded)
     ASSERT_TRUE(started);
     EXPECT_EQ(0, program.Wait(60000));
     EXPECT_FALSE(FileExists(folder + "\\planted-ran"));
-    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
     DeleteTree(folder);
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
 }
 
 } // namespace

@@ -263,16 +263,8 @@ protected:
 
     bool windows95 = false;
 
-    void ExpectNothingLeftIn(const std::string &dir)
-    {
-        for (const PayloadFile &file : PayloadFiles())
-            EXPECT_FALSE(FileExists(dir + "\\" + file.name)) << file.name;
-        EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Quorvale"));
-        EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Quorvale\\Tarnlink"));
-        EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-        EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
-        EXPECT_EQ("", ProfileString("Tarnlink Suite", "GROUP"));
-    }
+    // Nothing of the installation, not even the maker's empty keys.
+    void ExpectNothingLeft(const MachineState &overrides = {}) { ExpectState(Clean(overrides)); }
 };
 
 TEST_F(Uninstall, RecordedLineRemovesEverything)
@@ -311,15 +303,11 @@ TEST_F(Uninstall, RecordedLineRemovesEverything)
         EXPECT_EQ(0, RunToEnd(line, &dialogs));
         EXPECT_EQ(0, dialogs);
         EmulateWindowsEverywhere("");
-        ExpectNothingLeftIn(dir);
-        EXPECT_FALSE(DirectoryExists(dir));
-        for (const char *title : ITEM_TITLES)
-            EXPECT_FALSE(FileExists(group + "\\" + title + ".lnk")) << title;
-        EXPECT_EQ(!defaultGroup, DirectoryExists(group));
-        if (!defaultGroup) {
-            EXPECT_TRUE(FileExists(group + "\\Keep Me.lnk"));
-            DeleteTree(group);
-        }
+        std::string kept = "item " + group + "\\Keep Me.lnk";
+        ExpectNothingLeft(defaultGroup ? MachineState()
+                                       : MachineState{{"item " + group + "\\", "dir"},
+                                                      {kept, FileState("not ours")}});
+        DeleteTree(group);
     }
 }
 
@@ -341,15 +329,15 @@ TEST_F(Uninstall, StartMenuItemAsksFirstAndSaysWhenNothingIsLeft)
         EXPECT_EQ(1, run.WaitFirst(15000));
         EXPECT_EQ(nullptr, run.copy);
     }
-    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite",
+                      {{"reg HKCU\\Software\\Quorvale", "key"},
+                       {"reg HKCU\\Software\\Quorvale\\Netmon", "key"}});
     int code = -1;
     EXPECT_EQ("Removal process complete.\nTarnlink Suite has been removed from your computer.",
               RunAnsweringYes(uninstaller, code));
     EXPECT_EQ(0, code);
-    ExpectNothingLeftIn(DEFAULT_DIR);
-    EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
-    EXPECT_FALSE(DirectoryExists(ProgramsFolder() + "\\Tarnlink Suite"));
-    EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Quorvale\\Netmon"));
+    ExpectNothingLeft({{"reg HKCU\\Software\\Quorvale", "key"},
+                       {"reg HKCU\\Software\\Quorvale\\Netmon", "key"}});
 
     // A second run, with the arguments that were recorded.
     Uninstaller again;
@@ -392,8 +380,7 @@ TEST_F(Uninstall, FileInUseIsNamedAndCanBeRemovedLater)
                 ReadFileBytes(std::string(DEFAULT_DIR) + "\\removetl.exe"));
 
     EXPECT_EQ(0, RunToEnd(quietLine));
-    ExpectNothingLeftIn(DEFAULT_DIR);
-    EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
+    ExpectNothingLeft();
 }
 
 // setup.exe -r keeps the uninstaller, and the entry that names it, while
@@ -417,8 +404,7 @@ TEST_F(Uninstall, SetupRemovalThatKeepsAFileKeepsTheUninstallerToFinishIt)
     EXPECT_EQ(quietLine, kept);
 
     EXPECT_EQ(0, RunToEnd(quietLine));
-    ExpectNothingLeftIn(DEFAULT_DIR);
-    EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
+    ExpectNothingLeft();
 }
 
 // Gives a registry key an empty access list (nobody may open or delete
@@ -465,7 +451,7 @@ TEST_F(Uninstall, EntryThatCannotBeDeletedIsNoSuccess)
 
     ASSERT_TRUE(LockKey(locked, false));
     EXPECT_EQ(0, RunToEnd(quietLine));
-    ExpectNothingLeftIn(DEFAULT_DIR);
+    ExpectNothingLeft(LogState(Log()));
 }
 
 // The copy's directory is a new one: a directory already under the name the
@@ -491,8 +477,10 @@ TEST_F(Uninstall, CopyNeverGoesIntoADirectoryThatWasThere)
     run.first.pid = info.dwProcessId;
     EXPECT_EQ(0, run.WaitFirst(60000));
     EXPECT_EQ("someone else's", ReadFileBytes(planted + "\\removetl.exe"));
-    DeleteTree(planted);
-    ExpectNothingLeftIn(DEFAULT_DIR);
+    // With the copy's own directory, which is to go at the next restart.
+    for (std::string dir = CopyDirectory(); !dir.empty(); dir = CopyDirectory())
+        DeleteTree(dir);
+    ExpectNothingLeft();
 }
 
 TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
@@ -569,7 +557,7 @@ TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
         EXPECT_EQ(1, run.WaitFirst(15000));
     }
     record(recorded);
-    ExpectInstalledIn("C:", "Tarnlink Suite");
+    ExpectInstalledIn("C:", "Tarnlink Suite", {{"file C:\\keep.txt", FileState("not ours")}});
 
     // In a drive's root, too, a file that stays keeps the uninstaller and
     // the entry.
@@ -582,8 +570,7 @@ TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
     EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
 
     EXPECT_EQ(0, RunToEnd(RecordedLine() + " -q"));
-    ExpectNothingLeftIn("C:");
-    EXPECT_TRUE(FileExists("C:\\keep.txt"));
+    ExpectNothingLeft({{"file C:\\keep.txt", FileState("not ours")}});
     EXPECT_TRUE(DirectoryExists("C:\\windows"));
     DeleteFileA("C:\\keep.txt");
 }
