@@ -159,7 +159,7 @@ void AddFiles(MachineState &state, const std::string &prefix, const std::string 
         return;
     do {
         std::string name = found.cFileName, full = path + "\\" + name;
-        if (name == "." || name == ".." || SameFile(full, skip))
+        if (name == "." || name == ".." || full == skip)
             continue;
         std::string target, workingDirectory;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -321,6 +321,18 @@ MachineState Scenario::Installed(const std::string &dir, const std::string &grou
     return state + records + overrides;
 }
 
+MachineState Scenario::Left(const std::string &dir, const std::vector<std::string> &names,
+                            const std::string &group)
+{
+    MachineState installed = Installed(dir, group);
+    MachineState left = clean + Only(installed, std::string("reg HKLM\\") + UNINSTALL_KEY);
+    if (dir.size() > 2)
+        left["file " + dir + "\\"] = "dir";
+    for (const std::string &name : names)
+        left = left + Only(installed, "file " + (dir.size() > 2 ? dir : "C:") + "\\" + name);
+    return left;
+}
+
 MachineState Scenario::InstallLog(const std::string &dir, std::vector<std::string> outcome)
 {
     std::string temp = TempPath() + "~tl#####.tmp\\";
@@ -388,13 +400,4 @@ std::string Answer(const Program &program, const char *caption, int button, DWOR
     // Wait until it has gone, so the next look finds the next dialog.
     WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 5000);
     return text;
-}
-
-bool SameFile(const std::string &a, const std::string &b)
-{
-    char fullA[MAX_PATH], fullB[MAX_PATH];
-    if (!GetFullPathNameA(a.c_str(), sizeof fullA, fullA, nullptr) ||
-        !GetFullPathNameA(b.c_str(), sizeof fullB, fullB, nullptr))
-        return false;
-    return lstrcmpiA(fullA, fullB) == 0;
 }

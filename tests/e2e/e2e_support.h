@@ -61,6 +61,11 @@ protected:
     MachineState Clean(const MachineState &overrides = {});
     MachineState Installed(const std::string &dir, const std::string &group,
                            const MachineState &overrides = {});
+    // What a removal that could not finish keeps of an installation in `dir`
+    // with `group`:
+    // the Uninstall entry, the directory and the files named.
+    MachineState Left(const std::string &dir, const std::vector<std::string> &names,
+                      const std::string &group = "Tarnlink Suite");
     // What a run that failed after its copy keeps: files and settings.
     MachineState Copied(const std::string &dir, const MachineState &overrides = {});
     // The log of a logged install into `dir`: its outcome after the copy
@@ -79,9 +84,6 @@ protected:
     std::string directory;  // the scratch current directory, with setup.log
     MachineState clean;
 };
-
-// Two paths of the same file or directory, letter case aside.
-bool SameFile(const std::string &a, const std::string &b);
 
 // Presses `button` on the dialog with `caption` of the process and returns
 // the dialog's message text (empty for a dialog that is not a message box).

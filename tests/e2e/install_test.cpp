@@ -207,6 +207,7 @@ TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
     // Its files fit their paths, but not the items' commands.
     std::string itemsDir = "C:\\tltest\\" + std::string(235, 'd');
     std::string lockedDir = "C:\\tltest\\locked";
+    std::string fullDir = "C:\\tltest\\" + std::string(245, 'f');
     // A temporary directory where, below the run's own "~tlNNNNN.tmp\\", the
     // carried files' names (12 characters) do not fit a path but "mib.txt"
     // does: the primary file is missing.
@@ -240,6 +241,12 @@ TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
         {"relative destination",
          [] { WriteProfileStringA("Tarnlink Suite", "DIR", "Tarnlink"); }, [] {},
          {"Failed to create requested directory!\r\r\nTarnlink\r\n"}},
+        // A recorded one that fills its 256-byte field is read whole, and is
+        // too long for the files' paths.
+        {"destination of 255 characters",
+         [&] { WriteProfileStringA("Tarnlink Suite", "DIR", fullDir.c_str()); },
+         [&] { DeleteTree(fullDir); },
+         {"Copy of tarnlink.exe to " + fullDir + " failed. (206)"}},
         {"destination too long for its items' commands",
          [&] {
              DeleteTree(itemsDir);
@@ -325,6 +332,11 @@ TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
 TEST_F(Install, GroupAndDestinationNamesWithSyntaxCharactersMakeTheirItems)
 {
     std::string longGroup(255, 'g');
+    // Whose longest item's path fills MAX_PATH to its last character, and
+    // one more.
+    std::string fitGroup(MAX_PATH - 1 - ProgramsFolder().size() -
+                             sizeof "\\\\Tarnlink Suite Release Notes.lnk" + 1, 'f'),
+        overGroup = fitGroup + "f";
     const struct {
         const char *recorded;   // GROUP in WIN.INI
         const char *group;      // the group made
@@ -337,6 +349,8 @@ TEST_F(Install, GroupAndDestinationNamesWithSyntaxCharactersMakeTheirItems)
                  {"Net \"Tools\"", "Tarnlink Suite", "C:\\tltest\\Tarnlink"},
                  {"..\\..\\Desktop", "Tarnlink Suite", "C:\\tltest\\Tarnlink"},
                  {"CON", "Tarnlink Suite", "C:\\tltest\\Tarnlink"},
+                 {fitGroup.c_str(), fitGroup.c_str(), "C:\\tltest\\Tarnlink"},
+                 {overGroup.c_str(), "Tarnlink Suite", "C:\\tltest\\Tarnlink"},
                  {longGroup.c_str(), "Tarnlink Suite", "C:\\tltest\\Tarnlink"}};
     for (const auto &c : cases) {
         ResetMachineState();
@@ -795,8 +809,8 @@ TEST_F(Install, FullDiskFailsTheRunAndRecordsNothing)
 
 // A run killed half-way leaves its directory; the next run takes it away,
 // and nothing that is not a dead run's: a live run's (its marker held), one
-// that only looks like one, one with a marker but not a run's name, or a link
-// to somewhere else.
+// that only looks like one, with or without a marker (a name that differs in
+// its last digit, or is not a run's at all), or a link to somewhere else.
 TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
 {
     Program killed;
@@ -807,32 +821,38 @@ TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
     TerminateProcess(killed.process, 9);
     killed.Wait(5000);
 
-    std::string alive = TempPath() + "~tl99991.tmp", lookalike = TempPath() + "~tl99992.tmp",
-                link = TempPath() + "~tl99993.tmp", elsewhere = ScratchDirectory("e2e-elsewhere"),
-                named = TempPath() + "~tlkept.tmp";
-    for (const std::string &dir : {alive, lookalike, named}) {
-        CreateDirectoryA(dir.c_str(), nullptr);
-        WriteFileBytes(dir + "\\tarnlink.exe", "kept");
+    std::string alive = TempPath() + "~tl99991.tmp", link = TempPath() + "~tl99993.tmp",
+                elsewhere = ScratchDirectory("e2e-elsewhere");
+    const struct {
+        std::string dir;
+        bool marked;
+    } planted[] = {{alive, true},
+                   {TempPath() + "~tl99992.tmp", false},
+                   {TempPath() + "~tlkept.tmp", true},
+                   {TempPath() + "~tl1234x.tmp", true},
+                   {elsewhere, true}};
+    for (const auto &p : planted) {
+        CreateDirectoryA(p.dir.c_str(), nullptr);
+        WriteFileBytes(p.dir + "\\tarnlink.exe", "kept");
+        if (p.marked)
+            WriteFileBytes(p.dir + "\\setup.run", "");
     }
-    WriteFileBytes(alive + "\\setup.run", "");
-    WriteFileBytes(named + "\\setup.run", "");
     HANDLE marker = CreateFileA((alive + "\\setup.run").c_str(), GENERIC_READ, FILE_SHARE_READ,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
-    WriteFileBytes(elsewhere + "\\setup.run", "");
-    WriteFileBytes(elsewhere + "\\tarnlink.exe", "kept");
     ASSERT_TRUE(MakeHostLink(elsewhere, link));
+    // Everything in the temporary directory stays as it is, but the dead run's.
+    MachineState before = State();
+    MachineState kept = Only(before, "temp ") + Only(before, "file " + elsewhere);
+    for (const auto &item : Only(kept, "temp " + dead[0]))
+        kept[item.first] = "";
 
     int code = RunQuiet("-q");
     CloseHandle(marker);
     EXPECT_EQ(0, code);
-    EXPECT_FALSE(DirectoryExists(dead[0]));
-    for (const std::string &dir : {alive, lookalike, elsewhere, named})
-        EXPECT_EQ("kept", ReadFileBytes(dir + "\\tarnlink.exe")) << dir;
-    EXPECT_TRUE(FileExists(elsewhere + "\\setup.run"));
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite", kept);
     RemoveHostLink(link);
-    for (const std::string &dir : {alive, lookalike, elsewhere, named})
-        DeleteTree(dir);
-    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
+    for (const auto &p : planted)
+        DeleteTree(p.dir);
 }
 
 // A DLL under a system DLL's name beside the program (a downloads folder),

@@ -82,15 +82,12 @@ TEST_F(Remove, AnotherGroupKeepsItsFolderAndLeftoversAreNamed)
     // Something was left: the run says so.
     ASSERT_EQ(1, RunQuiet("-q -r -l"));
     // The directory stays, and so do the entry and the uninstaller it names.
-    std::string files = std::string("file ") + DEFAULT_DIR + "\\";
-    MachineState installed = Installed(DEFAULT_DIR, "Other Tools");
-    ExpectState(Clean(LogState(Log()) + Only(installed, std::string("reg HKLM\\") + UNINSTALL_KEY) +
-                      Only(installed, files + "removetl.exe") +
-                      MachineState{{"item " + group + "\\", "dir"},
-                                   {"item " + group + "\\Keep Me.lnk", FileState("not ours")},
-                                   {files, "dir"},
-                                   {files + "notes.txt", FileState("the user's")},
-                                   {"reg HKLM\\Software\\Quorvale", "key"}}));
+    ExpectState(Left(DEFAULT_DIR, {"removetl.exe"}, "Other Tools") + LogState(Log()) +
+                MachineState{{"item " + group + "\\", "dir"},
+                             {"item " + group + "\\Keep Me.lnk", FileState("not ours")},
+                             {std::string("file ") + DEFAULT_DIR + "\\notes.txt",
+                              FileState("the user's")},
+                             {"reg HKLM\\Software\\Quorvale", "key"}});
     std::vector<std::string> lines = Log();
     EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
                                      std::string("Removing ") + DEFAULT_DIR + " (failed)"));

@@ -4,6 +4,7 @@
 #include "e2e_support.h"
 
 #include <aclapi.h>
+#include <functional>
 #include <tlhelp32.h>
 
 #include "progman_support.h"
@@ -192,8 +193,9 @@ protected:
     }
 
     // A run that the user confirms: the text of the copy's final message,
-    // and its exit code in `code`.
-    std::string RunAnsweringYes(const std::string &line, int &code)
+    // and its exit code in `code`; `meanwhile` runs while that message is up.
+    std::string RunAnsweringYes(const std::string &line, int &code,
+                                const std::function<void()> &meanwhile = nullptr)
     {
         Uninstaller run;
         if (!run.Start(line, directory))
@@ -204,6 +206,8 @@ protected:
             return "<no copy>";
         Program copy;
         copy.pid = run.copyPid;
+        if (meanwhile && WaitForDialog(copy.pid, "Uninstall Tarnlink Suite", 30000))
+            meanwhile();
         std::string text = Answer(copy, "Uninstall Tarnlink Suite", IDOK, 30000);
         code = run.WaitCopy(15000);
         NoteCopy(run);
@@ -267,29 +271,50 @@ protected:
     void ExpectNothingLeft(const MachineState &overrides = {}) { ExpectState(Clean(overrides)); }
 };
 
+// Either program removes an installation, on machines where the maker's key
+// holds a value of another product's, and where WIN.INI names another
+// installation: that record stays.
 TEST_F(Uninstall, RecordedLineRemovesEverything)
 {
-    enum Line { QUIET, RECORDED, LEGACY };
+    enum Line { QUIET, RECORDED, LEGACY, ROOT, SETUP };
     struct Row {
         const char *dir;
         const char *group;
         // QuietUninstallString as recorded; UninstallString with -q; the
-        // unquoted arguments earlier versions recorded, with -q
+        // unquoted arguments earlier versions recorded, with -q; the drive
+        // root written "C:\"; setup.exe -q -r
         Line line;
         const char *windows;
+        const char *otherInstallation;   // WIN.INI's DIR, or null
     } rows[] = {
-        {DEFAULT_DIR, "Tarnlink Suite", QUIET, ""},
-        {"C:\\tltest\\Net Tools -x", "Other Tools", RECORDED, ""},
-        {"C:\\tltest\\Net Tools", "My Tools", LEGACY, ""},
-        {DEFAULT_DIR, "Tarnlink Suite", RECORDED, "win95"},
+        {DEFAULT_DIR, "Tarnlink Suite", QUIET, "", nullptr},
+        {"C:\\tltest\\Net Tools -x", "Other Tools", RECORDED, "", nullptr},
+        {"C:\\tltest\\Net Tools", "My Tools", LEGACY, "", nullptr},
+        {DEFAULT_DIR, "Tarnlink Suite", RECORDED, "win95", nullptr},
+        {"C:", "Tarnlink Suite", ROOT, "", nullptr},
+        {DEFAULT_DIR, "Tarnlink Suite", QUIET, "", "C:\\tltest\\Other"},
+        {DEFAULT_DIR, "Tarnlink Suite", SETUP, "", nullptr},
     };
+    const std::string vendor = "reg HKCU\\Software\\Quorvale";
     for (const Row &row : rows) {
         SCOPED_TRACE(row.dir);
-        InstallInto(row.dir, row.group);
+        InstallInto(row.dir, row.group, row.line == ROOT ? "C:\\" : nullptr);
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Quorvale", &key));
+        RegSetValueExA(key, "Licence", 0, REG_SZ, (const BYTE *)"Q-1234", 7);
+        RegCloseKey(key);
+        MachineState kept = {{vendor, "key"}, {vendor + " : Licence", "REG_SZ Q-1234"}};
         std::string group = ProgramsFolder() + "\\" + row.group;
-        bool defaultGroup = std::string(row.group) == "Tarnlink Suite";
-        if (!defaultGroup)
+        if (std::string(row.group) != "Tarnlink Suite") {
             WriteFileBytes(group + "\\Keep Me.lnk", "not ours");
+            kept["item " + group + "\\"] = "dir";
+            kept["item " + group + "\\Keep Me.lnk"] = FileState("not ours");
+        }
+        if (row.otherInstallation != nullptr) {
+            WriteProfileStringA("Tarnlink Suite", "DIR", row.otherInstallation);
+            kept = kept + Only(Installed(row.dir, row.group), "ini ") +
+                   MachineState{{"ini DIR", std::string("= ") + row.otherInstallation}};
+        }
         std::string dir = row.dir;
         std::string line = RecordedLine() + " -q";
         if (row.line == QUIET)
@@ -297,17 +322,20 @@ TEST_F(Uninstall, RecordedLineRemovesEverything)
         if (row.line == LEGACY)
             line = "\"" + dir + "\\removetl.exe\" -f " + dir + " -d " + dir + " -g " + row.group +
                    " -q";
+        if (row.line == ROOT)
+            line = "\"C:\\removetl.exe\" -f C:\\ -d C:\\ -g \"Tarnlink Suite\" -q";
 
         EmulateWindowsEverywhere(row.windows);
         int dialogs = 0;
-        EXPECT_EQ(0, RunToEnd(line, &dialogs));
+        EXPECT_EQ(0, row.line == SETUP ? RunQuiet("-q -r") : RunToEnd(line, &dialogs));
         EXPECT_EQ(0, dialogs);
         EmulateWindowsEverywhere("");
-        std::string kept = "item " + group + "\\Keep Me.lnk";
-        ExpectNothingLeft(defaultGroup ? MachineState()
-                                       : MachineState{{"item " + group + "\\", "dir"},
-                                                      {kept, FileState("not ours")}});
+        // Only the uninstaller takes the maker's key when nothing is left in it.
+        if (row.line == SETUP)
+            kept["reg HKLM\\Software\\Quorvale"] = "key";
+        ExpectNothingLeft(kept);
         DeleteTree(group);
+        ResetMachineState();
     }
 }
 
@@ -332,12 +360,15 @@ TEST_F(Uninstall, StartMenuItemAsksFirstAndSaysWhenNothingIsLeft)
     ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite",
                       {{"reg HKCU\\Software\\Quorvale", "key"},
                        {"reg HKCU\\Software\\Quorvale\\Netmon", "key"}});
+    // While the copy still works, a setup started meanwhile does nothing.
     int code = -1;
     EXPECT_EQ("Removal process complete.\nTarnlink Suite has been removed from your computer.",
-              RunAnsweringYes(uninstaller, code));
+              RunAnsweringYes(uninstaller, code, [&] { EXPECT_EQ(1, RunQuiet("-q -l")); }));
     EXPECT_EQ(0, code);
-    ExpectNothingLeft({{"reg HKCU\\Software\\Quorvale", "key"},
-                       {"reg HKCU\\Software\\Quorvale\\Netmon", "key"}});
+    ExpectNothingLeft(LogState({"Setup or Uninstall of Tarnlink Suite is already running. Please "
+                                "wait until it has finished."}) +
+                      MachineState{{"reg HKCU\\Software\\Quorvale", "key"},
+                                   {"reg HKCU\\Software\\Quorvale\\Netmon", "key"}});
 
     // A second run, with the arguments that were recorded.
     Uninstaller again;
@@ -357,12 +388,11 @@ TEST_F(Uninstall, FileInUseIsNamedAndCanBeRemovedLater)
     std::string held = std::string(DEFAULT_DIR) + "\\tarnlink.dll";
     HANDLE file = CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    std::string line = RecordedLine();
     int code = -1;
     EXPECT_EQ("Removal process complete, except for\n" + held +
                   "\nwhich is in use or could not be deleted.\n"
                   "Close the program that uses it and run Uninstall again.",
-              RunAnsweringYes(line, code));
+              RunAnsweringYes(RecordedLine(), code));
     EXPECT_EQ(2, code);
     // A deployment tool running the quiet line learns that something stayed.
     std::string quietLine;
@@ -370,14 +400,8 @@ TEST_F(Uninstall, FileInUseIsNamedAndCanBeRemovedLater)
     EXPECT_EQ(2, RunToEnd(quietLine));
     CloseHandle(file);
 
-    EXPECT_TRUE(FileExists(held));
-    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.exe"));
-    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\mib.txt"));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Quorvale\\Tarnlink"));
     // The entry stays, and the uninstaller it names is there to try again.
-    EXPECT_EQ(line, RecordedLine());
-    EXPECT_TRUE(ReadFileBytes(BuildPath("removetl.exe")) ==
-                ReadFileBytes(std::string(DEFAULT_DIR) + "\\removetl.exe"));
+    ExpectState(Left(DEFAULT_DIR, {"tarnlink.dll", "removetl.exe"}));
 
     EXPECT_EQ(0, RunToEnd(quietLine));
     ExpectNothingLeft();
@@ -395,13 +419,8 @@ TEST_F(Uninstall, SetupRemovalThatKeepsAFileKeepsTheUninstallerToFinishIt)
     RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", quietLine);
     EXPECT_EQ(1, RunQuiet("-q -r"));
     CloseHandle(file);
-    EXPECT_TRUE(FileExists(held));
-    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.exe"));
-    EXPECT_TRUE(ReadFileBytes(BuildPath("removetl.exe")) ==
-                ReadFileBytes(std::string(DEFAULT_DIR) + "\\removetl.exe"));
-    std::string kept;
-    EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", kept));
-    EXPECT_EQ(quietLine, kept);
+    ExpectState(Left(DEFAULT_DIR, {"tarnlink.dll", "removetl.exe"}) +
+                MachineState{{"reg HKLM\\Software\\Quorvale", "key"}});
 
     EXPECT_EQ(0, RunToEnd(quietLine));
     ExpectNothingLeft();
@@ -566,8 +585,8 @@ TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     EXPECT_EQ(2, RunToEnd(RecordedLine() + " -q"));
     CloseHandle(held);
-    EXPECT_TRUE(FileExists("C:\\removetl.exe"));
-    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    ExpectState(Left("C:", {"tarnlink.dll", "removetl.exe"}) +
+                MachineState{{"file C:\\keep.txt", FileState("not ours")}});
 
     EXPECT_EQ(0, RunToEnd(RecordedLine() + " -q"));
     ExpectNothingLeft({{"file C:\\keep.txt", FileState("not ours")}});

@@ -342,13 +342,6 @@ bool RegistryString(HKEY root, const char *key, const char *value, std::string &
     return true;
 }
 
-bool RegistryDword(HKEY root, const char *key, const char *value, DWORD &data)
-{
-    DWORD size = sizeof data;
-    return RegGetValueA(root, key, value, RRF_RT_REG_DWORD, nullptr, &data, &size) ==
-           ERROR_SUCCESS;
-}
-
 bool RegistryKeyExists(HKEY root, const char *key)
 {
     HKEY opened;

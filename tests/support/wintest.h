@@ -75,7 +75,6 @@ private:
 
 // Registry (HKEY_LOCAL_MACHINE unless given).
 bool RegistryString(HKEY root, const char *key, const char *value, std::string &data);
-bool RegistryDword(HKEY root, const char *key, const char *value, DWORD &data);
 bool RegistryKeyExists(HKEY root, const char *key);
 void DeleteRegistryKeyTree(HKEY root, const char *key);
 
