@@ -222,6 +222,9 @@ MachineState Scenario::State()
             state[std::string("file ") + root + "\\"] = "dir";
         AddFiles(state, "file ", root, directory, false);
     }
+    // The small drive of the full-disk scenarios, where there is one.
+    if (GetDriveTypeA("T:\\") == DRIVE_FIXED || GetDriveTypeA("T:\\") == DRIVE_RAMDISK)
+        AddFiles(state, "file ", "T:", "", false);
     // Of a drive's root only its files: an installation may go there.
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA("C:\\*", &found);
