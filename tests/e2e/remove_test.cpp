@@ -23,21 +23,23 @@ TEST_F(Remove, QuietRemovalTakesEverythingAway)
     RegCloseKey(key);
 
     ASSERT_EQ(0, RunQuiet("-q -r -l"));
-    // The entry would name an uninstaller that is gone. The maker's keys stay.
-    ExpectState(Clean(LogState(Log()) + MachineState{{"reg HKLM\\Software\\Quorvale", "key"},
-                                                      {"reg HKCU\\Software\\Quorvale", "key"}}));
-    std::vector<std::string> lines = Log();
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ("", lines[0]);
-    EXPECT_EQ(std::string("Removing installation of Tarnlink Suite from ") + DEFAULT_DIR, lines[1]);
+    // Every line in order; the uninstaller goes last, and the entry, which
+    // would name it, before it. The maker's keys stay.
+    const std::string dir = DEFAULT_DIR;
+    std::vector<std::string> lines = {"", "Removing installation of Tarnlink Suite from " + dir};
+    for (const PayloadFile &file : PayloadFiles())
+        if (file.name != std::string("removetl.exe"))
+            lines.push_back("Removing " + dir + "\\" + file.name + " (ok)");
+    lines.push_back("Removing HKEY_CURRENT_USER registry entries");
+    lines.push_back("Removing HKEY_LOCAL_MACHINE registry entries");
     for (const char *title : ITEM_TITLES)
-        EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
-                                         std::string("Removing icon for ") + title));
-    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
-                                     std::string("Removing ") + DEFAULT_DIR + " (ok)"));
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ("Removal process complete.", lines[lines.size() - 2]);
-    EXPECT_EQ("All files removed.", lines.back());
+        lines.push_back(std::string("Removing icon for ") + title);
+    for (const char *last : {"\\removetl.exe (ok)", " (ok)"})
+        lines.push_back("Removing " + dir + last);
+    lines.push_back("Removal process complete.");
+    lines.push_back("All files removed.");
+    ExpectState(Clean(LogState(lines) + MachineState{{"reg HKLM\\Software\\Quorvale", "key"},
+                                                      {"reg HKCU\\Software\\Quorvale", "key"}}));
 }
 
 TEST_F(Remove, InteractiveRemovalThenNothingLeftToRemove)
