@@ -199,6 +199,17 @@ TEST_F(Install, Nt350IsRefusedAfterExtractionAndCleanedUp)
     EXPECT_EQ(".tmp\\mib.txt", lines.back().substr(lines.back().size() - 12));
 }
 
+// The files of a run that stopped at the file `from`: it and those after it
+// are not there.
+MachineState NotCopied(const std::string &dir, const std::string &from)
+{
+    MachineState absent;
+    for (const PayloadFile &file : PayloadFiles())
+        if (absent.size() > 0 || from == file.name)
+            absent["file " + dir + "\\" + file.name] = "";
+    return absent;
+}
+
 // Every failure that has a box in an interactive run: quiet, nothing waits
 // for a click, the log holds the texts and the exit code says it failed. A
 // run whose items alone were refused succeeds.
@@ -286,12 +297,10 @@ TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
          },
          [&] {
              CloseHandle(locked);
-             std::vector<std::string> kept = {"tarnlink.cnt", "tarnlink.dll", "tarnlink.exe",
-                                              "tarnlink.hlp", "tarnlink.txt"};
-             std::vector<std::string> entries = FolderEntries(lockedDir, "*");
-             std::sort(entries.begin(), entries.end());
-             EXPECT_EQ(kept, entries);
-             EXPECT_EQ("", ReadFileBytes(lockedDir + "\\tarnlink.txt"));
+             ExpectState(Copied(lockedDir, LogState(Log()) + NotCopied(lockedDir, "tarnlink.txt") +
+                                               MachineState{{"file " + lockedDir + "\\tarnlink.txt",
+                                                             FileState("")},
+                                                            {"ini DIR", "= " + lockedDir}}));
              DeleteTree(lockedDir);
          },
          {"Failed to open destination file tarnlink.txt",
@@ -301,8 +310,9 @@ TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
          [&] { locked = Lock(winIni, OPEN_EXISTING); },
          [&] {
              CloseHandle(locked);
-             EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-             EXPECT_TRUE(FileExists(std::string(DEFAULT_DIR) + "\\removetl.exe"));
+             ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite",
+                               LogState(Log()) + MachineState{{"ini DIR", ""}, {"ini DEFDIR", ""},
+                                                              {"ini GROUP", ""}, {"ini INSTOPTS", ""}});
          },
          {"Failed to write WIN.INI [Tarnlink Suite] DIR", FAILED}},
     };
@@ -598,17 +608,6 @@ TEST_F(Install, SecondSetupWhileOneRunsChangesNothing)
     EXPECT_EQ(1, quiet.Wait(15000));
     CloseHandle(impostor);
     EXPECT_EQ(RUNNING, Log().back());
-}
-
-// The files of a run that stopped at the file `from`: it and those after it
-// are not there.
-MachineState NotCopied(const std::string &dir, const std::string &from)
-{
-    MachineState absent;
-    for (const PayloadFile &file : PayloadFiles())
-        if (absent.size() > 0 || from == file.name)
-            absent["file " + dir + "\\" + file.name] = "";
-    return absent;
 }
 
 TEST_F(Install, FileSwappedWhileAPromptIsOpenIsNotInstalled)
