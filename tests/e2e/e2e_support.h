@@ -22,11 +22,11 @@ struct PayloadFile {
 std::vector<PayloadFile> PayloadFiles();
 extern const char *const ITEM_TITLES[4];
 
-// Everything a run leaves, one line per item: "file PATH", "dir PATH\\",
-// "reg ROOT\\KEY" and "reg ROOT\\KEY : VALUE", "ini KEY", "item GROUP\\TITLE.lnk",
-// "log NNN", "temp NAME", each with what it holds. In an expected state an
-// empty text stands for an item that must not be there; "+" lays one state
-// over another.
+// Everything a run leaves, one line per item, by full path: "file PATH" (a
+// directory's ends in "\"), "item PATH" (shortcuts with their targets),
+// "temp PATH", "reg ROOT\KEY" and "reg ROOT\KEY : VALUE" (with its type),
+// "ini KEY", "log NNN". In an expected state an empty text stands for an item
+// that must not be there; "+" lays one state over another.
 using MachineState = std::map<std::string, std::string>;
 MachineState operator+(MachineState state, const MachineState &overrides);
 // The items of a state whose names begin with `prefix`.
@@ -51,9 +51,9 @@ protected:
     // Emulated Windows version of setup.exe ("win95", "nt40", ...; "" none).
     void EmulateWindows(const char *version);
 
-    // The whole state now: files under C:\\tltest (but the scenario's own
-    // directory) and the three default destinations, the files in the root
-    // of C:, our keys in both hives and the Uninstall entry, WIN.INI's
+    // The whole state now: files under C:\tltest (but the scenario's own
+    // directory), the three default destinations and drive T:, the files in
+    // the root of C:, our keys in both hives and the Uninstall entry, WIN.INI's
     // section, the Programs folder, setup.log and the temporary directory.
     MachineState State();
     // The state as the scenario started, and what a successful install into
@@ -62,8 +62,7 @@ protected:
     MachineState Installed(const std::string &dir, const std::string &group,
                            const MachineState &overrides = {});
     // What a removal that could not finish keeps of an installation in `dir`
-    // with `group`:
-    // the Uninstall entry, the directory and the files named.
+    // with `group`: the Uninstall entry, the directory and the files named.
     MachineState Left(const std::string &dir, const std::vector<std::string> &names,
                       const std::string &group = "Tarnlink Suite");
     // What a run that failed after its copy keeps: files and settings.
