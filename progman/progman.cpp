@@ -335,10 +335,6 @@ static void AddGroupNames(HWND comboBox)
 
 const char *ProgmanListGroups(HWND comboBox)
 {
-    DWORD instance = 0;
-    if (!StartClient(instance))
-        return nullptr;
-    DdeUninitialize(instance);
     groupReply[0] = '\0';
     if (!Talk("") || !conversation.connected)
         return nullptr;

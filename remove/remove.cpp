@@ -37,9 +37,15 @@ int RemoveInstallation(HWND owner)
         CopyText(session.groupName, sizeof session.groupName, group);
 
     // The entry goes with the installation; where anything of it stays, the
-    // entry and the uninstaller stay too, to try again.
+    // entry and the uninstaller stay too, to try again. An entry that names
+    // another directory is that installation's, and stays; one of an earlier
+    // version names none.
+    char location[DIR_SIZE];
+    int entryHere = ReadRegistryText(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, "InstallLocation",
+                                     location, sizeof location) <= 0 ||
+                    SameText(location, installDir);
     RemovalReport report;
-    RemoveProduct(installDir, groupRead < 0 ? nullptr : group, nullptr, 1, report);
+    RemoveProduct(installDir, groupRead < 0 ? nullptr : group, nullptr, entryHere, report);
 
     WriteProfileStringA(PRODUCT_NAME, nullptr, nullptr);
 

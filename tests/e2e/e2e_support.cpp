@@ -1,5 +1,7 @@
 #include "e2e_support.h"
 
+#include "progman_support.h"
+
 const char DEFAULT_DIR[] = "C:\\Program Files\\Tarnlink";
 const char UNINSTALL_KEY[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnlink Suite";
@@ -21,11 +23,23 @@ std::vector<PayloadFile> PayloadFiles(const std::string &programs)
     };
 }
 
+
 void Scenario::SetUp()
 {
     ResetMachineState();
     EmulateWindows("");
+    // What earlier scenarios left in the scratch folder would be part of the
+    // state; a link there goes as a link.
+    for (const std::string &name : FolderEntries("C:\\tltest", "*")) {
+        std::string path = "C:\\tltest\\" + name;
+        DWORD attributes = GetFileAttributesA(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            RemoveHostLink(path);
+        else
+            DeleteTree(path);
+    }
     directory = ScratchDirectory("e2e");
+    clean = State();
 }
 
 void Scenario::TearDown()
@@ -85,66 +99,302 @@ void Scenario::EmulateWindows(const char *version)
     RegCloseKey(opened);
 }
 
-void Scenario::ExpectInstalledIn(const std::string &dir, const std::string &group,
-                                 const std::string &programs)
+MachineState operator+(MachineState state, const MachineState &overrides)
 {
+    for (const auto &item : overrides)
+        state[item.first] = item.second;
+    return state;
+}
+
+MachineState Only(const MachineState &state, const std::string &prefix)
+{
+    MachineState kept;
+    for (auto item = state.lower_bound(prefix); item != state.end() && item->first.find(prefix) == 0;
+         ++item)
+        kept.insert(*item);
+    return kept;
+}
+
+std::string FileState(const std::string &bytes)
+{
+    DWORD crc = 0xFFFFFFFF;
+    for (unsigned char c : bytes) {
+        crc ^= c;
+        for (int bit = 0; bit < 8; bit++)
+            crc = crc >> 1 ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    char text[48];
+    wsprintfA(text, "%u bytes, crc %08x", (unsigned)bytes.size(), (unsigned)~crc);
+    return text;
+}
+
+MachineState LogState(const std::vector<std::string> &lines)
+{
+    MachineState state;
+    for (size_t i = 0; i < lines.size(); i++) {
+        char key[16];
+        wsprintfA(key, "log %03u", (unsigned)i + 1);
+        // A run's own directory has a number of its own: "~tl#####.tmp".
+        std::string line = lines[i];
+        for (size_t at = line.find("~tl"); at != std::string::npos; at = line.find("~tl", at + 1))
+            if (line.compare(at + 8, 4, ".tmp") == 0 &&
+                line.substr(at + 3, 5).find_first_not_of("0123456789") == std::string::npos)
+                line.replace(at + 3, 5, "#####");
+        state[key] = line.empty() ? "(empty)" : line;
+    }
+    return state;
+}
+
+namespace {
+
+const char *const CAPTURED_ROOTS[] = {"C:\\tltest", DEFAULT_DIR, "C:\\WIN32APP", "C:\\Tarnlink"};
+// The suites' own drives (the full one, another volume), where mounted.
+const char *const CAPTURED_DRIVES[] = {"T:", "U:"};
+
+// Files and directories under `path` ("dir" and the file's state), and the
+// shortcuts' targets where `items`; `skip` is left out.
+void AddFiles(MachineState &state, const std::string &prefix, const std::string &path,
+              const std::string &skip, bool items)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = found.cFileName, full = path + "\\" + name;
+        if (name == "." || name == ".." || full == skip)
+            continue;
+        std::string target, workingDirectory;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            state[prefix + full + "\\"] = "dir";
+            AddFiles(state, prefix, full, skip, items);
+        } else if (items && ReadShortcut(full, target, workingDirectory)) {
+            state[prefix + full] = "-> " + target + " in " + workingDirectory;
+        } else {
+            state[prefix + full] = FileState(ReadFileBytes(full));
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+std::string ValueState(DWORD type, const std::string &data)
+{
+    if (type == REG_DWORD && data.size() == 4)
+        return "REG_DWORD " + std::to_string(*(const DWORD *)data.data());
+    if (type == REG_SZ && !data.empty() && data.find('\0') == data.size() - 1)
+        return "REG_SZ " + data.substr(0, data.size() - 1);
+    std::string text = "type " + std::to_string(type) + ":";
+    for (unsigned char c : data) {
+        char hex[4];
+        wsprintfA(hex, " %02x", c);
+        text += hex;
+    }
+    return text;
+}
+
+void AddKey(MachineState &state, HKEY root, const std::string &rootName, const std::string &path)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    std::string shown = "reg " + rootName + "\\" + path;
+    state[shown] = "key";
+    char name[512];
+    BYTE data[4096];
+    for (DWORD i = 0;; i++) {
+        DWORD nameSize = sizeof name, size = sizeof data, type = 0;
+        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &size) != ERROR_SUCCESS)
+            break;
+        state[shown + " : " + name] = ValueState(type, std::string((const char *)data, size));
+    }
+    std::vector<std::string> subkeys;
+    for (DWORD i = 0; RegEnumKeyA(key, i, name, sizeof name) == ERROR_SUCCESS; i++)
+        subkeys.push_back(name);
+    RegCloseKey(key);
+    for (const std::string &subkey : subkeys)
+        AddKey(state, root, rootName, path + "\\" + subkey);
+}
+
+} // namespace
+
+MachineState Scenario::State()
+{
+    MachineState state;
+    for (const char *root : CAPTURED_ROOTS) {
+        if (DirectoryExists(root))
+            state[std::string("file ") + root + "\\"] = "dir";
+        AddFiles(state, "file ", root, directory, false);
+    }
+    for (const char *drive : CAPTURED_DRIVES) {
+        UINT type = GetDriveTypeA((std::string(drive) + "\\").c_str());
+        if (type == DRIVE_FIXED || type == DRIVE_RAMDISK)
+            AddFiles(state, "file ", drive, "", false);
+    }
+    // Of a drive's root only its files: an installation may go there.
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA("C:\\*", &found);
+    do {
+        if (search != INVALID_HANDLE_VALUE && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            state[std::string("file C:\\") + found.cFileName] =
+                FileState(ReadFileBytes(std::string("C:\\") + found.cFileName));
+    } while (search != INVALID_HANDLE_VALUE && FindNextFileA(search, &found));
+    FindClose(search);
+    AddKey(state, HKEY_LOCAL_MACHINE, "HKLM", "Software\\Quorvale");
+    AddKey(state, HKEY_CURRENT_USER, "HKCU", "Software\\Quorvale");
+    AddKey(state, HKEY_LOCAL_MACHINE, "HKLM", UNINSTALL_KEY);
+    char section[8192] = "";
+    GetProfileSectionA("Tarnlink Suite", section, sizeof section);
+    for (const char *line = section; *line != '\0'; line += lstrlenA(line) + 1) {
+        std::string text = line;
+        size_t equals = text.find('=');
+        state["ini " + text.substr(0, equals)] =
+            equals == std::string::npos ? "(no value)" : "= " + text.substr(equals + 1);
+    }
+    AddFiles(state, "item ", ProgramsFolder(), "", true);
+    AddFiles(state, "temp ", TempPath().substr(0, TempPath().size() - 1), "", false);
+    return state + LogState(Log());
+}
+
+MachineState Scenario::Clean(const MachineState &overrides)
+{
+    return clean + overrides;
+}
+
+MachineState Scenario::Copied(const std::string &dir, const MachineState &overrides)
+{
+    MachineState state = clean;
+    // The directory and the parents it needed, where the state looks.
+    for (size_t end = dir.find('\\', 3);; end = dir.find('\\', end + 1)) {
+        std::string parent = dir.substr(0, end);
+        for (const char *root : CAPTURED_ROOTS)
+            if ((parent + "\\").find(root + std::string("\\")) == 0)
+                state["file " + parent + "\\"] = "dir";
+        for (const char *drive : CAPTURED_DRIVES)
+            if (parent.size() > 2 && parent.compare(0, 2, drive) == 0)
+                state["file " + parent + "\\"] = "dir";
+        if (end == std::string::npos)
+            break;
+    }
+    std::string files = dir.size() > 2 ? dir + "\\" : "C:\\";
     for (const PayloadFile &file : PayloadFiles(programs)) {
-        std::string installed = ReadFileBytes(dir + "\\" + file.name);
         std::string original = ReadFileBytes(file.original);
         EXPECT_FALSE(original.empty()) << file.original;
-        EXPECT_TRUE(installed == original) << file.name << " differs from " << file.original;
+        state["file " + files + file.name] = FileState(original);
     }
-    DWORD value = 99;
-    EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "Applets", value));
-    EXPECT_EQ(0u, value);
-    std::string text;
-    EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "DisplayName", text));
-    EXPECT_EQ("Quorvale Tarnlink Suite Uninstall", text);
-    std::string arguments = "-f \"" + dir + "\" -d \"" + dir + "\" -g \"" + group + "\"";
-    EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "UninstallString", text));
-    EXPECT_EQ("\"" + dir + "\\removetl.exe\" " + arguments, text);
-    EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", text));
-    EXPECT_EQ("\"" + dir + "\\removetl.exe\" -q " + arguments, text);
-    // What Add/Remove Programs shows beside the name.
-    EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "Publisher", text));
-    EXPECT_EQ("Quorvale", text);
-    EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "DisplayVersion", text));
-    EXPECT_EQ("2.1", text);
-    EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "DisplayIcon", text));
-    EXPECT_EQ(dir + "\\removetl.exe", text);
-    EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "InstallLocation", text));
-    EXPECT_EQ(dir, text);
+    const std::string settings = std::string("reg HKLM\\") + SETTINGS_KEY;
+    state["reg HKLM\\Software\\Quorvale"] = state["reg HKLM\\Software\\Quorvale\\Tarnlink"] =
+        state[settings] = "key";
+    state[settings + " : Applets"] = state[settings + " : RawSock"] = "REG_DWORD 0";
+    return state + overrides;
+}
+
+MachineState Scenario::Installed(const std::string &dir, const std::string &group,
+                                 const MachineState &overrides)
+{
+    MachineState state = Copied(dir);
+    std::string files = dir.size() > 2 ? dir + "\\" : "C:\\";
     DWORD bytes = 0;
-    for (const PayloadFile &file : PayloadFiles())
-        bytes += (DWORD)ReadFileBytes(dir + "\\" + file.name).size();
-    EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "EstimatedSize", value));
-    EXPECT_EQ((bytes + 1023) / 1024, value);
-    // What deployment tools read: the date of the install and the version
-    // as numbers.
+    for (const PayloadFile &file : PayloadFiles(programs))
+        bytes += (DWORD)ReadFileBytes(file.original).size();
     SYSTEMTIME today;
     GetLocalTime(&today);
-    EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "InstallDate", text));
-    EXPECT_EQ(std::to_string(today.wYear * 10000 + today.wMonth * 100 + today.wDay), text);
-    EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "VersionMajor", value));
-    EXPECT_EQ(2u, value);
-    EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "VersionMinor", value));
-    EXPECT_EQ(1u, value);
-    for (const char *flag : {"NoModify", "NoRepair"}) {
-        value = 0;
-        EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, flag, value));
-        EXPECT_EQ(1u, value) << flag;
+    std::string arguments = "-f \"" + dir + "\" -d \"" + dir + "\" -g \"" + group + "\"";
+    const std::string entry = std::string("reg HKLM\\") + UNINSTALL_KEY;
+    const MachineState records = {
+        {entry, "key"},
+        {entry + " : DisplayName", "REG_SZ Quorvale Tarnlink Suite Uninstall"},
+        {entry + " : UninstallString", "REG_SZ \"" + dir + "\\removetl.exe\" " + arguments},
+        {entry + " : QuietUninstallString",
+         "REG_SZ \"" + dir + "\\removetl.exe\" -q " + arguments},
+        // What Add/Remove Programs shows beside the name, and what deployment
+        // tools read: the date of the install and the version as numbers.
+        {entry + " : Publisher", "REG_SZ Quorvale"},
+        {entry + " : DisplayVersion", "REG_SZ 2.1"},
+        {entry + " : DisplayIcon", "REG_SZ " + dir + "\\removetl.exe"},
+        {entry + " : InstallLocation", "REG_SZ " + dir},
+        {entry + " : EstimatedSize", "REG_DWORD " + std::to_string((bytes + 1023) / 1024)},
+        {entry + " : InstallDate",
+         "REG_SZ " + std::to_string(today.wYear * 10000 + today.wMonth * 100 + today.wDay)},
+        {entry + " : VersionMajor", "REG_DWORD 2"},
+        {entry + " : VersionMinor", "REG_DWORD 1"},
+        {entry + " : NoModify", "REG_DWORD 1"},
+        {entry + " : NoRepair", "REG_DWORD 1"},
+        {"ini DIR", "= " + dir},
+        {"ini DEFDIR", "= " + dir},
+        {"ini GROUP", "= " + group},
+        {"ini INSTOPTS", "= 1"},
+    };
+    std::string folder = "item " + ProgramsFolder() + "\\" + group;
+    state[folder + "\\"] = "dir";
+    const char *targets[4] = {"tarnlink.exe", "tarnlink.hlp", "tarnlink.txt", "removetl.exe"};
+    for (int i = 0; i < 4; i++)
+        state[folder + "\\" + ITEM_TITLES[i] + ".lnk"] = "-> " + files + targets[i] + " in " + dir;
+    return state + records + overrides;
+}
+
+MachineState Scenario::Left(const std::string &dir, const std::vector<std::string> &names,
+                            const std::string &group)
+{
+    MachineState installed = Installed(dir, group);
+    MachineState left = clean + Only(installed, std::string("reg HKLM\\") + UNINSTALL_KEY);
+    if (dir.size() > 2)
+        left["file " + dir + "\\"] = "dir";
+    for (const std::string &name : names)
+        left = left + Only(installed, "file " + (dir.size() > 2 ? dir : "C:") + "\\" + name);
+    return left;
+}
+
+MachineState Scenario::InstallLog(const std::string &dir, std::vector<std::string> outcome)
+{
+    std::string temp = TempPath() + "~tl#####.tmp\\";
+    std::vector<std::string> lines;
+    for (const PayloadFile &file : PayloadFiles()) {
+        std::string packed = std::string("packed\\") + file.name;
+        packed.back() = '_';
+        lines.push_back("Extracting to " + temp + file.name + ", " +
+                        std::to_string(ReadFileBytes(BuildPath(packed.c_str())).size()) + " bytes");
     }
-    EXPECT_EQ(dir, ProfileString("Tarnlink Suite", "DIR"));
-    EXPECT_EQ(dir, ProfileString("Tarnlink Suite", "DEFDIR"));
-    EXPECT_EQ(group, ProfileString("Tarnlink Suite", "GROUP"));
-    EXPECT_EQ("1", ProfileString("Tarnlink Suite", "INSTOPTS"));
-    for (const char *title : ITEM_TITLES)
-        EXPECT_TRUE(FileExists(ProgramsFolder() + "\\" + group + "\\" + title + ".lnk")) << title;
+    lines.push_back("installing 7 files");
+    lines.push_back("");
+    for (const PayloadFile &file : PayloadFiles())
+        lines.push_back("Copying " + temp + file.name + " to " + dir + "\\" + file.name);
+    if (outcome.empty()) {
+        outcome.push_back("Creating group");
+        for (const char *name : {"tarnlink.exe", "tarnlink.hlp", "tarnlink.txt", "removetl.exe"})
+            outcome.push_back("creating icon for " + dir + "\\" + name);
+        outcome.push_back("Installation successful!");
+    }
+    lines.insert(lines.end(), outcome.begin(), outcome.end());
+    for (const PayloadFile &file : PayloadFiles())
+        lines.push_back("Removing " + temp + file.name);
+    return LogState(lines);
+}
+
+void Scenario::ExpectState(const MachineState &expected, const std::string &row)
+{
+    MachineState actual = State();
+    std::string differences;
+    auto shown = [](const MachineState &state, const std::string &key) {
+        auto found = state.find(key);
+        return found == state.end() || found->second.empty() ? std::string("(none)")
+                                                              : found->second;
+    };
+    for (const MachineState *side : {&expected, (const MachineState *)&actual})
+        for (const auto &item : *side) {
+            if (side == &actual && expected.count(item.first))
+                continue;
+            std::string want = shown(expected, item.first), got = shown(actual, item.first);
+            if (want != got)
+                differences += "  " + item.first + "\n    expected: " + want + "\n    actual:   " +
+                               got + "\n";
+        }
+    if (!differences.empty())
+        ADD_FAILURE() << "the state differs " << row << "\n" << differences;
 }
 
 void Scenario::ExpectNoTempFiles()
 {
-    for (const PayloadFile &file : PayloadFiles())
+    for (const PayloadFile &file : PayloadFiles(programs))
         EXPECT_FALSE(FileExists(TempPath() + file.name)) << file.name;
     EXPECT_EQ(std::vector<std::string>(), ExtractionDirectories());
 }
@@ -161,13 +411,4 @@ std::string Answer(const Program &program, const char *caption, int button, DWOR
     // Wait until it has gone, so the next look finds the next dialog.
     WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 5000);
     return text;
-}
-
-bool SameFile(const std::string &a, const std::string &b)
-{
-    char fullA[MAX_PATH], fullB[MAX_PATH];
-    if (!GetFullPathNameA(a.c_str(), sizeof fullA, fullA, nullptr) ||
-        !GetFullPathNameA(b.c_str(), sizeof fullB, fullB, nullptr))
-        return false;
-    return lstrcmpiA(fullA, fullB) == 0;
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,20 @@ struct PayloadFile {
 std::vector<PayloadFile> PayloadFiles(const std::string &programs = "");
 extern const char *const ITEM_TITLES[4];
 
+// Everything a run leaves, one line per item, by full path: "file PATH" (a
+// directory's ends in "\"), "item PATH" (shortcuts with their targets),
+// "temp PATH", "reg ROOT\KEY" and "reg ROOT\KEY : VALUE" (with its type),
+// "ini KEY", "log NNN". In an expected state an empty text stands for an item
+// that must not be there; "+" lays one state over another.
+using MachineState = std::map<std::string, std::string>;
+MachineState operator+(MachineState state, const MachineState &overrides);
+// The items of a state whose names begin with `prefix`.
+MachineState Only(const MachineState &state, const std::string &prefix);
+// The size and CRC-32 of a file's bytes, as the state shows them.
+std::string FileState(const std::string &bytes);
+// The log lines of a state, in order.
+MachineState LogState(const std::vector<std::string> &lines);
+
 class Scenario : public testing::Test {
 protected:
     void SetUp() override;
@@ -38,15 +53,39 @@ protected:
     // Emulated Windows version of setup.exe ("win95", "nt40", ...; "" none).
     void EmulateWindows(const char *version);
 
-    void ExpectInstalledIn(const std::string &directory, const std::string &group,
-                           const std::string &programs = "");
+    // The whole state now: files under C:\tltest (but the scenario's own
+    // directory), the three default destinations and drives T: and U:, the files in
+    // the root of C:, our keys in both hives and the Uninstall entry, WIN.INI's
+    // section, the Programs folder, setup.log and the temporary directory.
+    MachineState State();
+    // The state as the scenario started, and what a successful install into
+    // `dir` with `group` adds to it (no log).
+    MachineState Clean(const MachineState &overrides = {});
+    MachineState Installed(const std::string &dir, const std::string &group,
+                           const MachineState &overrides = {});
+    // What a removal that could not finish keeps of an installation in `dir`
+    // with `group`: the Uninstall entry, the directory and the files named.
+    MachineState Left(const std::string &dir, const std::vector<std::string> &names,
+                      const std::string &group = "Tarnlink Suite");
+    // What a run that failed after its copy keeps: files and settings.
+    MachineState Copied(const std::string &dir, const MachineState &overrides = {});
+    // The log of a logged install into `dir`: its outcome after the copy
+    // (by default the group, the items and the success).
+    static MachineState InstallLog(const std::string &dir,
+                                   std::vector<std::string> outcome = {});
+    // Compares the whole state with `expected`; each difference is a line.
+    void ExpectState(const MachineState &expected, const std::string &row = "");
+    void ExpectInstalledIn(const std::string &dir, const std::string &group,
+                           const MachineState &overrides = {})
+    {
+        ExpectState(Installed(dir, group, overrides), dir);
+    }
     void ExpectNoTempFiles();
 
     std::string directory;  // the scratch current directory, with setup.log
+    std::string programs;   // the build folder whose programs an install carries
+    MachineState clean;
 };
-
-// Two paths of the same file or directory, letter case aside.
-bool SameFile(const std::string &a, const std::string &b);
 
 // Presses `button` on the dialog with `caption` of the process and returns
 // the dialog's message text (empty for a dialog that is not a message box).

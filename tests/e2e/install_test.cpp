@@ -35,50 +35,16 @@ TEST_F(Install, QuietInstallLeavesEveryRecord)
     RegCloseKey(foreign);
 
     ASSERT_EQ(0, RunQuiet("-q -l"));
-    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
-    one = 0;
-    EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "NoRemove", one));
-    EXPECT_EQ(1u, one);
-    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE,
-                                  (std::string(UNINSTALL_KEY) + "\\Extra").c_str()));
-    for (const char *name : names) {
-        EXPECT_TRUE(ReadFileBytes(TempPath() + name) == planted) << name;
-        DeleteTree(TempPath() + name);
-    }
-    ExpectNoTempFiles();
-    DWORD rawSock = 99;
-    EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "RawSock", rawSock));
-    EXPECT_EQ(0u, rawSock);
-
     // The run extracted into a directory of its own under the temporary one.
-    std::vector<std::string> lines = Log();
-    ASSERT_FALSE(lines.empty());
-    const std::string extracting = "Extracting to ";
-    std::string temp = lines[0].substr(extracting.size(),
-                                       lines[0].find("tarnlink.exe,") - extracting.size());
-    EXPECT_EQ(0u, temp.find(TempPath() + "~tl")) << temp;
-    EXPECT_EQ(TempPath().size() + 13, temp.size()) << temp;
-    std::vector<std::string> expected;
-    for (const PayloadFile &file : PayloadFiles())
-        expected.push_back("Extracting to " + temp + file.name + ", ");
-    expected.push_back("installing 7 files");
-    expected.push_back("");
-    for (const PayloadFile &file : PayloadFiles())
-        expected.push_back("Copying " + temp + file.name + " to " + DEFAULT_DIR + "\\" + file.name);
-    expected.push_back("Creating group");
-    for (const char *name : {"tarnlink.exe", "tarnlink.hlp", "tarnlink.txt", "removetl.exe"})
-        expected.push_back(std::string("creating icon for ") + DEFAULT_DIR + "\\" + name);
-    expected.push_back("Installation successful!");
-    for (const PayloadFile &file : PayloadFiles())
-        expected.push_back("Removing " + temp + file.name);
-
-    ASSERT_EQ(expected.size(), lines.size());
-    for (size_t i = 0; i < lines.size(); i++) {
-        if (i < 7)   // the sizes follow the path
-            EXPECT_EQ(0u, lines[i].find(expected[i])) << lines[i];
-        else
-            EXPECT_EQ(expected[i], lines[i]);
-    }
+    MachineState kept = InstallLog(DEFAULT_DIR);
+    for (const char *name : names)
+        kept["temp " + TempPath() + name] = FileState(planted);
+    const std::string entry = std::string("reg HKLM\\") + UNINSTALL_KEY;
+    kept[entry + "\\Extra"] = "key";
+    kept[entry + " : NoRemove"] = "REG_DWORD 1";
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite", kept);
+    for (const char *name : names)
+        DeleteTree(TempPath() + name);
     EXPECT_EQ(nullptr, FindTopWindow(0, "TLInstal", nullptr));
 }
 
@@ -93,11 +59,11 @@ TEST_F(Install, SignedCopyInstallsQuietly)
     Program program;
     ASSERT_TRUE(program.Start(signedCopy, "-q", directory));
     ASSERT_EQ(0, program.Wait(60000));
-    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite", "signed\\build\\");
+    programs = "signed\\build\\";
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
     for (const char *name : {"removetl.exe", "tarnlink.exe", "tarnlink.dll"})
         EXPECT_FALSE(ReadFileBytes(BuildPath(name)) ==
                      ReadFileBytes(std::string(DEFAULT_DIR) + "\\" + name)) << name;
-    ExpectNoTempFiles();
 }
 
 TEST_F(Install, DialogsCarryTheInstallAndASecondRunProposesTheFirst)
@@ -148,7 +114,6 @@ TEST_F(Install, DialogsCarryTheInstallAndASecondRunProposesTheFirst)
               Answer(program, "Tarnlink Suite Install", IDOK));
     EXPECT_EQ(1, program.Wait(15000));
     ExpectInstalledIn(chosen, "Net Tools");
-    ExpectNoTempFiles();
 }
 
 const char FAILED[] = "Some portion of installation process failed.";
@@ -167,20 +132,7 @@ TEST_F(Install, CancelledGroupPromptKeepsFilesAndSettingsAndRecordsNothing)
     EXPECT_EQ(1, program.Wait(15000));
 
     // What was done stays; nothing is recorded, and no group is made.
-    for (const PayloadFile &file : PayloadFiles())
-        EXPECT_EQ(ReadFileBytes(file.original),
-                  ReadFileBytes(std::string(DEFAULT_DIR) + "\\" + file.name))
-            << file.name;
-    DWORD applets = 99;
-    EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "Applets", applets));
-    EXPECT_EQ(0u, applets);
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-    EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
-    EXPECT_FALSE(DirectoryExists(ProgramsFolder() + "\\Tarnlink Suite"));
-    std::vector<std::string> lines = Log();
-    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), FAILED));
-    EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), "Creating group"));
-    ExpectNoTempFiles();
+    ExpectState(Copied(DEFAULT_DIR, InstallLog(DEFAULT_DIR, {FAILED})));
 }
 
 TEST_F(Install, QuietInstallGoesToTheSystemsDefaultFromAnyTemporaryDirectory)
@@ -266,6 +218,17 @@ TEST_F(Install, Nt350IsRefusedAfterExtractionAndCleanedUp)
     EXPECT_EQ(".tmp\\mib.txt", lines.back().substr(lines.back().size() - 12));
 }
 
+// The files of a run that stopped at the file `from`: it and those after it
+// are not there.
+MachineState NotCopied(const std::string &dir, const std::string &from)
+{
+    MachineState absent;
+    for (const PayloadFile &file : PayloadFiles())
+        if (absent.size() > 0 || from == file.name)
+            absent["file " + dir + "\\" + file.name] = "";
+    return absent;
+}
+
 // Every failure that has a box in an interactive run: quiet, nothing waits
 // for a click, the log holds the texts and the exit code says it failed. A
 // run whose items alone were refused succeeds.
@@ -274,6 +237,7 @@ TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
     // Its files fit their paths, but not the items' commands.
     std::string itemsDir = "C:\\tltest\\" + std::string(235, 'd');
     std::string lockedDir = "C:\\tltest\\locked";
+    std::string fullDir = "C:\\tltest\\" + std::string(245, 'f');
     // A temporary directory where, below the run's own "~tlNNNNN.tmp\\", the
     // carried files' names (12 characters) do not fit a path but "mib.txt"
     // does: the primary file is missing.
@@ -307,6 +271,12 @@ TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
         {"relative destination",
          [] { WriteProfileStringA("Tarnlink Suite", "DIR", "Tarnlink"); }, [] {},
          {"Failed to create requested directory!\r\r\nTarnlink\r\n"}},
+        // A recorded one that fills its 256-byte field is read whole, and is
+        // too long for the files' paths.
+        {"destination of 255 characters",
+         [&] { WriteProfileStringA("Tarnlink Suite", "DIR", fullDir.c_str()); },
+         [&] { DeleteTree(fullDir); },
+         {"Copy of tarnlink.exe to " + fullDir + " failed. (206)"}},
         {"destination too long for its items' commands",
          [&] {
              DeleteTree(itemsDir);
@@ -346,12 +316,10 @@ TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
          },
          [&] {
              CloseHandle(locked);
-             std::vector<std::string> kept = {"tarnlink.cnt", "tarnlink.dll", "tarnlink.exe",
-                                              "tarnlink.hlp", "tarnlink.txt"};
-             std::vector<std::string> entries = FolderEntries(lockedDir, "*");
-             std::sort(entries.begin(), entries.end());
-             EXPECT_EQ(kept, entries);
-             EXPECT_EQ("", ReadFileBytes(lockedDir + "\\tarnlink.txt"));
+             ExpectState(Copied(lockedDir, LogState(Log()) + NotCopied(lockedDir, "tarnlink.txt") +
+                                               MachineState{{"file " + lockedDir + "\\tarnlink.txt",
+                                                             FileState("")},
+                                                            {"ini DIR", "= " + lockedDir}}));
              DeleteTree(lockedDir);
          },
          {"Failed to open destination file tarnlink.txt",
@@ -361,8 +329,9 @@ TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
          [&] { locked = Lock(winIni, OPEN_EXISTING); },
          [&] {
              CloseHandle(locked);
-             EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-             EXPECT_TRUE(FileExists(std::string(DEFAULT_DIR) + "\\removetl.exe"));
+             ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite",
+                               LogState(Log()) + MachineState{{"ini DIR", ""}, {"ini DEFDIR", ""},
+                                                              {"ini GROUP", ""}, {"ini INSTOPTS", ""}});
          },
          {"Failed to write WIN.INI [Tarnlink Suite] DIR", FAILED}},
     };
@@ -392,6 +361,11 @@ TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
 TEST_F(Install, GroupAndDestinationNamesWithSyntaxCharactersMakeTheirItems)
 {
     std::string longGroup(255, 'g');
+    // Whose longest item's path fills MAX_PATH to its last character, and
+    // one more.
+    std::string fitGroup(MAX_PATH - 1 - ProgramsFolder().size() -
+                             sizeof "\\\\Tarnlink Suite Release Notes.lnk" + 1, 'f'),
+        overGroup = fitGroup + "f";
     const struct {
         const char *recorded;   // GROUP in WIN.INI
         const char *group;      // the group made
@@ -404,19 +378,17 @@ TEST_F(Install, GroupAndDestinationNamesWithSyntaxCharactersMakeTheirItems)
                  {"Net \"Tools\"", "Tarnlink Suite", "C:\\tltest\\Tarnlink"},
                  {"..\\..\\Desktop", "Tarnlink Suite", "C:\\tltest\\Tarnlink"},
                  {"CON", "Tarnlink Suite", "C:\\tltest\\Tarnlink"},
+                 {fitGroup.c_str(), fitGroup.c_str(), "C:\\tltest\\Tarnlink"},
+                 {overGroup.c_str(), "Tarnlink Suite", "C:\\tltest\\Tarnlink"},
                  {longGroup.c_str(), "Tarnlink Suite", "C:\\tltest\\Tarnlink"}};
     for (const auto &c : cases) {
         ResetMachineState();
         WriteProfileStringA("Tarnlink Suite", "GROUP", c.recorded);
         WriteProfileStringA("Tarnlink Suite", "DIR", c.destination);
         ASSERT_EQ(0, RunQuiet("-q")) << c.group;
+        // The items' targets and working directories are part of the state.
         ExpectInstalledIn(c.destination, c.group);
         std::string folder = ProgramsFolder() + "\\" + c.group;
-        std::string target, workingDirectory;
-        ASSERT_TRUE(ReadShortcut(folder + "\\Tarnlink Suite.lnk", target, workingDirectory))
-            << c.group;
-        EXPECT_TRUE(SameFile(std::string(c.destination) + "\\tarnlink.exe", target)) << target;
-        EXPECT_TRUE(SameFile(c.destination, workingDirectory)) << workingDirectory;
         std::string refused = ProgramsFolder() + "\\" + c.recorded + "\\Tarnlink Suite.lnk";
         EXPECT_EQ(std::string(c.group) == c.recorded, FileExists(refused)) << refused;
         DeleteTree(folder);
@@ -425,17 +397,20 @@ TEST_F(Install, GroupAndDestinationNamesWithSyntaxCharactersMakeTheirItems)
     }
 }
 
+// Settings that are there already: "Applets" is reset, "RawSock" kept when it
+// holds two to four bytes, and a value of the user's stays.
 TEST_F(Install, RawSockIsKeptOnlyWhenItHoldsTwoToFourBytes)
 {
     const struct {
         DWORD type;
         std::string data;
-        bool kept;
-    } cases[] = {{REG_BINARY, std::string("\x01\x02", 2), true},
-                 {REG_BINARY, std::string("\x07\x08\x09\x0a", 4), true},
-                 {REG_SZ, std::string("ab\0", 3), true},
-                 {REG_BINARY, std::string("\x05", 1), false},
-                 {REG_SZ, std::string("too long\0", 9), false}};
+        const char *kept;   // as the state shows it; null: reset to 0
+    } cases[] = {{REG_BINARY, std::string("\x01\x02", 2), "type 3: 01 02"},
+                 {REG_BINARY, std::string("\x07\x08\x09\x0a", 4), "type 3: 07 08 09 0a"},
+                 {REG_SZ, std::string("ab\0", 3), "REG_SZ ab"},
+                 {REG_BINARY, std::string("\x05", 1), nullptr},
+                 {REG_SZ, std::string("too long\0", 9), nullptr}};
+    const std::string settings = std::string("reg HKLM\\") + SETTINGS_KEY;
     for (const auto &c : cases) {
         ResetMachineState();
         HKEY key;
@@ -444,24 +419,12 @@ TEST_F(Install, RawSockIsKeptOnlyWhenItHoldsTwoToFourBytes)
                        (DWORD)c.data.size());
         DWORD five = 5;
         RegSetValueExA(key, "Applets", 0, REG_DWORD, (const BYTE *)&five, sizeof five);
+        RegSetValueExA(key, "Proxy", 0, REG_SZ, (const BYTE *)"gw:8080", 8);
         RegCloseKey(key);
         ASSERT_EQ(0, RunQuiet("-q"));
-
-        BYTE data[64];
-        DWORD size = sizeof data, type = 0;
-        ASSERT_EQ(ERROR_SUCCESS, RegGetValueA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "RawSock",
-                                              RRF_RT_ANY, &type, data, &size));
-        if (c.kept) {
-            EXPECT_EQ(c.type, type);
-            EXPECT_EQ(c.data, std::string((const char *)data, size));
-        } else {
-            EXPECT_EQ((DWORD)REG_DWORD, type);
-            EXPECT_EQ(4u, size);
-            EXPECT_EQ(0u, *(DWORD *)data);
-        }
-        DWORD applets = 99;
-        EXPECT_TRUE(RegistryDword(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "Applets", applets));
-        EXPECT_EQ(0u, applets);
+        ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite",
+                          {{settings + " : RawSock", c.kept ? c.kept : "REG_DWORD 0"},
+                           {settings + " : Proxy", "REG_SZ gw:8080"}});
     }
 }
 
@@ -494,18 +457,10 @@ TEST_F(Install, NoProgramManagerStillSucceedsWithEveryRecord)
 TEST_F(Install, ItemsPointAtTheInstalledFiles)
 {
     ASSERT_EQ(0, RunQuiet("-q"));
-    const char *files[4] = {"tarnlink.exe", "tarnlink.hlp", "tarnlink.txt", "removetl.exe"};
-    for (int i = 0; i < 4; i++) {
-        std::string target, workingDirectory;
-        ASSERT_TRUE(ReadShortcut(ProgramsFolder() + "\\Tarnlink Suite\\" + ITEM_TITLES[i] + ".lnk",
-                                 target, workingDirectory))
-            << ITEM_TITLES[i];
-        EXPECT_TRUE(SameFile(std::string(DEFAULT_DIR) + "\\" + files[i], target)) << target;
-        EXPECT_TRUE(SameFile(DEFAULT_DIR, workingDirectory)) << workingDirectory;
-    }
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
     // A second install replaces the items rather than doubling them.
     ASSERT_EQ(0, RunQuiet("-q"));
-    EXPECT_EQ(4u, FolderEntries(ProgramsFolder() + "\\Tarnlink Suite", "*.lnk").size());
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
 }
 
 } // namespace
@@ -515,17 +470,6 @@ namespace {
 const char DAMAGED[] = "The setup program is damaged. Please obtain a new copy of it.";
 const char RUNNING[] =
     "Setup or Uninstall of Tarnlink Suite is already running. Please wait until it has finished.";
-
-// Nothing of an installation: no directory, no keys, no WIN.INI section, no
-// extracted files.
-void ExpectMachineUntouched()
-{
-    EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, SETTINGS_KEY));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-    EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
-    EXPECT_EQ(std::vector<std::string>(), ExtractionDirectories());
-}
 
 // The bytes of a carried resource as the build packed them.
 std::string PackedBytes(const char *packedName)
@@ -605,8 +549,7 @@ TEST_F(Install, DamagedProgramSaysSoAndChangesNothing)
         Program program;
         ASSERT_TRUE(program.Start(damaged, "-q -l", directory));
         EXPECT_EQ(1, program.Wait(30000)) << c.label;
-        EXPECT_EQ(std::vector<std::string>{DAMAGED}, Log()) << c.label;
-        ExpectMachineUntouched();
+        ExpectState(Clean(LogState({DAMAGED})), c.label);
     }
 
     // Not quiet: a message box says it.
@@ -614,7 +557,7 @@ TEST_F(Install, DamagedProgramSaysSoAndChangesNothing)
     ASSERT_TRUE(program.Start(damaged, "", directory));
     EXPECT_EQ(DAMAGED, Answer(program, "Tarnlink Suite Install", IDOK));
     EXPECT_EQ(1, program.Wait(15000));
-    ExpectMachineUntouched();
+    ExpectState(Clean(LogState({DAMAGED})));
 }
 
 // A question the program cannot show at all is not an answer.
@@ -625,9 +568,7 @@ TEST_F(Install, ModeQuestionThatCannotBeShownFailsTheRun)
     Program program;
     ASSERT_TRUE(program.Start(changed, "-l", directory));
     EXPECT_EQ(1, program.Wait(30000));
-    EXPECT_EQ(std::vector<std::string>{"The install or remove question could not be shown."},
-              Log());
-    ExpectMachineUntouched();
+    ExpectState(Clean(LogState({"The install or remove question could not be shown."})));
 }
 
 TEST_F(Install, SecondSetupWhileOneRunsChangesNothing)
@@ -638,6 +579,7 @@ TEST_F(Install, SecondSetupWhileOneRunsChangesNothing)
     ASSERT_NE(nullptr, prompt);
     std::vector<std::string> extracted = ExtractionDirectories();
     ASSERT_EQ(1u, extracted.size());
+    MachineState during = State();
 
     std::string other = ScratchDirectory("e2e-second");
     {
@@ -663,10 +605,8 @@ TEST_F(Install, SecondSetupWhileOneRunsChangesNothing)
         DeleteProfileSection("Tarnlink Suite");
     }
     DeleteTree(other);
-    // The first run's files are where it left them.
-    EXPECT_EQ(extracted, ExtractionDirectories());
-    for (const PayloadFile &file : PayloadFiles())
-        EXPECT_TRUE(FileExists(extracted[0] + file.name)) << file.name;
+    // Nothing changed: the first run's files are where it left them.
+    ExpectState(during);
 
     PressButton(prompt, IDOK);
     HWND group = WaitForDialog(first.pid, "Program Manager Group", 30000);
@@ -677,8 +617,7 @@ TEST_F(Install, SecondSetupWhileOneRunsChangesNothing)
     PressButton(group, IDOK);
     EXPECT_EQ("Installation successful!", Answer(first, "Congratulations!", IDOK));
     EXPECT_EQ(0, first.Wait(15000));
-    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
-    ExpectNoTempFiles();
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite", InstallLog(DEFAULT_DIR));
 
     // Any object under the lock's name stops a setup as well: the machine's
     // name where the system has sessions, the plain one before them.
@@ -717,13 +656,8 @@ TEST_F(Install, FileSwappedWhileAPromptIsOpenIsNotInstalled)
     EXPECT_EQ(FAILED, Answer(program, "Tarnlink Suite Install", IDOK));
     program.Wait(15000);
 
-    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.dll"));
-    EXPECT_TRUE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.cnt"));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-    EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
-    std::vector<std::string> lines = Log();
-    EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), "Installation successful!"));
-    ExpectNoTempFiles();
+    // The files before it stay; it and those after it are not there.
+    ExpectState(Copied(DEFAULT_DIR, LogState(Log()) + NotCopied(DEFAULT_DIR, "tarnlink.dll")));
 }
 
 TEST_F(Install, DestinationFileThatCannotBeWrittenFailsTheRunAndStays)
@@ -753,16 +687,8 @@ TEST_F(Install, DestinationFileThatCannotBeWrittenFailsTheRunAndStays)
     program.Wait(15000);
     CloseHandle(running);
 
-    EXPECT_EQ("old version", ReadFileBytes(dll));
-    std::vector<std::string> entries = FolderEntries(DEFAULT_DIR, "*");
-    std::sort(entries.begin(), entries.end());
-    std::vector<std::string> kept = {"tarnlink.cnt", "tarnlink.dll", "tarnlink.exe",
-                                     "tarnlink.hlp"};
-    EXPECT_EQ(kept, entries);
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-    std::vector<std::string> lines = Log();
-    EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), "Installation successful!"));
-    ExpectNoTempFiles();
+    ExpectState(Copied(DEFAULT_DIR, LogState(Log()) + NotCopied(DEFAULT_DIR, "tarnlink.dll") +
+                                        MachineState{{dll.insert(0, "file "), FileState("old version")}}));
 }
 
 // Drive T: is a small tmpfs that fills up at once (tests/support/fulldisk.sh);
@@ -883,32 +809,18 @@ TEST_F(Install, FullDiskFailsTheRunAndRecordsNothing)
     EXPECT_EQ(0u, texts[0].find("Insert disk 1 containing ")) << texts[0];
     EXPECT_EQ(failed, texts[2]);
     lines = Log();
-    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
-                                     "Some portion of installation process failed."));
-    EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), "Installation successful!"));
-    std::string missing = texts[0].substr(texts[0].rfind(' ') + 1);
-    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\" + missing)) << missing;
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-    EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), failed));
     // The run's directory on T: is gone with everything in it.
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA("T:\\*", &found);
-    int entries = 0;
-    if (search != INVALID_HANDLE_VALUE) {
-        do
-            entries += found.cFileName[0] != '.';
-        while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    EXPECT_EQ(0, entries);
+    std::string missing = texts[0].substr(texts[0].rfind(' ') + 1);
+    ExpectState(Copied(DEFAULT_DIR, LogState(lines) + NotCopied(DEFAULT_DIR, missing)));
 }
 
 // A run killed half-way leaves its directory; the next run takes it away,
 // and nothing that is not a dead run's: a live run's (its marker held), one
-// that only looks like one, one with a marker but not a run's name, a link
-// to somewhere else, and files that are links to someone else's (which the
-// platform may delete in a link's place), under an empty marker or under
-// one with a run's text.
+// that only looks like one, with or without a marker (a name that differs in
+// its last digit, or is not a run's at all), a link to somewhere else, and
+// files that are links to someone else's (which the platform may delete in a
+// link's place), under an empty marker or under one with a run's text.
 TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
 {
     Program killed;
@@ -919,65 +831,69 @@ TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
     TerminateProcess(killed.process, 9);
     killed.Wait(5000);
 
-    std::string alive = TempPath() + "~tl99991.tmp", lookalike = TempPath() + "~tl99992.tmp",
-                link = TempPath() + "~tl99993.tmp", elsewhere = ScratchDirectory("e2e-elsewhere"),
-                named = TempPath() + "~tl1234x.tmp";
-    for (const std::string &dir : {alive, lookalike, named}) {
-        CreateDirectoryA(dir.c_str(), nullptr);
-        WriteFileBytes(dir + "\\tarnlink.exe", "kept");
-    }
-    // A run's marker and a carried file's bytes: under a live run's marker
-    // (held as a run holds it), and one letter off a run's name.
+    // A run's marker and a carried file's bytes stay under a live run's
+    // marker (held as a run holds it) and one digit off a run's name.
     const std::string packed = ReadFileBytes(BuildPath("packed\\tarnlink.ex_"));
-    for (const std::string &dir : {alive, named}) {
-        WriteFileBytes(dir + "\\setup.run", "Tarnlink Suite setup run\r\n");
-        WriteFileBytes(dir + "\\tarnlink.exe", packed);
+    const std::string runText = "Tarnlink Suite setup run\r\n";
+    std::string alive = TempPath() + "~tl99991.tmp", link = TempPath() + "~tl99993.tmp",
+                elsewhere = ScratchDirectory("e2e-elsewhere");
+    const struct {
+        std::string dir;
+        const char *marker;   // null for none
+        std::string program;
+    } planted[] = {{alive, runText.c_str(), packed},
+                   {TempPath() + "~tl99992.tmp", nullptr, "kept"},
+                   {TempPath() + "~tlkept.tmp", "", "kept"},
+                   {TempPath() + "~tl1234x.tmp", runText.c_str(), packed},
+                   {elsewhere, "", "kept"}};
+    for (const auto &p : planted) {
+        CreateDirectoryA(p.dir.c_str(), nullptr);
+        WriteFileBytes(p.dir + "\\tarnlink.exe", p.program);
+        if (p.marker != nullptr)
+            WriteFileBytes(p.dir + "\\setup.run", p.marker);
     }
     HANDLE marker = CreateFileA((alive + "\\setup.run").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
-    WriteFileBytes(elsewhere + "\\setup.run", "");
-    WriteFileBytes(elsewhere + "\\tarnlink.exe", "kept");
     ASSERT_TRUE(MakeHostLink(elsewhere, link));
+    // Directories of links to someone else's files, under an empty marker
+    // that is a link too, and under a run's marker.
     std::string linked[] = {TempPath() + "~tl12345.tmp", TempPath() + "~tl12346.tmp"};
     std::string victims = ScratchDirectory("e2e-victims");
-    const char *names[] = {"setup.run", "tarnlink.exe", "tarnlink.txt", "mib.txt"};
     std::vector<std::string> links;
     for (const std::string &dir : linked) {
         CreateDirectoryA(dir.c_str(), nullptr);
-        for (const char *name : names) {
+        for (const char *name : {"setup.run", "tarnlink.exe", "tarnlink.txt", "mib.txt"}) {
             std::string victim = victims + "\\" + name + dir.substr(dir.size() - 5, 1);
             WriteFileBytes(victim, "someone else's");
-            bool marked = dir == linked[1] && std::string(name) == "setup.run";
-            if (marked)
-                WriteFileBytes(dir + "\\" + name, "Tarnlink Suite setup run\r\n");
-            else
-                ASSERT_TRUE(MakeHostLink(victim, dir + "\\" + name));
-            if (!marked)
-                links.push_back(dir + "\\" + name);
+            if (dir == linked[1] && std::string(name) == "setup.run") {
+                WriteFileBytes(dir + "\\" + name, runText);
+                continue;
+            }
+            ASSERT_TRUE(MakeHostLink(victim, dir + "\\" + name));
+            links.push_back(dir + "\\" + name);
         }
     }
+    // Everything in the temporary directory stays as it is but the dead
+    // run's, and the run's marker among the links; the files the links
+    // lead to stay too.
+    MachineState before = State();
+    MachineState kept = Only(before, "temp ") + Only(before, "file " + elsewhere) +
+                        Only(before, "file " + victims);
+    for (const auto &item : Only(kept, "temp " + dead[0]))
+        kept[item.first] = "";
+    kept["temp " + linked[1] + "\\setup.run"] = "";
 
     int code = RunQuiet("-q");
     CloseHandle(marker);
     EXPECT_EQ(0, code);
-    EXPECT_FALSE(DirectoryExists(dead[0]));
-    for (const std::string &dir : {lookalike, elsewhere})
-        EXPECT_EQ("kept", ReadFileBytes(dir + "\\tarnlink.exe")) << dir;
-    for (const std::string &dir : {alive, named})
-        EXPECT_TRUE(ReadFileBytes(dir + "\\tarnlink.exe") == packed) << dir;
-    EXPECT_TRUE(FileExists(elsewhere + "\\setup.run"));
-    std::vector<std::string> victimFiles = FolderEntries(victims, "*");
-    EXPECT_EQ(8u, victimFiles.size());
-    for (const std::string &victim : victimFiles)
-        EXPECT_EQ("someone else's", ReadFileBytes(victims + "\\" + victim)) << victim;
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite", kept);
     RemoveHostLink(link);
     for (const std::string &planted : links)
         RemoveHostLink(planted);
-    for (const std::string &dir : {alive, lookalike, elsewhere, named, linked[0], linked[1]})
+    for (const auto &p : planted)
+        DeleteTree(p.dir);
+    for (const std::string &dir : {linked[0], linked[1], victims})
         DeleteTree(dir);
-    DeleteTree(victims);
-    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
-    ExpectNoTempFiles();
 }
 
 // A DLL under a system DLL's name beside the program (a downloads folder),
@@ -997,8 +913,8 @@ TEST_F(Install, DllPlantedBesideTheProgramIsNeverLoaded)
     ASSERT_TRUE(started);
     EXPECT_EQ(0, program.Wait(60000));
     EXPECT_FALSE(FileExists(folder + "\\planted-ran"));
-    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
     DeleteTree(folder);
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
 }
 
 } // namespace

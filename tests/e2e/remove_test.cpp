@@ -25,30 +25,23 @@ TEST_F(Remove, QuietRemovalTakesEverythingAway)
     RegCloseKey(key);
 
     ASSERT_EQ(0, RunQuiet("-q -r -l"));
+    // Every line in order; the uninstaller goes last, and the entry, which
+    // would name it, before it. The maker's keys stay.
+    const std::string dir = DEFAULT_DIR;
+    std::vector<std::string> lines = {"", "Removing installation of Tarnlink Suite from " + dir};
     for (const PayloadFile &file : PayloadFiles())
-        EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\" + file.name)) << file.name;
-    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.gid"));
-    EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Quorvale\\Tarnlink"));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Quorvale\\Tarnlink"));
-    EXPECT_FALSE(DirectoryExists(ProgramsFolder() + "\\Tarnlink Suite"));
-    EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
-    EXPECT_EQ("", ProfileString("Tarnlink Suite", "GROUP"));
-    // The entry would name an uninstaller that is gone.
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-
-    std::vector<std::string> lines = Log();
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ("", lines[0]);
-    EXPECT_EQ(std::string("Removing installation of Tarnlink Suite from ") + DEFAULT_DIR, lines[1]);
+        if (file.name != std::string("removetl.exe"))
+            lines.push_back("Removing " + dir + "\\" + file.name + " (ok)");
+    lines.push_back("Removing HKEY_CURRENT_USER registry entries");
+    lines.push_back("Removing HKEY_LOCAL_MACHINE registry entries");
     for (const char *title : ITEM_TITLES)
-        EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
-                                         std::string("Removing icon for ") + title));
-    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
-                                     std::string("Removing ") + DEFAULT_DIR + " (ok)"));
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ("Removal process complete.", lines[lines.size() - 2]);
-    EXPECT_EQ("All files removed.", lines.back());
+        lines.push_back(std::string("Removing icon for ") + title);
+    for (const char *last : {"\\removetl.exe (ok)", " (ok)"})
+        lines.push_back("Removing " + dir + last);
+    lines.push_back("Removal process complete.");
+    lines.push_back("All files removed.");
+    ExpectState(Clean(LogState(lines) + MachineState{{"reg HKLM\\Software\\Quorvale", "key"},
+                                                      {"reg HKCU\\Software\\Quorvale", "key"}}));
 }
 
 TEST_F(Remove, InteractiveRemovalThenNothingLeftToRemove)
@@ -92,16 +85,13 @@ TEST_F(Remove, AnotherGroupKeepsItsFolderAndLeftoversAreNamed)
 
     // Something was left: the run says so.
     ASSERT_EQ(1, RunQuiet("-q -r -l"));
-    for (const char *title : ITEM_TITLES)
-        EXPECT_FALSE(FileExists(group + "\\" + title + ".lnk")) << title;
-    EXPECT_TRUE(DirectoryExists(group));
-    EXPECT_TRUE(FileExists(group + "\\Keep Me.lnk"));
-    EXPECT_TRUE(FileExists(std::string(DEFAULT_DIR) + "\\notes.txt"));
     // The directory stays, and so do the entry and the uninstaller it names.
-    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-    EXPECT_TRUE(FileExists(std::string(DEFAULT_DIR) + "\\removetl.exe"));
-    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.exe"));
-
+    ExpectState(Left(DEFAULT_DIR, {"removetl.exe"}, "Other Tools") + LogState(Log()) +
+                MachineState{{"item " + group + "\\", "dir"},
+                             {"item " + group + "\\Keep Me.lnk", FileState("not ours")},
+                             {std::string("file ") + DEFAULT_DIR + "\\notes.txt",
+                              FileState("the user's")},
+                             {"reg HKLM\\Software\\Quorvale", "key"}});
     std::vector<std::string> lines = Log();
     EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
                                      std::string("Removing ") + DEFAULT_DIR + " (failed)"));
@@ -123,16 +113,11 @@ TEST_F(Remove, InjectedGroupTouchesNoGroupButEverythingElseGoes)
     WriteProfileStringA("Tarnlink Suite", "GROUP", injected);
 
     EXPECT_EQ(0, RunQuiet("-q -r -l"));
-    EXPECT_TRUE(FileExists(victim + "\\Keep Me.lnk"));
     // No command at all: the items stay where the install put them.
-    for (const char *title : ITEM_TITLES)
-        EXPECT_TRUE(FileExists(ProgramsFolder() + "\\Tarnlink Suite\\" + title + ".lnk"))
-            << title;
-    for (const PayloadFile &file : PayloadFiles())
-        EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\" + file.name)) << file.name;
-    EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-    EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
+    ExpectState(Clean(LogState(Log()) + Only(Installed(DEFAULT_DIR, "Tarnlink Suite"), "item ") +
+                      MachineState{{"item " + victim + "\\", "dir"},
+                                   {"item " + victim + "\\Keep Me.lnk", FileState("not ours")},
+                                   {"reg HKLM\\Software\\Quorvale", "key"}}));
     std::vector<std::string> lines = Log();
     EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
                                      std::string("GROUP in WIN.INI cannot be used: ") + injected));

@@ -4,6 +4,7 @@
 #include "e2e_support.h"
 
 #include <aclapi.h>
+#include <functional>
 #include <tlhelp32.h>
 
 #include "progman_support.h"
@@ -192,8 +193,9 @@ protected:
     }
 
     // A run that the user confirms: the text of the copy's final message,
-    // and its exit code in `code`.
-    std::string RunAnsweringYes(const std::string &line, int &code)
+    // and its exit code in `code`; `meanwhile` runs while that message is up.
+    std::string RunAnsweringYes(const std::string &line, int &code,
+                                const std::function<void()> &meanwhile = nullptr)
     {
         Uninstaller run;
         if (!run.Start(line, directory))
@@ -208,6 +210,8 @@ protected:
             return "<no copy>";
         Program copy;
         copy.pid = run.copyPid;
+        if (meanwhile && WaitForDialog(copy.pid, "Uninstall Tarnlink Suite", 30000))
+            meanwhile();
         std::string text = Answer(copy, "Uninstall Tarnlink Suite", IDOK, 30000);
         code = run.WaitFirst(15000);
         EXPECT_EQ(code, run.WaitCopy(15000)) << "the first process ends with its copy's outcome";
@@ -274,28 +278,25 @@ protected:
 
     bool windows95 = false;
 
-    void ExpectNothingLeftIn(const std::string &dir)
-    {
-        for (const PayloadFile &file : PayloadFiles())
-            EXPECT_FALSE(FileExists(dir + "\\" + file.name)) << file.name;
-        EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Quorvale"));
-        EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Quorvale\\Tarnlink"));
-        EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-        EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
-        EXPECT_EQ("", ProfileString("Tarnlink Suite", "GROUP"));
-    }
+    // Nothing of the installation, not even the maker's empty keys.
+    void ExpectNothingLeft(const MachineState &overrides = {}) { ExpectState(Clean(overrides)); }
 };
 
+// Either program removes an installation, on machines where the maker's key
+// holds a value of another product's, and where WIN.INI names another
+// installation: that record stays.
 TEST_F(Uninstall, RecordedLineRemovesEverything)
 {
-    enum Line { QUIET, RECORDED, LEGACY };
+    enum Line { QUIET, RECORDED, LEGACY, ROOT, SETUP };
     struct Row {
         const char *dir;
         const char *group;
         // QuietUninstallString as recorded; UninstallString with -q; the
-        // unquoted arguments earlier versions recorded, with -q
+        // unquoted arguments earlier versions recorded, with -q; the drive
+        // root written "C:\"; setup.exe -q -r
         Line line;
         const char *windows;
+        const char *otherInstallation = nullptr;   // WIN.INI's DIR, or null
         // InstallLocation rewritten with this type: one of another type
         // names no directory, as in an entry of an earlier version.
         DWORD locationType = REG_SZ;
@@ -304,17 +305,24 @@ TEST_F(Uninstall, RecordedLineRemovesEverything)
         {"C:\\tltest\\Net Tools -x", "Other Tools", RECORDED, ""},
         {"C:\\tltest\\Net Tools", "My Tools", LEGACY, ""},
         {DEFAULT_DIR, "Tarnlink Suite", RECORDED, "win95"},
-        {DEFAULT_DIR, "Tarnlink Suite", QUIET, "", REG_BINARY},
+        {"C:", "Tarnlink Suite", ROOT, ""},
+        {DEFAULT_DIR, "Tarnlink Suite", QUIET, "", "C:\\tltest\\Other"},
+        {DEFAULT_DIR, "Tarnlink Suite", SETUP, ""},
+        // WIN.INI names an earlier installation that is gone: the one the
+        // entry names keeps its entry and files.
+        {DEFAULT_DIR, "Tarnlink Suite", SETUP, "", "C:\\tltest\\Other"},
+        {DEFAULT_DIR, "Tarnlink Suite", QUIET, "", nullptr, REG_BINARY},
         // Another volume than the temporary directory's (drive U:, where the
         // suites may mount one).
         {"U:\\Tarnlink", "Tarnlink Suite", QUIET, ""},
     };
+    const std::string vendor = "reg HKCU\\Software\\Quorvale";
     for (const Row &row : rows) {
         SCOPED_TRACE(row.dir);
         if (row.dir[0] == 'U' && GetDriveTypeA("U:\\") != DRIVE_FIXED &&
             GetDriveTypeA("U:\\") != DRIVE_RAMDISK)
             continue;
-        InstallInto(row.dir, row.group);
+        InstallInto(row.dir, row.group, row.line == ROOT ? "C:\\" : nullptr);
         if (row.locationType != REG_SZ) {
             HKEY entry;
             ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, 0,
@@ -323,10 +331,25 @@ TEST_F(Uninstall, RecordedLineRemovesEverything)
                            (DWORD)strlen(row.dir) + 1);
             RegCloseKey(entry);
         }
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Quorvale", &key));
+        RegSetValueExA(key, "Licence", 0, REG_SZ, (const BYTE *)"Q-1234", 7);
+        RegCloseKey(key);
+        MachineState kept = {{vendor, "key"}, {vendor + " : Licence", "REG_SZ Q-1234"}};
         std::string group = ProgramsFolder() + "\\" + row.group;
-        bool defaultGroup = std::string(row.group) == "Tarnlink Suite";
-        if (!defaultGroup)
+        if (std::string(row.group) != "Tarnlink Suite") {
             WriteFileBytes(group + "\\Keep Me.lnk", "not ours");
+            kept["item " + group + "\\"] = "dir";
+            kept["item " + group + "\\Keep Me.lnk"] = FileState("not ours");
+        }
+        if (row.otherInstallation != nullptr)
+            WriteProfileStringA("Tarnlink Suite", "DIR", row.otherInstallation);
+        if (row.otherInstallation != nullptr && row.line == SETUP)
+            kept = kept + Left(row.dir, {"tarnlink.exe", "tarnlink.hlp", "tarnlink.cnt",
+                                         "tarnlink.dll", "tarnlink.txt", "removetl.exe", "mib.txt"});
+        else if (row.otherInstallation != nullptr)
+            kept = kept + Only(Installed(row.dir, row.group), "ini ") +
+                   MachineState{{"ini DIR", std::string("= ") + row.otherInstallation}};
         std::string dir = row.dir;
         std::string line = RecordedLine() + " -q";
         if (row.line == QUIET)
@@ -334,21 +357,23 @@ TEST_F(Uninstall, RecordedLineRemovesEverything)
         if (row.line == LEGACY)
             line = "\"" + dir + "\\removetl.exe\" -f " + dir + " -d " + dir + " -g " + row.group +
                    " -q";
+        if (row.line == ROOT)
+            line = "\"C:\\removetl.exe\" -f C:\\ -d C:\\ -g \"Tarnlink Suite\" -q";
 
         EmulateWindowsEverywhere(row.windows);
         int dialogs = 0;
-        EXPECT_EQ(0, RunToEnd(line, &dialogs));
+        EXPECT_EQ(0, row.line == SETUP ? RunQuiet("-q -r") : RunToEnd(line, &dialogs));
         EXPECT_EQ(0, dialogs);
         EmulateWindowsEverywhere("");
-        ExpectNothingLeftIn(dir);
-        EXPECT_FALSE(DirectoryExists(dir));
-        for (const char *title : ITEM_TITLES)
-            EXPECT_FALSE(FileExists(group + "\\" + title + ".lnk")) << title;
-        EXPECT_EQ(!defaultGroup, DirectoryExists(group));
-        if (!defaultGroup) {
-            EXPECT_TRUE(FileExists(group + "\\Keep Me.lnk"));
-            DeleteTree(group);
+        // Only the uninstaller takes the maker's key when nothing is left in it.
+        if (row.line == SETUP)
+            kept["reg HKLM\\Software\\Quorvale"] = "key";
+        ExpectNothingLeft(kept);
+        if (row.line != ROOT && row.otherInstallation == nullptr) {
+            EXPECT_FALSE(DirectoryExists(dir)) << dir;
         }
+        DeleteTree(group);
+        ResetMachineState();
     }
 }
 
@@ -370,15 +395,18 @@ TEST_F(Uninstall, StartMenuItemAsksFirstAndSaysWhenNothingIsLeft)
         EXPECT_EQ(1, run.WaitFirst(15000));
         EXPECT_EQ(nullptr, run.copy);
     }
-    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite",
+                      {{"reg HKCU\\Software\\Quorvale", "key"},
+                       {"reg HKCU\\Software\\Quorvale\\Netmon", "key"}});
+    // While the copy still works, a setup started meanwhile does nothing.
     int code = -1;
     EXPECT_EQ("Removal process complete.\nTarnlink Suite has been removed from your computer.",
-              RunAnsweringYes(uninstaller, code));
+              RunAnsweringYes(uninstaller, code, [&] { EXPECT_EQ(1, RunQuiet("-q -l")); }));
     EXPECT_EQ(0, code);
-    ExpectNothingLeftIn(DEFAULT_DIR);
-    EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
-    EXPECT_FALSE(DirectoryExists(ProgramsFolder() + "\\Tarnlink Suite"));
-    EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Quorvale\\Netmon"));
+    ExpectNothingLeft(LogState({"Setup or Uninstall of Tarnlink Suite is already running. Please "
+                                "wait until it has finished."}) +
+                      MachineState{{"reg HKCU\\Software\\Quorvale", "key"},
+                                   {"reg HKCU\\Software\\Quorvale\\Netmon", "key"}});
 
     // A second run, with the arguments that were recorded.
     Uninstaller again;
@@ -398,12 +426,11 @@ TEST_F(Uninstall, FileInUseIsNamedAndCanBeRemovedLater)
     std::string held = std::string(DEFAULT_DIR) + "\\tarnlink.dll";
     HANDLE file = CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    std::string line = RecordedLine();
     int code = -1;
     EXPECT_EQ("Removal process complete, except for\n" + held +
                   "\nwhich is in use or could not be deleted.\n"
                   "Close the program that uses it and run Uninstall again.",
-              RunAnsweringYes(line, code));
+              RunAnsweringYes(RecordedLine(), code));
     EXPECT_EQ(2, code);
     // A deployment tool running the quiet line learns that something stayed.
     std::string quietLine;
@@ -411,14 +438,8 @@ TEST_F(Uninstall, FileInUseIsNamedAndCanBeRemovedLater)
     EXPECT_EQ(2, RunToEnd(quietLine));
     CloseHandle(file);
 
-    EXPECT_TRUE(FileExists(held));
-    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.exe"));
-    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\mib.txt"));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Quorvale\\Tarnlink"));
     // The entry stays, and the uninstaller it names is there to try again.
-    EXPECT_EQ(line, RecordedLine());
-    EXPECT_TRUE(ReadFileBytes(BuildPath("removetl.exe")) ==
-                ReadFileBytes(std::string(DEFAULT_DIR) + "\\removetl.exe"));
+    ExpectState(Left(DEFAULT_DIR, {"tarnlink.dll", "removetl.exe"}));
 
     // A copy killed before it gives its outcome (here while a Program
     // Manager keeps it waiting) is a failure to its caller; its directory
@@ -448,8 +469,7 @@ TEST_F(Uninstall, FileInUseIsNamedAndCanBeRemovedLater)
 
     EXPECT_EQ(0, RunToEnd(quietLine));
     EXPECT_FALSE(DirectoryExists(dead)) << dead;
-    ExpectNothingLeftIn(DEFAULT_DIR);
-    EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
+    ExpectNothingLeft();
 }
 
 // setup.exe -r keeps the uninstaller, and the entry that names it, while
@@ -464,17 +484,11 @@ TEST_F(Uninstall, SetupRemovalThatKeepsAFileKeepsTheUninstallerToFinishIt)
     RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", quietLine);
     EXPECT_EQ(1, RunQuiet("-q -r"));
     CloseHandle(file);
-    EXPECT_TRUE(FileExists(held));
-    EXPECT_FALSE(FileExists(std::string(DEFAULT_DIR) + "\\tarnlink.exe"));
-    EXPECT_TRUE(ReadFileBytes(BuildPath("removetl.exe")) ==
-                ReadFileBytes(std::string(DEFAULT_DIR) + "\\removetl.exe"));
-    std::string kept;
-    EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", kept));
-    EXPECT_EQ(quietLine, kept);
+    ExpectState(Left(DEFAULT_DIR, {"tarnlink.dll", "removetl.exe"}) +
+                MachineState{{"reg HKLM\\Software\\Quorvale", "key"}});
 
     EXPECT_EQ(0, RunToEnd(quietLine));
-    ExpectNothingLeftIn(DEFAULT_DIR);
-    EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
+    ExpectNothingLeft();
 }
 
 // Gives a registry key an empty access list (nobody may open or delete
@@ -521,7 +535,7 @@ TEST_F(Uninstall, EntryThatCannotBeDeletedIsNoSuccess)
 
     ASSERT_TRUE(LockKey(locked, false));
     EXPECT_EQ(0, RunToEnd(quietLine));
-    ExpectNothingLeftIn(DEFAULT_DIR);
+    ExpectNothingLeft(LogState(Log()));
 }
 
 // The copy's directory is a new one: a directory already under the name the
@@ -547,8 +561,10 @@ TEST_F(Uninstall, CopyNeverGoesIntoADirectoryThatWasThere)
     run.first.pid = info.dwProcessId;
     EXPECT_EQ(0, run.WaitFirst(60000));
     EXPECT_EQ("someone else's", ReadFileBytes(planted + "\\removetl.exe"));
-    DeleteTree(planted);
-    ExpectNothingLeftIn(DEFAULT_DIR);
+    // With the copy's own directory, which is to go at the next restart.
+    for (std::string dir = CopyDirectory(); !dir.empty(); dir = CopyDirectory())
+        DeleteTree(dir);
+    ExpectNothingLeft();
 }
 
 TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
@@ -628,7 +644,7 @@ TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
         EXPECT_EQ(1, run.WaitFirst(15000));
     }
     record(recorded);
-    ExpectInstalledIn("C:", "Tarnlink Suite");
+    ExpectInstalledIn("C:", "Tarnlink Suite", {{"file C:\\keep.txt", FileState("not ours")}});
 
     // In a drive's root, too, a file that stays keeps the uninstaller and
     // the entry.
@@ -637,12 +653,11 @@ TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     EXPECT_EQ(2, RunToEnd(RecordedLine() + " -q"));
     CloseHandle(held);
-    EXPECT_TRUE(FileExists("C:\\removetl.exe"));
-    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    ExpectState(Left("C:", {"tarnlink.dll", "removetl.exe"}) +
+                MachineState{{"file C:\\keep.txt", FileState("not ours")}});
 
     EXPECT_EQ(0, RunToEnd(RecordedLine() + " -q"));
-    ExpectNothingLeftIn("C:");
-    EXPECT_TRUE(FileExists("C:\\keep.txt"));
+    ExpectNothingLeft({{"file C:\\keep.txt", FileState("not ours")}});
     EXPECT_TRUE(DirectoryExists("C:\\windows"));
     DeleteFileA("C:\\keep.txt");
 }
