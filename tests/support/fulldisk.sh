@@ -10,8 +10,8 @@ build=$(cd "$2" && pwd)
 drives="t,fulldisk,12k u,otherdisk,4m"
 release() {
   local drive name size
-  for spec in $drives; do
-    IFS=, read -r drive name size <<<"$spec"
+  for entry in $drives; do
+    IFS=, read -r drive name size <<<"$entry"
     rm -f "$build/wine/prefix/dosdevices/$drive:"
     if mountpoint -q "$build/wine/$name" 2>/dev/null; then umount "$build/wine/$name"; fi
     rmdir "$build/wine/$name" 2>/dev/null
@@ -22,8 +22,8 @@ case $1 in
 mount)
   release
   [ "$(id -u)" = 0 ] && [ -d "$build/wine/prefix/dosdevices" ] || exit 0
-  for spec in $drives; do
-    IFS=, read -r drive name size <<<"$spec"
+  for entry in $drives; do
+    IFS=, read -r drive name size <<<"$entry"
     mkdir -p "$build/wine/$name"
     if mount -t tmpfs -o "size=$size,mode=0777" "tarnlink-$name" "$build/wine/$name" 2>/dev/null; then
       ln -s "$build/wine/$name" "$build/wine/prefix/dosdevices/$drive:"
