@@ -146,12 +146,13 @@ std::string RecordedLine()
 
 class Uninstall : public Scenario {
 protected:
-    // Copies of earlier runs would wait for a restart that never comes.
+    // Copies of earlier runs would wait for a restart that never comes; they
+    // go before the state the scenario starts from is taken.
     void SetUp() override
     {
-        Scenario::SetUp();
         for (std::string dir = CopyDirectory(); !dir.empty(); dir = CopyDirectory())
             DeleteTree(dir);
+        Scenario::SetUp();
     }
 
     void TearDown() override
