@@ -10,7 +10,7 @@ constexpr DWORD READ_CHUNK = 16384;
 
 // What a run writes into the marker of its directory, the file a live run
 // holds open so that no clean-up takes the directory.
-static const char MARKER_NAME[] = "setup.run";
+const char RUN_MARKER_NAME[] = "setup.run";
 static const char MARKER_TEXT[] = "Tarnlink Suite setup run\r\n";
 constexpr DWORD MARKER_LENGTH = sizeof MARKER_TEXT - 1;
 
@@ -91,7 +91,7 @@ int DeleteIfHolds(const char *path, DWORD length, DWORD crc)
 HANDLE CreateRunMarker(const char *directory, int inheritable)
 {
     char path[PATH_SIZE];
-    if (!JoinPath(path, sizeof path, directory, MARKER_NAME))
+    if (!JoinPath(path, sizeof path, directory, RUN_MARKER_NAME))
         return INVALID_HANDLE_VALUE;
     // Readers are welcome; nobody may delete it while the run lives.
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, inheritable};
@@ -110,7 +110,7 @@ HANDLE CreateRunMarker(const char *directory, int inheritable)
 void RemoveRunMarker(const char *directory)
 {
     char path[PATH_SIZE];
-    if (JoinPath(path, sizeof path, directory, MARKER_NAME))
+    if (JoinPath(path, sizeof path, directory, RUN_MARKER_NAME))
         DeleteIfHolds(path, MARKER_LENGTH, Crc32(0, MARKER_TEXT, MARKER_LENGTH));
 }
 
@@ -136,7 +136,7 @@ static void RemoveDeadRun(const char *directory, const RunFile *files, int count
     // A live run holds its marker without delete sharing: then it does not
     // open, and the directory is left alone.
     int proven = 0;
-    if (JoinPath(path, sizeof path, directory, MARKER_NAME) &&
+    if (JoinPath(path, sizeof path, directory, RUN_MARKER_NAME) &&
         (marker = OpenForJudging(path)) != INVALID_HANDLE_VALUE) {
         proven = Holds(marker, MARKER_LENGTH, Crc32(0, MARKER_TEXT, MARKER_LENGTH));
         if (!proven) {

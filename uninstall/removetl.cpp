@@ -473,7 +473,9 @@ static void DeleteSelfAtRestart()
     char path[PATH_SIZE];
     if (OwnPath(path, sizeof path))
         DeleteAtRestart(path);
-    if (OwnDirectory(path, sizeof path) && AppendText(path, sizeof path, "\\setup.run"))
+    char marker[PATH_SIZE];
+    if (OwnDirectory(marker, sizeof marker) &&
+        JoinPath(path, sizeof path, marker, RUN_MARKER_NAME))
         DeleteAtRestart(path);
     if (OwnDirectory(path, sizeof path))
         DeleteAtRestart(path);
