@@ -9,7 +9,8 @@
 #       with libclang); the same S draws the same ones (default 1). --changed
 #       draws only from lines changed since BASE; --list prints the draw and
 #       builds nothing. Ends with the kill rate and its 95 % interval. This is
-#       the figure to report.
+#       the figure to report. --part K/M runs only the K-th of M shares of the
+#       same draw (mutant numbers K, K+M, ...), so that M clones can share it.
 #   bash tools/mutants.sh                   every entry of tools/mutants.txt,
 #                                           the named protections (45 minutes)
 #   bash tools/mutants.sh --changed [BASE]  only the entries of files changed
@@ -82,7 +83,7 @@ EOF
 
 mode=all
 selection=()
-sample="" draw_key=1 list_only=0 since=""
+sample="" draw_key=1 list_only=0 since="" part=""
 while [ $# -gt 0 ]; do
   case $1 in
   --check) mode=check ;;
@@ -90,10 +91,13 @@ while [ $# -gt 0 ]; do
     [[ $sample =~ ^[1-9][0-9]*$ ]] || { echo "--sample takes a count" >&2; exit 2; } ;;
   --seed) draw_key=${2:-}; shift ;;
   --list) list_only=1 ;;
+  --part) part=${2:-}; shift
+    [[ $part =~ ^([1-9][0-9]*)/([1-9][0-9]*)$ ]] && [ "${BASH_REMATCH[1]}" -le "${BASH_REMATCH[2]}" ] ||
+      { echo "--part takes K/M, 1 <= K <= M" >&2; exit 2; } ;;
   --changed)
     mode=changed
     if [ $# -gt 1 ] && [[ $2 != -* ]]; then since=$2; shift; fi ;;
-  -h|--help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  -h|--help) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
   -*) echo "Unknown option $1 (see --help)" >&2; exit 2 ;;
   *) selection+=("$1"); mode=named ;;
   esac
@@ -127,6 +131,14 @@ if [ -n "$sample" ] || [ $list_only = 1 ]; then
   python3 tools/mutants.py list "${draw_args[@]}" >"$drawn" || { rm -f "$drawn"; exit 2; }
   mapfile -t rows <"$drawn"
   rm -f "$drawn"
+  if [ -n "$part" ]; then
+    share=()
+    for row in "${rows[@]}"; do
+      IFS=$'\x1f' read -r number _ <<<"$row"
+      [ $(( (number - 1) % ${part#*/} )) -eq $(( ${part%/*} - 1 )) ] && share+=("$row")
+    done
+    rows=("${share[@]}")
+  fi
   if [ $list_only = 1 ]; then
     for row in "${rows[@]}"; do
       IFS=$'\x1f' read -r number file line _ _ _ _ kind before after _ <<<"$row"
