@@ -24,11 +24,12 @@ DWORD Self()
 // What a directory prompt showed.
 struct PromptSeen {
     std::string caption, prompt, edit;
+    bool centred;
 };
 
 PromptSeen ReadPrompt(HWND dialog)
 {
-    return {WindowText(dialog), ItemText(dialog, 3010), ItemText(dialog, 954)};
+    return {WindowText(dialog), ItemText(dialog, 3010), ItemText(dialog, 954), Centred(dialog)};
 }
 
 // The prompt that is up, found by its caption, once it is not `previous`.
@@ -123,6 +124,7 @@ TEST_F(DirectoryPrompt, OkReturnsTheEditedTextAndCancelLeavesTheResult)
     EXPECT_EQ("Locate Directory", seen.caption);
     EXPECT_EQ("Where to?", seen.prompt);
     EXPECT_EQ("C:\\Start", seen.edit);
+    EXPECT_TRUE(seen.centred);
     EXPECT_STREQ("D:\\Elsewhere", result);
 
     DialogDriver cancel(Settled([&] {

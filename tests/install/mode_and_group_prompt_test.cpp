@@ -34,7 +34,7 @@ bool Enabled(HWND dialog, int id)
 struct ModeDialog {
     bool seen = false;
     std::string caption, installText, removeText;
-    bool installChecked = false, removeChecked = false, removeEnabled = false;
+    bool installChecked = false, removeChecked = false, removeEnabled = false, centred = false;
 };
 
 class ModePrompt : public testing::Test {
@@ -69,6 +69,7 @@ protected:
             seen.installChecked = Checked(dialog, 1851);
             seen.removeChecked = Checked(dialog, 1852);
             seen.removeEnabled = Enabled(dialog, 1852);
+            seen.centred = Centred(dialog);
             answer(dialog);
         }));
         int result = ChooseInstallMode(nullptr, session.instance);
@@ -88,6 +89,7 @@ TEST_F(ModePrompt, WithoutRecordedDirectoryOnlyInstallIsOffered)
     EXPECT_TRUE(seen.installChecked);
     EXPECT_FALSE(seen.removeChecked);
     EXPECT_FALSE(seen.removeEnabled);
+    EXPECT_TRUE(seen.centred);
 }
 
 TEST_F(ModePrompt, RecordedDirectoryOffersRemovalWithInstallPreselected)
@@ -176,7 +178,7 @@ TEST_F(GroupPrompt, ListsExistingGroupsAndStartsWithTheProposedName)
 {
     Texts listed;
     std::string edit;
-    bool seen = false;
+    bool seen = false, centred = false;
     DialogDriver driver(Settled([&] {
         HWND dialog = WaitForDialog(Self(), "Program Manager Group", 5000);
         if (dialog == nullptr) {
@@ -184,6 +186,7 @@ TEST_F(GroupPrompt, ListsExistingGroupsAndStartsWithTheProposedName)
             return;
         }
         seen = true;
+        centred = Centred(dialog);
         listed = ComboItems(GetDlgItem(dialog, 2405));
         edit = ItemText(dialog, 2405);
         SetItemText(dialog, 2405, "My Tools");
@@ -194,6 +197,7 @@ TEST_F(GroupPrompt, ListsExistingGroupsAndStartsWithTheProposedName)
     ASSERT_TRUE(seen);
     EXPECT_EQ(1, result);
     EXPECT_EQ("Tarnlink Suite", edit);
+    EXPECT_TRUE(centred);
     EXPECT_NE(listed.end(), std::find(listed.begin(), listed.end(), "TL Group A"));
     EXPECT_NE(listed.end(), std::find(listed.begin(), listed.end(), "TL Group B"));
     EXPECT_EQ(listed.end(), std::find(listed.begin(), listed.end(), ""));

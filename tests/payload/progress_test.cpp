@@ -25,11 +25,7 @@ TEST_F(ProgressWindow, OpensCentredAsTheActiveDialog)
     EXPECT_EQ("", WindowText(status));
     EXPECT_EQ("Cancel", ItemText(dialog, IDCANCEL));
 
-    RECT box, desktop;
-    GetWindowRect(dialog, &box);
-    GetWindowRect(GetDesktopWindow(), &desktop);
-    EXPECT_EQ(desktop.right / 2 - (box.right - box.left) / 2, box.left);
-    EXPECT_EQ(desktop.bottom / 2 - (box.bottom - box.top) / 2, box.top);
+    EXPECT_TRUE(Centred(dialog));
 
     ShowStatus(status, "Copying");
     EXPECT_EQ("Copying", WindowText(status));

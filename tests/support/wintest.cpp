@@ -268,6 +268,15 @@ HWND WaitForDialog(DWORD pid, const char *caption, DWORD ms)
     return WaitForWindow(pid, "#32770", caption, ms);
 }
 
+bool Centred(HWND window)
+{
+    RECT box, desktop;
+    GetWindowRect(window, &box);
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    return box.left == desktop.right / 2 - (box.right - box.left) / 2 &&
+           box.top == desktop.bottom / 2 - (box.bottom - box.top) / 2;
+}
+
 std::string WindowText(HWND window)
 {
     char text[2048] = "";

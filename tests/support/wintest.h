@@ -53,6 +53,8 @@ HWND WaitForWindow(DWORD pid, const char *className, const char *caption, DWORD 
 HWND WaitForDialog(DWORD pid, const char *caption, DWORD ms = 10000);
 
 std::string WindowText(HWND window);
+// Whether a window stands in the middle of the screen.
+bool Centred(HWND window);
 std::string ItemText(HWND dialog, int id);
 void SetItemText(HWND dialog, int id, const std::string &text);
 // Presses a button without waiting for what it starts (a new modal dialog).
