@@ -10,6 +10,7 @@
 #include "payload/progress.h"
 #include "payload/table.h"
 #include "payload_support.h"
+#include "progman_support.h"
 #include "wintest.h"
 
 namespace {
@@ -503,38 +504,47 @@ TEST_F(Copy, DestinationThatCannotBeCreatedOffersRetry)
 
 TEST_F(Copy, OverlongPathsFailWithoutBeingCut)
 {
-    PutPackedFiles();
     PayloadEntry row = payloadTable[6];   // optional: no failure box after the prompt
-    row.required = 0;
-
-    // A source path of 256 characters: a missing source.
-    std::string longSource = src + std::string(255 - src.size() - 7, 's') + "\\";
-    BoxAnswerer boxes({Press(IDCANCEL)});
-    EXPECT_EQ(0, CopyPayloadFile(row, longSource.c_str(), dst.c_str(), owner, nullptr));
-    std::vector<SeenBox> seen = boxes.Finish();
-    ASSERT_EQ(1u, seen.size());
-    EXPECT_EQ("Insert disk 1 containing mib.txt", seen[0].text);
-    // The log still names the whole path.
-    EXPECT_EQ("Copying " + longSource + "mib.txt to " + dst + "\\mib.txt", LogLines().at(0));
-
-    // A destination path of 256 characters: a destination that can't be created.
-    std::string longDest = dst + "\\" + std::string(255 - dst.size() - 9, 'd');
-    BoxAnswerer destBoxes({Press(IDCANCEL)});
-    EXPECT_EQ(0, CopyPayloadFile(row, src.c_str(), longDest.c_str(), owner, nullptr));
-    seen = destBoxes.Finish();
-    ASSERT_EQ(1u, seen.size());
-    EXPECT_EQ("Failed to open destination file mib.txt", seen[0].text);
-    EXPECT_EQ(0u, row.state);
-
-    // Nothing was written under a cut name: the destination is still empty.
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((dst + "\\*").c_str(), &found);
-    int entries = 0;
-    do
-        ++entries;
-    while (search != INVALID_HANDLE_VALUE && FindNextFileA(search, &found));
-    FindClose(search);
-    EXPECT_EQ(2, entries);
+    const std::string bytes = ResourceBytes(row.resourceName);
+    // A source or destination path of 259 characters is used; one of 260
+    // fails as a missing source or a destination that can't be created, and
+    // nothing is read or written under a cut name.
+    for (bool source : {true, false}) {
+        for (size_t length : {259u, 260u}) {
+            SCOPED_TRACE((source ? "source of " : "destination of ") + std::to_string(length));
+            std::string from = src, to = dst, dir;
+            if (source) {
+                from = dir = src + std::string(length - src.size() - 8, 's') + "\\";
+                ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+                // The name a cut path would give is there too.
+                WriteFileBytes(dir + (length == 259 ? "mib.txt" : "mib.tx"), bytes);
+            } else {
+                PutPacked(6);
+                to = dir = dst + "\\" + std::string(length - dst.size() - 9, 'd');
+                ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+            }
+            row.state = 0;
+            BoxAnswerer boxes({Press(IDCANCEL)});
+            EXPECT_EQ(0, CopyPayloadFile(row, from.c_str(), to.c_str(), owner, nullptr));
+            std::vector<SeenBox> seen = boxes.Finish();
+            if (length == 259) {
+                EXPECT_EQ(0u, seen.size());
+                EXPECT_EQ(PAYLOAD_COPIED, row.state);
+                EXPECT_EQ(std::vector<std::string>{"mib.txt"}, FolderEntries(to, "*"));
+            } else {
+                ASSERT_EQ(1u, seen.size());
+                EXPECT_EQ(source ? "Insert disk 1 containing mib.txt"
+                                 : "Failed to open destination file mib.txt",
+                          seen[0].text);
+                EXPECT_EQ(0u, row.state);
+                EXPECT_EQ(std::vector<std::string>{}, FolderEntries(to, "*"));
+            }
+            // The log still names the whole path.
+            EXPECT_EQ("Copying " + from + "mib.txt to " + to + "\\mib.txt", LogLines().back());
+            DeleteTree(dir);
+            DeleteFileA((dst + "\\mib.txt").c_str());
+        }
+    }
 }
 
 TEST_F(Copy, CancelOnARequiredRowStopsTheCopy)
