@@ -40,13 +40,18 @@ TEST(DeleteRegistryTree, RemovesEveryLevel)
 TEST(DeleteRegistryTree, EndsWhenASubkeyCannotBeRemoved)
 {
     std::string base = TEST_KEY;
+    // Its name fills the 256 bytes a subkey's name is read into (and is made
+    // below an open key: an ANSI path holds no more than MAX_PATH).
+    const std::string name(255, 'k');
     CreateKey(HKEY_CURRENT_USER, base + "\\a");
-    CreateKey(HKEY_CURRENT_USER, base + "\\locked\\inner");
     CreateKey(HKEY_CURRENT_USER, base + "\\z");
+    HKEY parent, locked;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, TEST_KEY, 0, KEY_ALL_ACCESS, &parent));
+    CreateKey(parent, name);
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(parent, name.c_str(), 0, KEY_ALL_ACCESS | WRITE_DAC, &locked));
+    CreateKey(locked, "inner");
     // An empty access list: the key can be neither opened nor deleted.
-    HKEY locked;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, (base + "\\locked").c_str(), 0,
-                                           KEY_ALL_ACCESS | WRITE_DAC, &locked));
     ACL empty;
     InitializeAcl(&empty, sizeof empty, ACL_REVISION);
     SECURITY_DESCRIPTOR descriptor;
@@ -56,8 +61,8 @@ TEST(DeleteRegistryTree, EndsWhenASubkeyCannotBeRemoved)
     RegCloseKey(locked);
     HKEY probe;
     bool enforced = secured == ERROR_SUCCESS &&
-                    RegOpenKeyExA(HKEY_CURRENT_USER, (base + "\\locked").c_str(), 0,
-                                  KEY_ALL_ACCESS, &probe) != ERROR_SUCCESS;
+                    RegOpenKeyExA(parent, name.c_str(), 0, KEY_ALL_ACCESS, &probe) != ERROR_SUCCESS;
+    RegCloseKey(parent);
     if (!enforced)
         GTEST_SKIP() << "the platform does not enforce key security";
 
@@ -66,11 +71,11 @@ TEST(DeleteRegistryTree, EndsWhenASubkeyCannotBeRemoved)
     EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, (base + "\\z").c_str()));
 
     // Give the key back its rights and clear it away.
-    SetSecurityDescriptorDacl(&descriptor, FALSE, nullptr, FALSE);
-    SetNamedSecurityInfoA((char *)"CURRENT_USER\\Software\\TarnlinkTest\\locked",
-                          SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+    std::wstring path = L"CURRENT_USER\\Software\\TarnlinkTest\\" + std::wstring(255, L'k');
+    SetNamedSecurityInfoW(&path[0], SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                           nullptr, nullptr);
     DeleteRegistryKeyTree(HKEY_CURRENT_USER, TEST_KEY);
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, TEST_KEY));
 }
 
 // A drive root is never removed, written with or without its backslash.
