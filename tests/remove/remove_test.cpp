@@ -6,11 +6,10 @@
 
 #include <aclapi.h>
 
-#include <algorithm>
-
 #include "base/session.h"
 #include "payload/table.h"
 #include "remove/remove.h"
+#include "remove/rules.h"
 #include "progman_support.h"
 #include "wintest.h"
 
@@ -221,11 +220,17 @@ TEST_F(Removal, DirectoryThatIsRelativeOrFillsItsBufferRemovesNothing)
 // A recorded group that could reach outside the Programs folder, or break
 // the command syntax, is left alone; everything else goes as for any group,
 // the directory included. Any other name an earlier version recorded gets
-// its items deleted.
+// its items deleted. The Uninstall entry of another installation, whose
+// 255 characters are read whole, stays.
 TEST_F(Removal, UnusableGroupSendsNoCommandButEverythingElseGoes)
 {
     IsolatedProgman progman(IsolatedProgman::ANSWERING);
     ASSERT_TRUE(progman.ready);
+    HKEY entry;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, &entry));
+    const std::string other = "C:\\" + std::string(252, 'o');
+    RegSetValueExA(entry, "InstallLocation", 0, REG_SZ, (const BYTE *)other.c_str(), 256);
+    RegCloseKey(entry);
     const struct {
         const char *group;
         bool withheld;
@@ -244,6 +249,10 @@ TEST_F(Removal, UnusableGroupSendsNoCommandButEverythingElseGoes)
         ASSERT_TRUE(progman.Run([&] { result = RemoveInstallation(nullptr); }));
         EXPECT_EQ(1, result) << c.group;
         EXPECT_FALSE(DirectoryExists(installDir)) << c.group;
+        std::string location;
+        EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, "InstallLocation",
+                                   location));
+        EXPECT_EQ(other, location) << c.group;
         std::vector<std::string> lines = Log();
         EXPECT_EQ(c.withheld,
                   std::find(lines.begin(), lines.end(),
