@@ -211,7 +211,7 @@ TEST_F(DirectoryPrompt, BrowseReplacesTheEditTextAndTheLogFollows)
     std::string sub = Make("browse\\sub");
     session.logEnabled = 1;
     char result[512] = "";
-    std::string shownPrompt, afterCancel, afterBrowse;
+    std::string shownPrompt, afterCancel, afterBrowse, fileTypes;
     bool sourceTemplate = true;
     DialogDriver driver(Settled([&] {
         HWND prompt = WaitForPrompt("Locate Directory");
@@ -233,6 +233,7 @@ TEST_F(DirectoryPrompt, BrowseReplacesTheEditTextAndTheLogFollows)
         if (browser == nullptr)
             return CancelOwnDialogs();
         shownPrompt = ItemText(browser, 1511);
+        fileTypes = ItemText(browser, 1136);
         sourceTemplate = GetDlgItem(browser, 1511) == nullptr;
         OpenListedDirectory(browser, "[sub]");
         PressButton(browser, IDOK);
@@ -245,6 +246,7 @@ TEST_F(DirectoryPrompt, BrowseReplacesTheEditTextAndTheLogFollows)
     driver.Join();
     EXPECT_EQ(start, afterCancel);
     EXPECT_EQ("Pick one", shownPrompt);
+    EXPECT_EQ("All Files (*.*)", fileTypes);
     EXPECT_FALSE(sourceTemplate);
     EXPECT_EQ(sub, afterBrowse);
     EXPECT_EQ(sub, std::string(result));

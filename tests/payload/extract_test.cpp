@@ -244,6 +244,18 @@ TEST_F(Extraction, OverlongTemporaryPathsAreNeverCut)
         EXPECT_EQ(0u, payloadTable[i].state);
     EXPECT_EQ(expected, LogLines());
 
+    // 240 characters: the run's own directory fits, its marker does not; the
+    // directory goes again.
+    std::string deep = parent + "\\" + std::string(239 - parent.size(), 'm');
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
+    ClearLog();
+    {
+        EnvironmentScope tmp("TMP", deep);
+        EXPECT_EQ(0, ExtractPayload(session.instance, owner));
+    }
+    EXPECT_EQ(std::vector<std::string>{"File creation error on " + deep + "\\"}, LogLines());
+    EXPECT_TRUE(RemoveDirectoryA(deep.c_str())) << "the run's directory is left in it";
+
     // 261 characters with the closing backslash: no directory fits a path,
     // and the system names none; each file is named alone.
     std::string tooLong = parent + "\\" + std::string(259 - parent.size(), 'e');
