@@ -91,4 +91,21 @@ TEST(ReadRegistryText, ValueReadWholeOnlyWithItsNul)
     EXPECT_EQ(0, ReadRegistryText(HKEY_CURRENT_USER, key, "Value", text, sizeof text));
 }
 
+// The run's lock is ours only when we made it: not while another program
+// holds it, nor where another kind of object has its name, and once it was
+// let go it can be taken (the one we saw held is not kept open).
+TEST(TakeRunLock, OnlyALockMadeNewIsOurs)
+{
+    const char name[] = "Global\\Quorvale Tarnlink Setup";
+    for (bool mutex : {false, true}) {
+        HANDLE other = mutex ? CreateMutexA(nullptr, TRUE, name)
+                             : CreateEventA(nullptr, TRUE, FALSE, name);
+        ASSERT_NE(nullptr, other);
+        EXPECT_EQ(0, TakeRunLock(FALSE)) << mutex;
+        CloseHandle(other);
+    }
+    EXPECT_EQ(1, TakeRunLock(FALSE));
+    EXPECT_EQ(0, TakeRunLock(FALSE));
+}
+
 } // namespace
