@@ -251,4 +251,16 @@ TEST_F(GroupPrompt, NamesThatCannotBeAGroupAreRefused)
     driver.Join();
     EXPECT_EQ(std::vector<bool>(sizeof refused / sizeof refused[0], true), stayed);
     EXPECT_EQ(fits, session.groupName);
+
+    // A Programs folder of 259 characters is read whole: no group fits in it.
+    const char folders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, folders, 0, KEY_SET_VALUE, &key));
+    const std::string full = "C:\\" + std::string(256, 'p');
+    RegSetValueExA(key, "Programs", 0, REG_SZ, (const BYTE *)full.c_str(), 260);
+    EXPECT_EQ(0, GroupFits("G"));
+    RegSetValueExA(key, "Programs", 0, REG_SZ, (const BYTE *)programs.c_str(),
+                   (DWORD)programs.size() + 1);
+    RegCloseKey(key);
+    EXPECT_EQ(1, GroupFits("G"));
 }

@@ -45,7 +45,8 @@ TEST(DeleteRegistryTree, EndsWhenASubkeyCannotBeRemoved)
     CreateKey(HKEY_CURRENT_USER, base + "\\a");
     CreateKey(HKEY_CURRENT_USER, base + "\\z");
     HKEY parent, locked;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, TEST_KEY, 0, KEY_ALL_ACCESS, &parent));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_CURRENT_USER, TEST_KEY, 0, KEY_ALL_ACCESS, &parent));
     CreateKey(parent, name);
     ASSERT_EQ(ERROR_SUCCESS,
               RegOpenKeyExA(parent, name.c_str(), 0, KEY_ALL_ACCESS | WRITE_DAC, &locked));
