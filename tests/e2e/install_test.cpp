@@ -818,7 +818,8 @@ TEST_F(Install, FullDiskFailsTheRunAndRecordsNothing)
 // A run killed half-way leaves its directory; the next run takes it away,
 // and nothing that is not a dead run's: a live run's (its marker held), one
 // that only looks like one, with or without a marker (a name that differs in
-// its last digit, or is not a run's at all), a link to somewhere else, and
+// its last digit, or is not a run's at all), a dead run's file whose bytes
+// differ though its length does not, a link to somewhere else, and
 // files that are links to someone else's (which the platform may delete in a
 // link's place), under an empty marker or under one with a run's text.
 TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
@@ -845,6 +846,7 @@ TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
                    {TempPath() + "~tl99992.tmp", nullptr, "kept"},
                    {TempPath() + "~tlkept.tmp", "", "kept"},
                    {TempPath() + "~tl1234x.tmp", runText.c_str(), packed},
+                   {TempPath() + "~tl99994.tmp", runText.c_str(), packed.substr(1) + "!"},
                    {elsewhere, "", "kept"}};
     for (const auto &p : planted) {
         CreateDirectoryA(p.dir.c_str(), nullptr);
@@ -882,6 +884,7 @@ TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
     for (const auto &item : Only(kept, "temp " + dead[0]))
         kept[item.first] = "";
     kept["temp " + linked[1] + "\\setup.run"] = "";
+    kept["temp " + planted[4].dir + "\\setup.run"] = "";
 
     int code = RunQuiet("-q");
     CloseHandle(marker);

@@ -256,6 +256,21 @@ TEST_F(Extraction, OverlongTemporaryPathsAreNeverCut)
     EXPECT_EQ(std::vector<std::string>{"File creation error on " + deep + "\\"}, LogLines());
     EXPECT_TRUE(RemoveDirectoryA(deep.c_str())) << "the run's directory is left in it";
 
+    // 236 characters: a dead run's marker path fills 259 characters, and the
+    // dead run goes.
+    std::string roomy = parent + "\\" + std::string(235 - parent.size(), 'r');
+    std::string dead = roomy + "\\~tl54321.tmp";
+    ASSERT_TRUE(CreateDirectoryA(roomy.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(dead.c_str(), nullptr));
+    WriteFileBytes(dead + "\\setup.run", "Tarnlink Suite setup run\r\n");
+    {
+        EnvironmentScope tmp("TMP", roomy);
+        ExtractPayload(session.instance, owner);
+        RemoveTempFiles();
+    }
+    EXPECT_FALSE(DirectoryExists(dead));
+    DeleteTree(roomy);
+
     // 261 characters with the closing backslash: no directory fits a path,
     // and the system names none; each file is named alone.
     std::string tooLong = parent + "\\" + std::string(259 - parent.size(), 'e');
