@@ -11,6 +11,8 @@
 #       builds nothing. Ends with the kill rate and its 95 % interval. This is
 #       the figure to report. --part K/M runs only the K-th of M shares of the
 #       same draw (mutant numbers K, K+M, ...), so that M clones can share it.
+#       --only N,N,... runs only those mutants of the draw (a run's survivors
+#       again, against newer tests).
 #   bash tools/mutants.sh                   every entry of tools/mutants.txt,
 #                                           the named protections (45 minutes)
 #   bash tools/mutants.sh --changed [BASE]  only the entries of files changed
@@ -83,7 +85,7 @@ EOF
 
 mode=all
 selection=()
-sample="" draw_key=1 list_only=0 since="" part=""
+sample="" draw_key=1 list_only=0 since="" part="" only=""
 while [ $# -gt 0 ]; do
   case $1 in
   --check) mode=check ;;
@@ -91,13 +93,15 @@ while [ $# -gt 0 ]; do
     [[ $sample =~ ^[1-9][0-9]*$ ]] || { echo "--sample takes a count" >&2; exit 2; } ;;
   --seed) draw_key=${2:-}; shift ;;
   --list) list_only=1 ;;
+  --only) only=${2:-}; shift
+    [[ $only =~ ^[1-9][0-9]*(,[1-9][0-9]*)*$ ]] || { echo "--only takes numbers, N,N,..." >&2; exit 2; } ;;
   --part) part=${2:-}; shift
     [[ $part =~ ^([1-9][0-9]*)/([1-9][0-9]*)$ ]] && [ "${BASH_REMATCH[1]}" -le "${BASH_REMATCH[2]}" ] ||
       { echo "--part takes K/M, 1 <= K <= M" >&2; exit 2; } ;;
   --changed)
     mode=changed
     if [ $# -gt 1 ] && [[ $2 != -* ]]; then since=$2; shift; fi ;;
-  -h|--help) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  -h|--help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
   -*) echo "Unknown option $1 (see --help)" >&2; exit 2 ;;
   *) selection+=("$1"); mode=named ;;
   esac
@@ -131,11 +135,13 @@ if [ -n "$sample" ] || [ $list_only = 1 ]; then
   python3 tools/mutants.py list "${draw_args[@]}" >"$drawn" || { rm -f "$drawn"; exit 2; }
   mapfile -t rows <"$drawn"
   rm -f "$drawn"
-  if [ -n "$part" ]; then
+  if [ -n "$part" ] || [ -n "$only" ]; then
     share=()
     for row in "${rows[@]}"; do
       IFS=$'\x1f' read -r number _ <<<"$row"
-      [ $(( (number - 1) % ${part#*/} )) -eq $(( ${part%/*} - 1 )) ] && share+=("$row")
+      [ -n "$part" ] && [ $(( (number - 1) % ${part#*/} )) -ne $(( ${part%/*} - 1 )) ] && continue
+      [ -n "$only" ] && [[ ",$only," != *",$number,"* ]] && continue
+      share+=("$row")
     done
     rows=("${share[@]}")
   fi
