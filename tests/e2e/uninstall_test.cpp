@@ -471,6 +471,20 @@ TEST_F(Uninstall, FileInUseIsNamedAndCanBeRemovedLater)
     EXPECT_EQ(0, RunToEnd(quietLine));
     EXPECT_FALSE(DirectoryExists(dead)) << dead;
     ExpectNothingLeft();
+
+    // The uninstaller itself held open: the rest goes, and it is deleted at
+    // the next restart.
+    InstallInto(DEFAULT_DIR, "Tarnlink Suite");
+    std::string uninstaller = std::string(DEFAULT_DIR) + "\\removetl.exe";
+    file = CreateFileA(uninstaller.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       0, nullptr);
+    EXPECT_EQ(0, RunToEnd(quietLine));
+    CloseHandle(file);
+    EXPECT_EQ(std::vector<std::string>{"removetl.exe"}, FolderEntries(DEFAULT_DIR, "*"));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    for (char &c : uninstaller)
+        c = Lower(c);
+    EXPECT_NE(std::string::npos, PendingDeletes().find(uninstaller + "||")) << PendingDeletes();
 }
 
 // setup.exe -r keeps the uninstaller, and the entry that names it, while
