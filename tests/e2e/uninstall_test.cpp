@@ -560,6 +560,16 @@ TEST_F(Uninstall, CopyNeverGoesIntoADirectoryThatWasThere)
     InstallInto(DEFAULT_DIR, "Tarnlink Suite");
     std::string quietLine;
     RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", quietLine);
+    // Its own file held by another program in a way that keeps it from being
+    // read as the copy's source: nothing is done, and no directory is left.
+    HANDLE held = CreateFileA((std::string(DEFAULT_DIR) + "\\removetl.exe").c_str(), DELETE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(1, RunToEnd(quietLine));
+    CloseHandle(held);
+    EXPECT_EQ("", CopyDirectory());
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
+
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
