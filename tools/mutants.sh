@@ -9,7 +9,7 @@
 #       with libclang); the same S draws the same ones (default 1). --changed
 #       draws only from lines changed since BASE; --list prints the draw and
 #       builds nothing. Ends with the kill rate and its 95 % interval. This is
-#       the figure to report. --part K/M runs only the K-th of M shares of the
+#       the figure to report. --share K/M runs only the K-th of M shares of the
 #       same draw (mutant numbers K, K+M, ...), so that M clones can share it.
 #       --only N,N,... runs only those mutants of the draw (a run's survivors
 #       again, against newer tests).
@@ -85,7 +85,7 @@ EOF
 
 mode=all
 selection=()
-sample="" draw_key=1 list_only=0 since="" part="" only=""
+sample="" draw_key=1 list_only=0 since="" share="" only=""
 while [ $# -gt 0 ]; do
   case $1 in
   --check) mode=check ;;
@@ -95,9 +95,9 @@ while [ $# -gt 0 ]; do
   --list) list_only=1 ;;
   --only) only=${2:-}; shift
     [[ $only =~ ^[1-9][0-9]*(,[1-9][0-9]*)*$ ]] || { echo "--only takes numbers, N,N,..." >&2; exit 2; } ;;
-  --part) part=${2:-}; shift
-    [[ $part =~ ^([1-9][0-9]*)/([1-9][0-9]*)$ ]] && [ "${BASH_REMATCH[1]}" -le "${BASH_REMATCH[2]}" ] ||
-      { echo "--part takes K/M, 1 <= K <= M" >&2; exit 2; } ;;
+  --share) share=${2:-}; shift
+    [[ $share =~ ^([1-9][0-9]*)/([1-9][0-9]*)$ ]] && [ "${BASH_REMATCH[1]}" -le "${BASH_REMATCH[2]}" ] ||
+      { echo "--share takes K/M, 1 <= K <= M" >&2; exit 2; } ;;
   --changed)
     mode=changed
     if [ $# -gt 1 ] && [[ $2 != -* ]]; then since=$2; shift; fi ;;
@@ -135,15 +135,15 @@ if [ -n "$sample" ] || [ $list_only = 1 ]; then
   python3 tools/mutants.py list "${draw_args[@]}" >"$drawn" || { rm -f "$drawn"; exit 2; }
   mapfile -t rows <"$drawn"
   rm -f "$drawn"
-  if [ -n "$part" ] || [ -n "$only" ]; then
-    share=()
+  if [ -n "$share" ] || [ -n "$only" ]; then
+    kept=()
     for row in "${rows[@]}"; do
       IFS=$'\x1f' read -r number _ <<<"$row"
-      [ -n "$part" ] && [ $(( (number - 1) % ${part#*/} )) -ne $(( ${part%/*} - 1 )) ] && continue
+      [ -n "$share" ] && [ $(( (number - 1) % ${share#*/} )) -ne $(( ${share%/*} - 1 )) ] && continue
       [ -n "$only" ] && [[ ",$only," != *",$number,"* ]] && continue
-      share+=("$row")
+      kept+=("$row")
     done
-    rows=("${share[@]}")
+    rows=("${kept[@]}")
   fi
   if [ $list_only = 1 ]; then
     for row in "${rows[@]}"; do
