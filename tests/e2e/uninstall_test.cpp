@@ -4,6 +4,7 @@
 #include "e2e_support.h"
 
 #include <aclapi.h>
+#include <algorithm>
 #include <functional>
 #include <tlhelp32.h>
 
@@ -102,9 +103,11 @@ struct Uninstaller {
     }
 };
 
-char Lower(char c)
+std::string Lowered(std::string text)
 {
-    return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
+    for (char &c : text)
+        c = c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
+    return text;
 }
 
 // The requests to delete files at the next restart, lower case, each text
@@ -122,9 +125,8 @@ std::string PendingDeletes()
                          &size) == ERROR_SUCCESS)
         data.assign(buffer, size);
     RegCloseKey(key);
-    for (char &c : data)
-        c = c == '\0' ? '|' : Lower(c);
-    return data;
+    std::replace(data.begin(), data.end(), '\0', '|');
+    return Lowered(data);
 }
 
 void ClearPendingDeletes()
@@ -252,9 +254,7 @@ protected:
                     << file << ": " << lines;
             }
         } else {
-            std::string lower = copy;
-            for (char &c : lower)
-                c = Lower(c);
+            std::string lower = Lowered(copy);
             size_t file = PendingDeletes().find(lower + "||");
             EXPECT_NE(std::string::npos, file) << lower;
             EXPECT_LT(file, PendingDeletes().find(lower.substr(0, lower.rfind('\\')) + "||"));
@@ -482,9 +482,8 @@ TEST_F(Uninstall, FileInUseIsNamedAndCanBeRemovedLater)
     CloseHandle(file);
     EXPECT_EQ(std::vector<std::string>{"removetl.exe"}, FolderEntries(DEFAULT_DIR, "*"));
     EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-    for (char &c : uninstaller)
-        c = Lower(c);
-    EXPECT_NE(std::string::npos, PendingDeletes().find(uninstaller + "||")) << PendingDeletes();
+    EXPECT_NE(std::string::npos, PendingDeletes().find(Lowered(uninstaller) + "||"))
+        << PendingDeletes();
 }
 
 // setup.exe -r keeps the uninstaller, and the entry that names it, while

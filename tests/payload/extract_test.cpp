@@ -8,6 +8,7 @@
 #include "payload/extract.h"
 #include "payload/table.h"
 #include "payload_support.h"
+#include "progman_support.h"
 #include "wintest.h"
 
 namespace {
@@ -286,16 +287,7 @@ TEST_F(Extraction, OverlongTemporaryPathsAreNeverCut)
     EXPECT_EQ(expected, LogLines());
 
     // Nothing was written anywhere: not beside the directories, not here.
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((parent + "\\*").c_str(), &found);
-    int entries = 0;
-    if (search != INVALID_HANDLE_VALUE) {
-        do
-            ++entries;
-        while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    EXPECT_EQ(2, entries);   // "." and ".."
+    EXPECT_EQ(std::vector<std::string>{}, FolderEntries(parent, "*"));
     for (int i = 0; i < payloadCount; ++i)
         EXPECT_FALSE(FileExists(workDir + "\\" + payloadTable[i].destName));
     DeleteTree(parent);
