@@ -5,6 +5,8 @@
 // adds the 32-bit ABI's leading underscore itself).
 #include <windows.h>
 
+#include "../base/lookup.h"
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
 
 // Not in the SDK headers of every system the program supports.
@@ -18,18 +20,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 // newer than the oldest systems the program runs on, so they are looked up.
 static void RestrictDllSearch()
 {
-    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
-    if (kernel == nullptr)
-        return;
-    typedef BOOL(WINAPI * SetDefaultDllDirectoriesProc)(DWORD);
-    typedef BOOL(WINAPI * SetDllDirectoryProc)(LPCSTR);
-    SetDefaultDllDirectoriesProc setDefault =
-        (SetDefaultDllDirectoriesProc)(void *)GetProcAddress(kernel, "SetDefaultDllDirectories");
+    auto setDefault =
+        (SetDefaultDllDirectoriesProc)(void *)LookUpFunction(LATE_SET_DEFAULT_DLL_DIRECTORIES);
     if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32))
         return;
     // Without it, at least take the current directory out of the search.
-    SetDllDirectoryProc setDirectory =
-        (SetDllDirectoryProc)(void *)GetProcAddress(kernel, "SetDllDirectoryA");
+    auto setDirectory = (SetDllDirectoryProc)(void *)LookUpFunction(LATE_SET_DLL_DIRECTORY);
     if (setDirectory != nullptr)
         setDirectory("");
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "messages.h"
+#include "product.h"
 #include "session.h"
 #include "text.h"
 
@@ -130,8 +131,13 @@ int ReadRecordedGroup(const char *fallback, char *group, size_t size,
         return 0;
     if (read > 0 && usable(group))
         return 1;
+    LogUnusableGroup(group);
+    return -1;
+}
+
+void LogUnusableGroup(const char *group)
+{
     char line[TEXT_FIELD + 64];
     FormatText(line, sizeof line, "GROUP in WIN.INI cannot be used: %s", group);
     LogLine(line);
-    return -1;
 }

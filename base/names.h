@@ -49,5 +49,7 @@ int IsRemovableGroupName(const char *name);
 // be read whole, which is logged.
 int ReadRecordedGroup(const char *fallback, char *group, size_t size,
                       int (*usable)(const char *name));
+// Logs that the recorded group cannot be used.
+void LogUnusableGroup(const char *group);
 
 #endif

@@ -4,12 +4,12 @@
 
 #include "../resources/resource.h"
 #include "messages.h"
+#include "product.h"
 #include "system.h"
 #include "text.h"
 
 InstallSession session;
 
-const char PRODUCT_NAME[] = "Tarnlink Suite";
 
 int TakeRunLock(int inheritable)
 {

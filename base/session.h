@@ -23,9 +23,6 @@ struct InstallSession {
 
 extern InstallSession session;
 
-// The product's display name: the profile section, the default group and
-// the Uninstall key's name.
-extern const char PRODUCT_NAME[];
 
 // Takes the lock that lets one setup or uninstall of the product run at a
 // time, for the life of the process (and of a child that inherits it, when

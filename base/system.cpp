@@ -40,11 +40,6 @@ HANDLE OpenForJudging(const char *path)
 // NtSetInformationFile with FileDispositionInformation: the one way to
 // delete through a handle on every NT (SetFileInformationByHandle came with
 // Vista).
-struct StatusBlock {
-    void *status;
-    ULONG_PTR information;
-};
-typedef LONG(WINAPI *SetInformationProc)(HANDLE, StatusBlock *, void *, ULONG, int);
 constexpr int FILE_DISPOSITION_INFORMATION = 13;
 
 int DeleteJudgedFile(HANDLE file, const char *path)
@@ -53,12 +48,10 @@ int DeleteJudgedFile(HANDLE file, const char *path)
         CloseHandle(file);
         return DeleteFileA(path) != 0;
     }
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    SetInformationProc setInformation =
-        ntdll != nullptr ? (SetInformationProc)(void *)GetProcAddress(ntdll, "NtSetInformationFile")
-                         : nullptr;
+    auto setInformation =
+        (NtSetInformationFileProc)(void *)LookUpFunction(LATE_NT_SET_INFORMATION_FILE);
     BOOLEAN dispose = TRUE;
-    StatusBlock block = {};
+    IoStatusBlock block = {};
     int deleted = setInformation != nullptr &&
                   setInformation(file, &block, &dispose, sizeof dispose,
                                  FILE_DISPOSITION_INFORMATION) >= 0;

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "lookup.h"
+
 // Loads a DLL of the system by its full path in the system directory, never
 // from beside the program or the current directory. Null when it cannot be
 // loaded (GetLastError tells why).
@@ -13,6 +15,7 @@ HMODULE LoadSystemLibrary(const char *name);
 
 // 1 on Windows NT, 0 on Windows 95.
 int IsWindowsNT();
+
 
 // Opens a file to read it, others reading too but nobody writing it
 // meanwhile; `flags` go with FILE_ATTRIBUTE_NORMAL.

@@ -17,7 +17,8 @@ ExternalProject_Add(hosttools
 set(SZDDPACK ${HOST_TOOLS_DIR}/szddpack)
 
 set(PRODUCT_DIR ${CMAKE_SOURCE_DIR}/resources/payload)
-add_executable(tarnlink WIN32 ${CMAKE_SOURCE_DIR}/app/startup.cpp ${PRODUCT_DIR}/tarnlink.cpp
+add_executable(tarnlink WIN32 ${CMAKE_SOURCE_DIR}/app/startup.cpp ${CMAKE_SOURCE_DIR}/base/lookup.cpp
+               ${PRODUCT_DIR}/tarnlink.cpp
                ${PRODUCT_DIR}/tarnlink.rc)
 add_library(tarnlinkdll SHARED ${PRODUCT_DIR}/tarnlinkdll.cpp ${PRODUCT_DIR}/tarnlink.def
             ${PRODUCT_DIR}/tarnlinkdll.rc)

@@ -4,6 +4,7 @@
 
 #include "../base/messages.h"
 #include "../base/names.h"
+#include "../base/product.h"
 #include "../base/session.h"
 #include "../base/text.h"
 #include "../payload/copy.h"
@@ -212,9 +213,9 @@ static int WriteRecords(const RunDirectories &dirs)
                    today.wYear * 10000u + today.wMonth * 100u + today.wDay);
         written &= WriteUninstallText(key, "InstallDate", text);
         // The uninstaller carries the product's icon.
-        JoinPath(text, sizeof text, dirs.program, "removetl.exe");
+        JoinPath(text, sizeof text, dirs.program, UNINSTALLER_NAME);
         written &= WriteUninstallText(key, "DisplayIcon", text);
-        written &= WriteUninstallText(key, "InstallLocation", dirs.program);
+        written &= WriteUninstallText(key, LOCATION_VALUE, dirs.program);
         written &= WriteUninstallNumber(key, "EstimatedSize", InstalledKilobytes(dirs));
         written &= WriteUninstallNumber(key, "NoModify", 1);
         written &= WriteUninstallNumber(key, "NoRepair", 1);
@@ -225,7 +226,7 @@ static int WriteRecords(const RunDirectories &dirs)
     char options[16];
     FormatText(options, sizeof options, "%u", 1u);
     const char section[] = "WIN.INI [Tarnlink Suite]";
-    written &= Recorded(WriteProfileStringA(PRODUCT_NAME, "DIR", dirs.program), section, "DIR");
+    written &= Recorded(WriteProfileStringA(PRODUCT_NAME, DIR_RECORD, dirs.program), section, DIR_RECORD);
     written &= Recorded(WriteProfileStringA(PRODUCT_NAME, "DEFDIR", dirs.data), section, "DEFDIR");
     written &= Recorded(WriteProfileStringA(PRODUCT_NAME, "GROUP", session.groupName), section,
                         "GROUP");
@@ -285,7 +286,7 @@ int RunInstall(HWND mainWindow)
 
     // A reinstallation proposes the directory of the previous one; a
     // recorded one too long to be read whole counts as none (it is logged).
-    ReadProfileEntry("DIR", dirs.program, sizeof dirs.program);
+    ReadProfileEntry(DIR_RECORD, dirs.program, sizeof dirs.program);
 
     if (!session.quiet && !AskDestinationDirectory(session.instance, mainWindow, dirs.program)) {
         ReportMessage(mainWindow, caption, MB_ICONERROR, IDS_NODEST);
@@ -324,7 +325,7 @@ int RunInstall(HWND mainWindow)
             if (GroupFits(group))
                 CopyText(session.groupName, sizeof session.groupName, group);
             else
-                LogWithName("GROUP in WIN.INI cannot be used: %s", group);
+                LogUnusableGroup(group);
         }
         done = session.quiet || AskGroup(mainWindow, session.instance);
     }

@@ -6,6 +6,7 @@
 
 #include "../base/messages.h"
 #include "../base/names.h"
+#include "../base/product.h"
 #include "../base/session.h"
 #include "../base/system.h"
 #include "../base/text.h"
@@ -90,7 +91,7 @@ static void InitInstallMode(HWND dialog)
     SendItem(dialog, IDC_INSTALLCHOICE, BM_SETCHECK, BST_CHECKED, 0);
     // Removal is offered only when a prior installation is recorded.
     char directory[256];
-    GetProfileStringA(PRODUCT_NAME, "DIR", "", directory, sizeof directory);
+    GetProfileStringA(PRODUCT_NAME, DIR_RECORD, "", directory, sizeof directory);
     EnableWindow(GetDlgItem(dialog, IDC_REMOVECHOICE), directory[0] != '\0');
 }
 

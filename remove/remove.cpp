@@ -2,6 +2,7 @@
 
 #include "../base/messages.h"
 #include "../base/names.h"
+#include "../base/product.h"
 #include "../base/session.h"
 #include "../base/text.h"
 #include "../resources/resource.h"
@@ -14,7 +15,7 @@ constexpr size_t MESSAGE_SIZE = 512;
 // started; one that fills the buffer may have been cut to a parent.
 static int ReadInstallDirectory(char *directory, size_t size)
 {
-    return ReadProfileValue("DIR", "", directory, size) > 0 && IsAbsolutePath(directory);
+    return ReadProfileValue(DIR_RECORD, "", directory, size) > 0 && IsAbsolutePath(directory);
 }
 
 int RemoveInstallation(HWND owner)
@@ -41,7 +42,7 @@ int RemoveInstallation(HWND owner)
     // another directory is that installation's, and stays; one of an earlier
     // version names none.
     char location[DIR_SIZE];
-    int entryHere = ReadRegistryText(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, "InstallLocation",
+    int entryHere = ReadRegistryText(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, LOCATION_VALUE,
                                      location, sizeof location) <= 0 ||
                     SameText(location, installDir);
     RemovalReport report;

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "../base/messages.h"
+#include "../base/product.h"
 #include "../base/session.h"
 #include "../base/text.h"
 #include "../payload/table.h"
@@ -15,7 +16,6 @@ constexpr size_t WORD_SIZE = 64;
 
 static const char VENDOR_KEY[] = "Software\\Quorvale";
 static const char PRODUCT_KEY[] = "Software\\Quorvale\\Tarnlink";
-const char UNINSTALLER_NAME[] = "removetl.exe";
 
 // Deletes one payload file and logs the outcome; a help file takes its
 // ".gid" companion with it. A file that stays is noted in the report.

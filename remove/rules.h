@@ -25,9 +25,6 @@ struct RemovalReport {
     int complete;
 };
 
-// The uninstaller's file, which a removal takes last.
-extern const char UNINSTALLER_NAME[];
-
 // Removes what an installation into installDir left: payload files (web rows
 // from installDir\web, all others from installDir), the product keys, and
 // unless group is empty, the directory once it is empty. Items and the group

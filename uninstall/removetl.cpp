@@ -20,6 +20,7 @@
 
 #include "../base/messages.h"
 #include "../base/names.h"
+#include "../base/product.h"
 #include "../base/session.h"
 #include "../base/system.h"
 #include "../base/text.h"
@@ -218,10 +219,10 @@ static Records ReadRecords(const Arguments &args)
 {
     Records records;
     char recorded[DIR_SIZE];
-    records.profileRead = ReadProfileValue("DIR", "", recorded, sizeof recorded);
+    records.profileRead = ReadProfileValue(DIR_RECORD, "", recorded, sizeof recorded);
     records.profileHere = records.profileRead > 0 && SameText(recorded, args.programDir);
     records.locationRead = ReadRegistryText(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY,
-                                            "InstallLocation", recorded, sizeof recorded);
+                                            LOCATION_VALUE, recorded, sizeof recorded);
     records.locationHere = records.locationRead > 0 && SameText(recorded, args.programDir);
     return records;
 }
@@ -522,14 +523,12 @@ static int Remove(const Arguments &args)
 // process that still runs.
 static int IsFirstProcess(HANDLE process)
 {
-    typedef DWORD(WINAPI * ProcessIdProc)(HANDLE);
     DWORD code;
     if ((ULONG_PTR)process >= (ULONG_PTR)-6 || !GetExitCodeProcess(process, &code) ||
         code != STILL_ACTIVE)
         return 0;
     // Windows XP SP1 and later tell whose handle it is.
-    ProcessIdProc processId =
-        (ProcessIdProc)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetProcessId");
+    auto processId = (GetProcessIdProc)(void *)LookUpFunction(LATE_GET_PROCESS_ID);
     return processId == nullptr || processId(process) != GetCurrentProcessId();
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/names.h"
+#include "base/product.h"
 #include "base/session.h"
 #include "wintest.h"
 
