@@ -4,7 +4,9 @@
 #include <string.h>
 
 #include "../base/names.h"
+#include "../base/product.h"
 #include "../base/session.h"
+#include "../base/system.h"
 #include "../base/text.h"
 
 ProgmanLink progmanLink;
@@ -25,40 +27,34 @@ static HDDEDATA CALLBACK ProgmanCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, 
     return nullptr;
 }
 
-static int StartClient(DWORD &instance)
-{
-    instance = 0;
-    return DdeInitializeA(&instance, ProgmanCallback, APPCMD_CLIENTONLY, 0) == DMLERR_NO_ERROR;
-}
-
-int ProgmanOpen()
-{
-    progmanLink.isOpen = StartClient(progmanLink.instanceId);
-    return progmanLink.isOpen;
-}
-
 // What became of one command. A Program Manager slower than the time-out may
 // still carry it out after the client has given up on it.
 enum CommandOutcome { COMMAND_DONE, COMMAND_UNANSWERED, COMMAND_REFUSED, COMMAND_TIMED_OUT };
 
 // The platform's DdeConnect waits without a limit for a Program Manager
-// that has stopped answering (hung, or held by a debugger). So each
-// conversation runs on a thread of its own, and one that takes longer than
-// this is given up: its thread is left behind, and nothing more is sent to a
-// Program Manager while it still waits.
+// that has stopped answering (hung, or held by a debugger). So the
+// conversations run on a worker thread of the link's own, with the link's
+// DDE instance, and the caller waits for each at most this long. A worker
+// that takes longer is given up and left behind: nothing more is sent on
+// its link, and no new worker starts while it still waits.
 constexpr DWORD CONVERSATION_LIMIT = 5000;
-static HANDLE leftBehind;
 
-// One conversation, in storage of its own that a thread left behind may
-// still use: an execute of `command`, or (empty) the request of "Groups".
-static struct Conversation {
-    HDESK desktop;   // the caller's, where its Program Manager answers
+// The worker and the one conversation it is asked for, in storage that a
+// worker left behind may still use: an execute of `command`, or (empty) the
+// request of "Groups", whose reply goes into groupReply.
+static struct Worker {
+    HANDLE thread;   // null while no worker runs
+    DWORD threadId;
+    HANDLE answered;   // set when the worker has started, and after each conversation
+    HDESK desktop;     // the caller's, where its Program Manager answers
+    DWORD instance;    // 0 when the worker's DdeInitialize failed
+    volatile LONG ending;
     char command[COMMAND_SIZE];
-    char reply[GROUP_REPLY_SIZE];
-    DWORD replySize;
     int connected;
     CommandOutcome outcome;
-} conversation;
+} worker;
+// The last worker told to end; the next starts only once it has.
+static HANDLE pastWorker;
 
 // Copies the reply into `kept`, dropping a last name that does not fit whole.
 static void KeepReply(char *kept, size_t room, const char *reply, size_t size)
@@ -76,7 +72,7 @@ static void KeepReply(char *kept, size_t room, const char *reply, size_t size)
     kept[length] = '\0';
 }
 
-static void Converse(DWORD instance, Conversation &talk)
+static void Converse(DWORD instance)
 {
     HSZ service = DdeCreateStringHandleA(instance, "PROGMAN", CP_WINANSI);
     HSZ item = DdeCreateStringHandleA(instance, "Groups", CP_WINANSI);
@@ -84,18 +80,18 @@ static void Converse(DWORD instance, Conversation &talk)
                      ? DdeConnect(instance, service, service, nullptr)
                      : nullptr;
     if (link != nullptr) {
-        talk.connected = 1;
-        if (talk.command[0] != '\0') {
+        worker.connected = 1;
+        if (worker.command[0] != '\0') {
             // The terminating zero travels with the command.
             DWORD status = 0;
-            HDDEDATA done = DdeClientTransaction((LPBYTE)talk.command,
-                                                 (DWORD)strlen(talk.command) + 1, link, nullptr,
+            HDDEDATA done = DdeClientTransaction((LPBYTE)worker.command,
+                                                 (DWORD)strlen(worker.command) + 1, link, nullptr,
                                                  CF_TEXT, XTYP_EXECUTE, TRANSACTION_TIMEOUT,
                                                  &status);
-            talk.outcome = done != nullptr ? COMMAND_DONE
-                           : DdeGetLastError(instance) == DMLERR_EXECACKTIMEOUT
-                               ? COMMAND_TIMED_OUT
-                               : COMMAND_REFUSED;
+            worker.outcome = done != nullptr ? COMMAND_DONE
+                             : DdeGetLastError(instance) == DMLERR_EXECACKTIMEOUT
+                                 ? COMMAND_TIMED_OUT
+                                 : COMMAND_REFUSED;
         } else {
             HDDEDATA reply = DdeClientTransaction(nullptr, 0, link, item, CF_TEXT, XTYP_REQUEST,
                                                   TRANSACTION_TIMEOUT, nullptr);
@@ -104,7 +100,7 @@ static void Converse(DWORD instance, Conversation &talk)
             const char *data =
                 reply != nullptr ? (const char *)DdeAccessData(reply, &size) : nullptr;
             if (data != nullptr) {
-                KeepReply(talk.reply, sizeof talk.reply, data, size);
+                KeepReply(groupReply, sizeof groupReply, data, size);
                 DdeUnaccessData(reply);
             }
             if (reply != nullptr)
@@ -118,67 +114,143 @@ static void Converse(DWORD instance, Conversation &talk)
         DdeFreeStringHandle(instance, item);
 }
 
-static DWORD WINAPI ConversationThread(void *)
+// Desktops are Windows NT's; Windows 95 may lack the functions, and where
+// they fail the worker converses on the desktop it has.
+static FARPROC DesktopFunction(LateFunction function)
 {
-    Conversation &talk = conversation;
-    DWORD instance = 0;
+    return IsWindowsNT() ? LookUpFunction(function) : nullptr;
+}
+
+// Conversations are asked for by a thread message; every other message
+// (the instance's own windows') is dispatched, so that the worker answers
+// what other programs send while it waits.
+constexpr UINT WM_CONVERSE = WM_APP;
+
+static DWORD WINAPI WorkerThread(void *)
+{
+    MSG message;
+    // The queue exists before the caller learns that the worker has started.
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
     // Before the thread makes any window: a thread keeps its first desktop.
-    if (SetThreadDesktop(talk.desktop) && StartClient(instance)) {
-        Converse(instance, talk);
-        DdeUninitialize(instance);
+    auto setDesktop = (SetThreadDesktopProc)(void *)DesktopFunction(LATE_SET_THREAD_DESKTOP);
+    if (setDesktop != nullptr && worker.desktop != nullptr)
+        setDesktop(worker.desktop);
+    DWORD instance = 0;
+    if (DdeInitializeA(&instance, ProgmanCallback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR)
+        instance = 0;
+    worker.instance = instance;
+    SetEvent(worker.answered);
+    while (instance != 0 && !worker.ending && GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (message.hwnd == nullptr && message.message == WM_CONVERSE) {
+            Converse(instance);
+            SetEvent(worker.answered);
+        } else {
+            DispatchMessageA(&message);
+        }
+    }
+    DdeUninitialize(instance);
+    return 0;
+}
+
+// Waits for `handle` within CONVERSATION_LIMIT; meanwhile messages sent to
+// this thread's windows (a conversation's own broadcast among them) are
+// delivered. 0 when it took too long, or could not be waited for.
+static int WaitDelivering(HANDLE handle)
+{
+    DWORD start = GetTickCount(), elapsed;
+    while ((elapsed = GetTickCount() - start) < CONVERSATION_LIMIT) {
+        DWORD woken = MsgWaitForMultipleObjects(1, &handle, FALSE, CONVERSATION_LIMIT - elapsed,
+                                                QS_SENDMESSAGE);
+        if (woken != WAIT_OBJECT_0 + 1)
+            return woken == WAIT_OBJECT_0;
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
     }
     return 0;
 }
 
-// Runs one conversation within CONVERSATION_LIMIT; while it runs, messages
-// sent to this thread's windows (the conversation's own broadcast among
-// them) are delivered. 0 when it could not be held or took too long.
-static int Talk(const char *command)
+// Tells the worker to end, also after a conversation it is still making,
+// and lets it go.
+static void EndWorker()
 {
-    if (leftBehind != nullptr) {
-        if (WaitForSingleObject(leftBehind, 0) != WAIT_OBJECT_0)
-            return 0;
-        CloseHandle(leftBehind);
-        leftBehind = nullptr;
-    }
-    conversation.desktop = GetThreadDesktop(GetCurrentThreadId());
-    conversation.reply[0] = '\0';
-    conversation.connected = 0;
-    conversation.outcome = COMMAND_UNANSWERED;
-    if (!CopyText(conversation.command, sizeof conversation.command, command))
-        return 0;
-    DWORD id;
-    HANDLE thread = CreateThread(nullptr, 0, ConversationThread, nullptr, 0, &id);
-    if (thread == nullptr)
-        return 0;
-    DWORD start = GetTickCount(), elapsed;
-    int ended = 0;
-    while (!ended && (elapsed = GetTickCount() - start) < CONVERSATION_LIMIT) {
-        DWORD woken = MsgWaitForMultipleObjects(1, &thread, FALSE, CONVERSATION_LIMIT - elapsed,
-                                                QS_SENDMESSAGE);
-        MSG message;
-        if (woken == WAIT_OBJECT_0 + 1)
-            PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
-        else
-            ended = woken == WAIT_OBJECT_0;
-    }
-    if (ended)
-        CloseHandle(thread);
-    else
-        leftBehind = thread;
-    return ended;
+    InterlockedExchange(&worker.ending, 1);
+    PostThreadMessageA(worker.threadId, WM_QUIT, 0, 0);
+    pastWorker = worker.thread;
+    worker.thread = nullptr;
 }
 
-static CommandOutcome Execute(DWORD, const char *command)
+// Starts a worker with its DDE instance on the caller's desktop; 0 when one
+// runs already, one left behind still waits, or it could not start.
+static int StartWorker()
+{
+    if (worker.thread != nullptr)
+        return 0;
+    if (pastWorker != nullptr) {
+        if (WaitForSingleObject(pastWorker, 0) != WAIT_OBJECT_0)
+            return 0;
+        CloseHandle(pastWorker);
+        pastWorker = nullptr;
+    }
+    if (worker.answered == nullptr &&
+        (worker.answered = CreateEventA(nullptr, FALSE, FALSE, nullptr)) == nullptr)
+        return 0;
+    // What the last worker set is past.
+    ResetEvent(worker.answered);
+    auto getDesktop = (GetThreadDesktopProc)(void *)DesktopFunction(LATE_GET_THREAD_DESKTOP);
+    worker.desktop = getDesktop != nullptr ? getDesktop(GetCurrentThreadId()) : nullptr;
+    worker.ending = 0;
+    worker.thread = CreateThread(nullptr, 0, WorkerThread, nullptr, 0, &worker.threadId);
+    if (worker.thread == nullptr)
+        return 0;
+    if (WaitDelivering(worker.answered) && worker.instance != 0)
+        return 1;
+    EndWorker();
+    return 0;
+}
+
+// Ends the worker and its DDE instance, within the limit.
+static void StopWorker()
+{
+    HANDLE thread = worker.thread;
+    if (thread != nullptr) {
+        EndWorker();
+        WaitDelivering(thread);
+    }
+}
+
+// Has the worker make one conversation; 0 when there is none or it did not
+// answer in time (it is then given up).
+static int Talk(const char *command)
+{
+    if (worker.thread == nullptr || !CopyText(worker.command, sizeof worker.command, command))
+        return 0;
+    worker.connected = 0;
+    worker.outcome = COMMAND_UNANSWERED;
+    if (PostThreadMessageA(worker.threadId, WM_CONVERSE, 0, 0) &&
+        WaitDelivering(worker.answered))
+        return 1;
+    EndWorker();
+    return 0;
+}
+
+int ProgmanOpen()
+{
+    ProgmanClose();
+    progmanLink.isOpen = StartWorker();
+    progmanLink.instanceId = worker.instance;
+    return progmanLink.isOpen;
+}
+
+static CommandOutcome Execute(const char *command)
 {
     if (!progmanLink.isOpen || !Talk(command))
         return COMMAND_UNANSWERED;
-    return conversation.outcome;
+    return worker.outcome;
 }
 
-int ProgmanExecute(DWORD instanceId, const char *command)
+int ProgmanExecute(const char *command)
 {
-    return Execute(instanceId, command) == COMMAND_DONE;
+    return Execute(command) == COMMAND_DONE;
 }
 
 // An argument goes in double quotes when it holds a character that the
@@ -227,7 +299,7 @@ int ProgmanCreateGroup(const char *groupName)
         return 0;
     // One that did not answer in time may be making it still: its items
     // follow, and are checked.
-    return Execute(progmanLink.instanceId, command) != COMMAND_REFUSED;
+    return Execute(command) != COMMAND_REFUSED;
 }
 
 int ProgmanShowGroup(const char *groupName)
@@ -236,7 +308,7 @@ int ProgmanShowGroup(const char *groupName)
     // 7: minimised and not activated, so no window takes the focus.
     if (!ComposeNameCommand(command, sizeof command, "ShowGroup", groupName, 0, ",7"))
         return 0;
-    return ProgmanExecute(progmanLink.instanceId, command);
+    return ProgmanExecute(command);
 }
 
 int ProgmanAddItem(const char *itemName, const char *workingDirectory, const char *fileName,
@@ -267,9 +339,9 @@ int ProgmanAddItem(const char *itemName, const char *workingDirectory, const cha
         return 0;
     // An item of the same name is removed first, so a repeated install
     // replaces it instead of adding a second one.
-    ProgmanExecute(progmanLink.instanceId, deleteCommand);
+    ProgmanExecute(deleteCommand);
     // Without a Program Manager there is nobody to refuse it.
-    CommandOutcome outcome = Execute(progmanLink.instanceId, addCommand);
+    CommandOutcome outcome = Execute(addCommand);
     return outcome == COMMAND_TIMED_OUT ? -1 : outcome != COMMAND_REFUSED;
 }
 
@@ -278,14 +350,13 @@ int ProgmanDeleteItem(const char *itemName, const char *filePath)
     const char *name = itemName[0] != '\0' ? itemName : filePath;
     char command[COMMAND_SIZE];
     if (ComposeNameCommand(command, sizeof command, "DeleteItem", name, 1, ""))
-        ProgmanExecute(progmanLink.instanceId, command);
+        ProgmanExecute(command);
     return 1;
 }
 
 int ProgmanClose()
 {
-    if (progmanLink.isOpen)
-        DdeUninitialize(progmanLink.instanceId);
+    StopWorker();
     progmanLink.isOpen = false;
     return 1;
 }
@@ -294,7 +365,7 @@ int ProgmanDeleteGroup(const char *groupName)
 {
     char command[COMMAND_SIZE];
     return ComposeNameCommand(command, sizeof command, "DeleteGroup", groupName, 0, "") &&
-           ProgmanExecute(progmanLink.instanceId, command);
+           ProgmanExecute(command);
 }
 
 int ProgmanCloseAndDeleteGroup(const char *groupName)
@@ -336,9 +407,13 @@ static void AddGroupNames(HWND comboBox)
 const char *ProgmanListGroups(HWND comboBox)
 {
     groupReply[0] = '\0';
-    if (!Talk("") || !conversation.connected)
+    // A worker of its own, as the link is closed while the prompt asks.
+    if (!StartWorker())
         return nullptr;
-    CopyText(groupReply, sizeof groupReply, conversation.reply);
+    int answered = Talk("");
+    StopWorker();
+    if (!answered || !worker.connected)
+        return nullptr;
     AddGroupNames(comboBox);
     return groupReply;
 }

@@ -1,19 +1,20 @@
 // The Program Manager link: groups and items over DDE, one conversation per
-// command. Nothing here reports to the user or writes the log.
+// command, each made by the link's worker thread with the link's DDE
+// instance. Nothing here reports to the user or writes the log.
 #ifndef TARNLINK_PROGMAN_H
 #define TARNLINK_PROGMAN_H
 
 #include <windows.h>
 
 struct ProgmanLink {
-    DWORD instanceId;
+    DWORD instanceId;   // the worker's DDE instance
     bool isOpen;
 };
 
 extern ProgmanLink progmanLink;
 
 int ProgmanOpen();
-int ProgmanExecute(DWORD instanceId, const char *command);
+int ProgmanExecute(const char *command);
 // Arguments holding "(", ")", ",", "[", "]" or a blank at either end are
 // sent in double quotes; names that hold '"', '[', ']' or a control
 // character are never sent (IsUsableProgmanName).

@@ -114,14 +114,13 @@ TEST(ProgmanCommands, ClosedLinkDropsEveryCommand)
     ASSERT_TRUE(progman.ready);
     int executed = -1, shown = -1, added = -1, deleted = -1, executedAfterClose = -1;
     ASSERT_TRUE(progman.Run([&] {
-        executed = ProgmanExecute(0, "[CreateGroup(Never)]");
+        executed = ProgmanExecute("[CreateGroup(Never)]");
         shown = ProgmanShowGroup("Never");
         added = ProgmanAddItem("Item", "C:\\", "item.exe", "C:\\item.exe");
         deleted = ProgmanDeleteItem("Item", "C:\\item.exe");
         ProgmanOpen();
-        DWORD instance = progmanLink.instanceId;
         ProgmanClose();
-        executedAfterClose = ProgmanExecute(instance, "[CreateGroup(Never)]");
+        executedAfterClose = ProgmanExecute("[CreateGroup(Never)]");
     }));
     EXPECT_EQ(0, executed);
     EXPECT_EQ(0, shown);
@@ -225,7 +224,7 @@ TEST(ProgmanCommands, NoProgramManagerMeansCommandsDroppedWithoutDelay)
     ASSERT_TRUE(progman.Run([&] {
         DWORD start = GetTickCount();
         created = ProgmanCreateGroup("Tarnlink Suite");
-        executed = ProgmanExecute(progmanLink.instanceId, "[ShowGroup(Tarnlink Suite,7)]");
+        executed = ProgmanExecute("[ShowGroup(Tarnlink Suite,7)]");
         added = ProgmanAddItem("Tarnlink", "C:\\Tarnlink", "tarnlink.exe", "C:\\Tarnlink\\t.exe");
         closed = ProgmanCloseAndDeleteGroup("Tarnlink Suite");
         HWND combo = MakeCombo();
@@ -253,7 +252,7 @@ TEST(ProgmanCommands, RefusingServerIsAskedOncePerCommandAndGetsNothing)
     const char *groups = "not called";
     ASSERT_TRUE(progman.Run([&] {
         ProgmanOpen();
-        executed = ProgmanExecute(progmanLink.instanceId, "[CreateGroup(X)]");
+        executed = ProgmanExecute("[CreateGroup(X)]");
         ProgmanAddItem("Tarnlink", "C:\\Tarnlink", "tarnlink.exe", "C:\\Tarnlink\\t.exe");
         ProgmanClose();
         HWND combo = MakeCombo();
@@ -276,7 +275,7 @@ TEST(ProgmanCommands, UnansweredTransactionGivesUpAfterOneSecond)
     ASSERT_TRUE(progman.Run([&] {
         ProgmanOpen();
         DWORD start = GetTickCount();
-        executed = ProgmanExecute(progmanLink.instanceId, "[CreateGroup(Slow)]");
+        executed = ProgmanExecute("[CreateGroup(Slow)]");
         elapsed = GetTickCount() - start;
         // An item the Program Manager did not take in time is reported so:
         // a slow one may still make it.

@@ -10,6 +10,7 @@
 #   With WINE_USE_DISPLAY=1 the display in DISPLAY is used instead of Xvfb.
 #   wine.sh run BUILD PROGRAM [ARGS...]   run a Windows program there
 #   wine.sh stop BUILD                   stop the server and the display
+#   TL_WINEDEBUG sets WINEDEBUG for a run (else -all).
 #   wine.sh check BUILD                  can this machine run that build? (says
 #                                        why not on stderr)
 set -u
@@ -31,7 +32,7 @@ else
 fi
 wine() { "$WINELOADER" "$@"; }
 wineserver() { "$WINESERVER" "$@"; }
-export WINEPREFIX=$state/prefix WINEARCH=$arch WINEDEBUG=-all
+export WINEPREFIX=$state/prefix WINEARCH=$arch WINEDEBUG=${TL_WINEDEBUG:--all}
 # No Mono or Gecko: their installers would stop the prefix's creation to ask.
 # No winemenubuilder: every shortcut the Program Manager saves would start one.
 export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
