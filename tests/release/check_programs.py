@@ -29,6 +29,8 @@ NEWER_FUNCTIONS = {
     "GetSystemWindowsDirectoryA", "GetTickCount64", "FlsAlloc", "GetMonitorInfoA",
     "MonitorFromWindow", "GetAncestor", "SetLayeredWindowAttributes", "AllowSetForegroundWindow",
     "RegDeleteKeyExA", "RegGetValueA", "RegOpenCurrentUser", "SHGetFolderPathA",
+    # Desktops are Windows NT's; Windows 95 need not have the functions.
+    "GetThreadDesktop", "SetThreadDesktop", "GetProcessId",
 }
 # The icon images as (pixels, bits per pixel): setup.exe has room for the
 # first two only (its size limit below); the product's icon has them all.
