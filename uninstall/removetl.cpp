@@ -345,7 +345,8 @@ static HANDLE HandOverToCopy(const char *arguments)
     HANDLE heldCopy = INVALID_HANDLE_VALUE;
     HANDLE outcome = nullptr, report = nullptr, inheritedReport = nullptr, inherited = nullptr;
     int started = 0;
-    char command[COMMAND_SIZE + PATH_SIZE];
+    // Static: a frame this large would need stack probes.
+    static char command[COMMAND_SIZE + PATH_SIZE];
     if (marker != INVALID_HANDLE_VALUE && JoinPath(copy, sizeof copy, directory, UNINSTALLER_NAME) &&
         (heldCopy = PrepareCopy(self, copy)) != INVALID_HANDLE_VALUE &&
         CreatePipe(&outcome, &report, nullptr, 0) &&
