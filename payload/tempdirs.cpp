@@ -134,20 +134,30 @@ static void RemoveDeadRun(const char *directory, const RunFile *files, int count
     if (!HoldDirectory(directory, held))
         return;
     // A live run holds its marker without delete sharing: then it does not
-    // open, and the directory is left alone.
+    // open, and the directory is left alone. One without a marker is a run's
+    // that ended before it made one, or after the restart took it (Windows
+    // 95 deletes an uninstaller copy's files, never its directory): its
+    // files too go as far as their bytes are a run's. A live run holds its
+    // directory until its marker is made, so that it cannot go meanwhile.
     int proven = 0;
-    if (JoinPath(path, sizeof path, directory, RUN_MARKER_NAME) &&
-        (marker = OpenForJudging(path)) != INVALID_HANDLE_VALUE) {
-        proven = Holds(marker, MARKER_LENGTH, Crc32(0, MARKER_TEXT, MARKER_LENGTH));
-        if (!proven) {
-            CloseHandle(marker);
-        } else {
+    if (JoinPath(path, sizeof path, directory, RUN_MARKER_NAME)) {
+        marker = OpenForJudging(path);
+        if (marker != INVALID_HANDLE_VALUE)
+            proven = Holds(marker, MARKER_LENGTH, Crc32(0, MARKER_TEXT, MARKER_LENGTH));
+        else
+            proven = GetLastError() == ERROR_FILE_NOT_FOUND;
+        if (proven) {
             for (int i = 0; i < count; ++i) {
                 char file[PATH_SIZE];
                 if (JoinPath(file, sizeof file, directory, files[i].name))
                     DeleteIfHolds(file, files[i].length, files[i].crc);
             }
-            DeleteJudgedFile(marker, path);
+        }
+        if (marker != INVALID_HANDLE_VALUE) {
+            if (proven)
+                DeleteJudgedFile(marker, path);
+            else
+                CloseHandle(marker);
         }
     }
     ReleaseDirectory(held);

@@ -48,7 +48,8 @@ void RemoveRunMarker(const char *directory);
 
 // Takes away the directories "<tempDir><prefix>NNNNN.tmp" of runs that ended
 // without their clean-up (killed, or the power went). Only one whose marker
-// nobody holds and holds the marker's text counts; of it, a file of `files`
+// nobody holds and holds the marker's text, or that has no marker, counts;
+// of it, a file of `files`
 // goes only when it holds exactly the bytes given, then the marker, then the
 // directory when that left it empty. Anything else stays, and so does its
 // directory; a directory that is a link is never entered.

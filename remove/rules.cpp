@@ -5,6 +5,7 @@
 #include "../base/messages.h"
 #include "../base/product.h"
 #include "../base/session.h"
+#include "../base/system.h"
 #include "../base/text.h"
 #include "../payload/table.h"
 #include "../progman/progman.h"
@@ -136,18 +137,41 @@ static int OnlyUninstallerIn(const char *directory)
     return only;
 }
 
-// Deletes the uninstaller's file, and logs it. 1 when it is gone from the
-// directory, RELEASE_DEFERRED when it goes later.
-static int ReleaseUninstaller(const char *installDir, ReleaseFile release,
-                              const char *failedWord)
+// The uninstaller's file and the Uninstall entry that names it go together:
+// the entry first (when `deleteEntry`), then the file, and neither when the
+// file cannot go. A read-only file is not deleted now, nor at a restart.
+// Without `release` nothing runs from the file: it is held for deleting
+// before the entry goes, so that nobody starts it or takes its place
+// meanwhile, and deleted through that handle. With it, the file goes as
+// `release` says (the uninstaller's first process still runs from it).
+// Logs the file's line; 1 when it is gone, RELEASE_DEFERRED when it goes
+// later, 0 when it stays, and the entry with it.
+static int ReleaseUninstaller(const char *installDir, ReleaseFile release, int deleteEntry,
+                              const char *failedWord, RemovalReport &report)
 {
     char path[REMOVAL_PATH_SIZE];
     if (!JoinPath(path, sizeof path, installDir, UNINSTALLER_NAME))
         return 0;
-    int released = release != nullptr ? release(path) : DeleteFileA(path) != 0;
-    if (!released && GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
-        released = 1;
-    LogMessage(IDS_REMOVINGFILE, path, released ? "ok" : failedWord);
+    DWORD attributes = GetFileAttributesA(path);
+    int present = attributes != INVALID_FILE_ATTRIBUTES;
+    HANDLE held = present && release == nullptr ? OpenForJudging(path) : INVALID_HANDLE_VALUE;
+    int released = 0;
+    if (!present || (!(attributes & FILE_ATTRIBUTE_READONLY) &&
+                     (release != nullptr || held != INVALID_HANDLE_VALUE))) {
+        report.entryLeft = deleteEntry && !DeleteKeyTree(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY);
+        if (!report.entryLeft) {
+            released = !present                ? 1
+                       : release != nullptr ? release(path)
+                                            : DeleteJudgedFile(held, path);
+            // DeleteJudgedFile closes what it was given.
+            held = INVALID_HANDLE_VALUE;
+        }
+    }
+    if (held != INVALID_HANDLE_VALUE)
+        CloseHandle(held);
+    // An entry that stays keeps its file, and says so itself.
+    if (!report.entryLeft)
+        LogMessage(IDS_REMOVINGFILE, path, released ? "ok" : failedWord);
     return released;
 }
 
@@ -209,12 +233,9 @@ void RemoveProduct(const char *installDir, const char *group, ReleaseFile releas
     int driveRoot = IsDriveRoot(installDir);
     if (report.filesLeft == 0 && report.keysRemoved &&
         (driveRoot || OnlyUninstallerIn(installDir))) {
-        report.entryLeft = deleteEntry && !DeleteKeyTree(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY);
-        if (!report.entryLeft) {
-            int released = ReleaseUninstaller(installDir, release, failedWord);
-            report.filesLeft += released == 0;
-            report.deferred = released == RELEASE_DEFERRED;
-        }
+        int released = ReleaseUninstaller(installDir, release, deleteEntry, failedWord, report);
+        report.filesLeft += released == 0 && !report.entryLeft;
+        report.deferred = released == RELEASE_DEFERRED;
     }
     if (driveRoot || report.deferred) {
         // A directory left only to the uninstaller goes with it.

@@ -396,6 +396,28 @@ static HANDLE HandOverToCopy(const char *arguments)
     return nullptr;
 }
 
+// The line after WININIT.INI's [rename] header, whatever the case of its
+// letters, as Windows reads it; null when there is none.
+static char *AfterRenameHeader(char *text)
+{
+    static const char header[] = "[rename]\r\n";
+    for (char *line = text; *line != '\0';) {
+        size_t i = 0;
+        for (char c; i < sizeof header - 1; i++) {
+            c = line[i];
+            if ((c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c) != header[i])
+                break;
+        }
+        if (i == sizeof header - 1)
+            return line + i;
+        line = strchr(line, '\n');
+        if (line == nullptr)
+            break;
+        line++;
+    }
+    return nullptr;
+}
+
 // Windows 95 deletes at restart what WININIT.INI's [rename] section names
 // as "NUL=<short path>". The profile functions would keep one NUL line
 // only, so the lines are written here: each request gets its own, in the
@@ -417,12 +439,13 @@ static void AddRestartLine(const char *shortPath)
     DWORD room = sizeof text - 1 - (DWORD)strlen(line) - 12;
     if (ReadFile(file, text, room + 1, &size, nullptr) && size <= room) {
         text[size] = '\0';
-        char *header = strstr(text, "[rename]\r\n");
-        char *at = header != nullptr ? header + 10 : text + size;
-        if (header == nullptr) {
-            if (size > 0 && text[size - 1] != '\n')
-                at += FormatText(at, sizeof text - size, "\r\n") ? 2 : 0;
-            at += FormatText(at, sizeof text - (at - text), "[rename]\r\n") ? 10 : 0;
+        // A last line of its own, the header perhaps, ends first.
+        if (size > 0 && text[size - 1] != '\n')
+            size += FormatText(text + size, sizeof text - size, "\r\n") ? 2 : 0;
+        char *at = AfterRenameHeader(text);
+        if (at == nullptr) {
+            at = text + size;
+            at += FormatText(at, sizeof text - size, "[rename]\r\n") ? 10 : 0;
             *at = '\0';
         }
         // What followed the header moves down behind the new line.

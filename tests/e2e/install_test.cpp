@@ -847,10 +847,16 @@ TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
                    {TempPath() + "~tlkept.tmp", "", "kept"},
                    {TempPath() + "~tl1234x.tmp", runText.c_str(), packed},
                    {TempPath() + "~tl99994.tmp", runText.c_str(), packed.substr(1) + "!"},
-                   {elsewhere, "", "kept"}};
+                   {elsewhere, "", "kept"},
+                   // Runs that ended before they made a marker, or whose
+                   // marker the restart took (Windows 95 keeps an uninstaller
+                   // copy's directory): they go as far as their bytes are ours.
+                   {TempPath() + "~tl99995.tmp", nullptr, packed},
+                   {TempPath() + "~rt99996.tmp", nullptr, ""}};
     for (const auto &p : planted) {
         CreateDirectoryA(p.dir.c_str(), nullptr);
-        WriteFileBytes(p.dir + "\\tarnlink.exe", p.program);
+        if (!p.program.empty())
+            WriteFileBytes(p.dir + "\\tarnlink.exe", p.program);
         if (p.marker != nullptr)
             WriteFileBytes(p.dir + "\\setup.run", p.marker);
     }
@@ -881,8 +887,9 @@ TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
     MachineState before = State();
     MachineState kept = Only(before, "temp ") + Only(before, "file " + elsewhere) +
                         Only(before, "file " + victims);
-    for (const auto &item : Only(kept, "temp " + dead[0]))
-        kept[item.first] = "";
+    for (const std::string &gone : {dead[0], planted[6].dir, planted[7].dir})
+        for (const auto &item : Only(kept, "temp " + gone))
+            kept[item.first] = "";
     kept["temp " + linked[1] + "\\setup.run"] = "";
     kept["temp " + planted[4].dir + "\\setup.run"] = "";
 

@@ -247,7 +247,13 @@ protected:
             char windows[MAX_PATH], shortPath[MAX_PATH] = "";
             GetWindowsDirectoryA(windows, sizeof windows);
             std::string lines = ReadFileBytes(std::string(windows) + "\\WININIT.INI");
-            EXPECT_EQ(0u, lines.find("[rename]\r\n")) << lines;
+            // One section, whatever the case of the header that was there,
+            // and its requests stay.
+            std::string lower = Lowered(lines);
+            EXPECT_EQ(lower.rfind("[rename]\r\n"), lower.find("[rename]\r\n")) << lines;
+            EXPECT_NE(std::string::npos,
+                      lower.find(Lowered(restartLines), lower.find("[rename]\r\n")))
+                << lines;
             for (const std::string &file : {copy, dir + "\\setup.run"}) {
                 GetShortPathNameA(file.c_str(), shortPath, sizeof shortPath);
                 EXPECT_NE(std::string::npos, lines.find("\r\nNUL=" + std::string(shortPath) + "\r\n"))
@@ -275,9 +281,11 @@ protected:
                            lstrlenA(version) + 1);
         RegCloseKey(key);
         windows95 = version[0] != '\0';
+        restartLines.clear();
     }
 
     bool windows95 = false;
+    std::string restartLines;   // what WININIT.INI's [rename] held before
 
     // Nothing of the installation, not even the maker's empty keys.
     void ExpectNothingLeft(const MachineState &overrides = {}) { ExpectState(Clean(overrides)); }
@@ -362,6 +370,13 @@ TEST_F(Uninstall, RecordedLineRemovesEverything)
             line = "\"C:\\removetl.exe\" -f C:\\ -d C:\\ -g \"Tarnlink Suite\" -q";
 
         EmulateWindowsEverywhere(row.windows);
+        if (windows95) {
+            // Another program's request waits for the restart already.
+            char windows[MAX_PATH];
+            GetWindowsDirectoryA(windows, sizeof windows);
+            restartLines = "NUL=C:\\EARLIER.TMP\r\n";
+            WriteFileBytes(std::string(windows) + "\\WININIT.INI", "[Rename]\r\n" + restartLines);
+        }
         int dialogs = 0;
         EXPECT_EQ(0, row.line == SETUP ? RunQuiet("-q -r") : RunToEnd(line, &dialogs));
         EXPECT_EQ(0, dialogs);
@@ -487,22 +502,40 @@ TEST_F(Uninstall, FileInUseIsNamedAndCanBeRemovedLater)
 }
 
 // setup.exe -r keeps the uninstaller, and the entry that names it, while
-// anything else stays; the recorded line then takes the rest.
+// anything else stays, the uninstaller included (held open by another
+// program, or read-only); the recorded line then takes the rest. A
+// read-only uninstaller stays with its entry there too, until it may go.
 TEST_F(Uninstall, SetupRemovalThatKeepsAFileKeepsTheUninstallerToFinishIt)
 {
-    InstallInto(DEFAULT_DIR, "Tarnlink Suite");
-    std::string held = std::string(DEFAULT_DIR) + "\\tarnlink.dll";
-    HANDLE file = CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    std::string quietLine;
-    RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", quietLine);
-    EXPECT_EQ(1, RunQuiet("-q -r"));
-    CloseHandle(file);
-    ExpectState(Left(DEFAULT_DIR, {"tarnlink.dll", "removetl.exe"}) +
-                MachineState{{"reg HKLM\\Software\\Quorvale", "key"}});
-
-    EXPECT_EQ(0, RunToEnd(quietLine));
-    ExpectNothingLeft();
+    const struct {
+        const char *file;
+        bool readOnly;   // else held open, nobody else deleting it
+    } rows[] = {{"tarnlink.dll", false}, {"removetl.exe", false}, {"removetl.exe", true}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.file + std::string(row.readOnly ? " read-only" : " held"));
+        InstallInto(DEFAULT_DIR, "Tarnlink Suite");
+        std::string kept = std::string(DEFAULT_DIR) + "\\" + row.file;
+        HANDLE file = INVALID_HANDLE_VALUE;
+        if (row.readOnly)
+            SetFileAttributesA(kept.c_str(), FILE_ATTRIBUTE_READONLY);
+        else
+            file = CreateFileA(kept.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        std::string quietLine;
+        RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", quietLine);
+        EXPECT_EQ(1, RunQuiet("-q -r"));
+        MachineState left = Left(DEFAULT_DIR, {row.file, "removetl.exe"});
+        ExpectState(left + MachineState{{"reg HKLM\\Software\\Quorvale", "key"}});
+        if (row.readOnly) {
+            EXPECT_EQ(2, RunToEnd(quietLine));
+            ExpectState(left);
+            SetFileAttributesA(kept.c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        EXPECT_EQ(0, RunToEnd(quietLine));
+        ExpectNothingLeft();
+    }
 }
 
 // Gives a registry key an empty access list (nobody may open or delete
