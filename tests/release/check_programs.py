@@ -6,7 +6,9 @@
 
 Checks setup.exe, setup-empty.exe and the carried programs: the DLLs and
 functions they import (only the DLLs Windows always takes from its own
-directory, only what Windows 95 and NT 3.51 have, no C runtime DLL), ASLR,
+directory, no C runtime DLL, and from those only the functions in
+imports.txt, which Windows 95 and NT 3.51 both export; none of the ones
+base/lookup.cpp looks up at run time may be listed there), ASLR,
 DEP, terminal-server awareness and, for 32-bit code, NO_SEH with no handler
 registered in the code; no time stamp, the version resource, the icons (the
 sizes and depths each program carries, no PNG images) and, for the programs
@@ -14,6 +16,7 @@ that write the machine's settings, the manifest. Prints one line per failed chec
 a closing "N passed, N failed" line; exits 1 when any check failed.
 """
 import os
+import re
 import struct
 import sys
 
@@ -26,19 +29,11 @@ except ImportError:
 # Windows never takes these from beside a program (they are known DLLs);
 # any other DLL a program needs (LZ32, COMDLG32) it loads by full path.
 SYSTEM_DLLS = {"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "ADVAPI32.DLL"}
-# Functions that came after Windows 95 and NT 3.51: a program that imports
-# one of them does not load there at all.
-NEWER_FUNCTIONS = {
-    "SetDefaultDllDirectories", "SetDllDirectoryA", "AddDllDirectory", "GetFileAttributesExA",
-    "IsDebuggerPresent", "IsProcessorFeaturePresent", "TryEnterCriticalSection",
-    "InitializeCriticalSectionAndSpinCount", "GetModuleHandleExA", "EncodePointer", "DecodePointer",
-    "AddVectoredExceptionHandler", "GetLongPathNameA", "GetDiskFreeSpaceExA", "CopyFileExA",
-    "GetSystemWindowsDirectoryA", "GetTickCount64", "FlsAlloc", "GetMonitorInfoA",
-    "MonitorFromWindow", "GetAncestor", "SetLayeredWindowAttributes", "AllowSetForegroundWindow",
-    "RegDeleteKeyExA", "RegGetValueA", "RegOpenCurrentUser", "SHGetFolderPathA",
-    # Desktops are Windows NT's; Windows 95 need not have the functions.
-    "GetThreadDesktop", "SetThreadDesktop", "GetProcessId",
-}
+HERE = os.path.dirname(os.path.abspath(__file__))
+# What Windows 95 and NT 3.51 both export, with where that was found.
+OLD_FUNCTIONS = os.path.join(HERE, "imports.txt")
+# The functions looked up at run time, because not both systems have them.
+LOOKUP_TABLE = os.path.join(HERE, "..", "..", "base", "lookup.cpp")
 # The icon images as (pixels, bits per pixel): setup.exe has room for the
 # first two only (its size limit below); the product's icon has them all.
 SETUP_ICON = [(32, 4), (16, 4)]
@@ -70,6 +65,31 @@ IMAGE_SCN_MEM_EXECUTE = 0x20000000
 SEH_CHAIN_ACCESS = [bytes([0x64, 0xA1]), bytes([0x64, 0xA3])] + [
     bytes([0x64, op, 0x05 | reg << 3]) for op in (0x8B, 0x89) for reg in range(8)] + [
     bytes([0x64, 0xFF, 0x35]), bytes([0x64, 0x8F, 0x05])]
+
+
+def old_functions(path):
+    """{DLL: {function: where it was found}} from the list; an entry without
+    a source ends the check."""
+    listed, dll = {}, None
+    with open(path, encoding="utf-8") as f:
+        for number, line in enumerate(f, 1):
+            line = line.split("#", 1)[0].strip()
+            if line.startswith("[") and line.endswith("]"):
+                dll = listed.setdefault(line[1:-1].upper(), {})
+            elif line:
+                name, _, source = line.partition(" ")
+                if dll is None or not source.strip():
+                    sys.exit("%s:%d: a function without its DLL or its source" % (path, number))
+                dll[name] = source.strip()
+    return listed
+
+
+def looked_up(path):
+    """The names in the run-time lookup table (lateNames in base/lookup.cpp)."""
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    table = re.search(r"lateNames\[\]\s*=\s*\{([^}]*)\}", text)
+    return re.findall(r'"(\w+)"', table.group(1)) if table else []
 
 
 def load(path):
@@ -160,6 +180,7 @@ def icon_images(resources):
 def check(build_dir):
     failures = []
     passed = 0
+    listed = old_functions(OLD_FUNCTIONS)
 
     def expect(ok, what):
         nonlocal passed
@@ -176,9 +197,10 @@ def check(build_dir):
         allowed = SYSTEM_DLLS | extra_dlls
         expect(set(imported) <= allowed,
                "%s imports from %s" % (file, ", ".join(sorted(set(imported) - allowed))))
-        for dll, functions in imported.items():
-            newer = sorted(set(functions) & NEWER_FUNCTIONS)
-            expect(not newer, "%s imports %s from %s" % (file, newer, dll))
+        for dll in sorted(set(imported) & SYSTEM_DLLS):
+            unlisted = sorted(set(imported[dll]) - set(listed.get(dll, {})))
+            expect(not unlisted, "%s imports %s from %s, which %s does not list"
+                   % (file, ", ".join(unlisted), dll, os.path.basename(OLD_FUNCTIONS)))
         expect(optional.DllCharacteristics & DYNAMIC_BASE, "%s: DYNAMIC_BASE not set" % file)
         expect(optional.DllCharacteristics & NX_COMPAT, "%s: NX_COMPAT not set" % file)
         if file.endswith(".exe"):
@@ -240,6 +262,13 @@ def check(build_dir):
                 expect(("{%s}" % guid) in text, "%s: manifest lacks supportedOS %s" % (file, guid))
         else:
             expect(not manifests, "%s: carries a manifest" % file)
+
+    # What is looked up at run time is there because a system lacks it.
+    late = looked_up(LOOKUP_TABLE)
+    expect(late, "%s: no lateNames table" % LOOKUP_TABLE)
+    on_list = sorted(name for name in late if any(name in f for f in listed.values()))
+    expect(not on_list, "%s lists %s, which %s looks up at run time"
+           % (os.path.basename(OLD_FUNCTIONS), ", ".join(on_list), os.path.basename(LOOKUP_TABLE)))
 
     empty = os.path.join(build_dir, "setup-empty.exe")
     if load(empty).FILE_HEADER.Machine == 0x14C:
