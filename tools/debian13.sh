@@ -22,7 +22,7 @@ cache=${DEBIAN13_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tarnlink-debian13}
 deb_suite=trixie
 deb_mirror=http://deb.debian.org/debian
 # What tools/setup-machine.sh installs on Debian 12, in Debian 13's names.
-deb_packages=wine,wine64,xvfb,xauth,cmake,ninja-build,googletest,g++,python3,procps,mount,
+deb_packages=wine,wine64,xvfb,xauth,cmake,ninja-build,googletest,g++,python3,python3-pefile,procps,mount,
 deb_packages+=g++-mingw-w64-i686-posix,g++-mingw-w64-x86-64-posix,imagemagick,x11-utils,xdotool,
 deb_packages+=mscompress,libmspack-dev,osslsigncode,openssl
 # 32-bit Wine only where this machine runs 32-bit code: elsewhere no i386

@@ -9,7 +9,7 @@
 # TL_DEBIAN=13 nothing else, as that lane builds and runs in its own root.
 set -euo pipefail
 packages=(wine wine32:i386 wine64 g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix xvfb cmake ninja-build googletest
-          g++ python3 imagemagick x11-utils xdotool mscompress libmspack-dev osslsigncode openssl)
+          g++ python3 python3-pefile imagemagick x11-utils xdotool mscompress libmspack-dev osslsigncode openssl)
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 

@@ -1,11 +1,14 @@
-#!/usr/bin/env python3
-"""What Windows sees of the built programs, read from the files themselves.
+#!/usr/bin/python3
+"""What Windows sees of the built programs, read from the files themselves
+(with pefile, Debian's python3-pefile).
 
     check_programs.py BUILD_DIR
 
 Checks setup.exe, setup-empty.exe and the carried programs: the DLLs and
 functions they import (only the DLLs Windows always takes from its own
-directory, only what Windows 95 and NT 3.51 have, no C runtime DLL), ASLR,
+directory, no C runtime DLL, and from those only the functions in
+imports.txt, which Windows 95 and NT 3.51 both export; none of the ones
+base/lookup.cpp looks up at run time may be listed there), ASLR,
 DEP, terminal-server awareness and, for 32-bit code, NO_SEH with no handler
 registered in the code; no time stamp, the version resource, the icons (the
 sizes and depths each program carries, no PNG images) and, for the programs
@@ -13,25 +16,24 @@ that write the machine's settings, the manifest. Prints one line per failed chec
 a closing "N passed, N failed" line; exits 1 when any check failed.
 """
 import os
+import re
 import struct
 import sys
+
+try:
+    import pefile
+except ImportError:
+    sys.exit("check_programs.py: no pefile module (Debian's python3-pefile, which "
+             "tools/setup-machine.sh installs, for Debian's /usr/bin/python3)")
 
 # Windows never takes these from beside a program (they are known DLLs);
 # any other DLL a program needs (LZ32, COMDLG32) it loads by full path.
 SYSTEM_DLLS = {"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "ADVAPI32.DLL"}
-# Functions that came after Windows 95 and NT 3.51: a program that imports
-# one of them does not load there at all.
-NEWER_FUNCTIONS = {
-    "SetDefaultDllDirectories", "SetDllDirectoryA", "AddDllDirectory", "GetFileAttributesExA",
-    "IsDebuggerPresent", "IsProcessorFeaturePresent", "TryEnterCriticalSection",
-    "InitializeCriticalSectionAndSpinCount", "GetModuleHandleExA", "EncodePointer", "DecodePointer",
-    "AddVectoredExceptionHandler", "GetLongPathNameA", "GetDiskFreeSpaceExA", "CopyFileExA",
-    "GetSystemWindowsDirectoryA", "GetTickCount64", "FlsAlloc", "GetMonitorInfoA",
-    "MonitorFromWindow", "GetAncestor", "SetLayeredWindowAttributes", "AllowSetForegroundWindow",
-    "RegDeleteKeyExA", "RegGetValueA", "RegOpenCurrentUser", "SHGetFolderPathA",
-    # Desktops are Windows NT's; Windows 95 need not have the functions.
-    "GetThreadDesktop", "SetThreadDesktop", "GetProcessId",
-}
+HERE = os.path.dirname(os.path.abspath(__file__))
+# What Windows 95 and NT 3.51 both export, with where that was found.
+OLD_FUNCTIONS = os.path.join(HERE, "imports.txt")
+# The functions looked up at run time, because not both systems have them.
+LOOKUP_TABLE = os.path.join(HERE, "..", "..", "base", "lookup.cpp")
 # The icon images as (pixels, bits per pixel): setup.exe has room for the
 # first two only (its size limit below); the product's icon has them all.
 SETUP_ICON = [(32, 4), (16, 4)]
@@ -65,125 +67,88 @@ SEH_CHAIN_ACCESS = [bytes([0x64, 0xA1]), bytes([0x64, 0xA3])] + [
     bytes([0x64, 0xFF, 0x35]), bytes([0x64, 0x8F, 0x05])]
 
 
-class Image:
-    def __init__(self, path):
-        with open(path, "rb") as f:
-            self.data = f.read()
-        pe = struct.unpack_from("<I", self.data, 0x3C)[0]
-        if self.data[pe:pe + 4] != b"PE\0\0":
-            raise ValueError("not a PE file")
-        (self.machine, sections, self.timestamp, _, _, optional_size,
-         self.characteristics) = struct.unpack_from("<HHIIIHH", self.data, pe + 4)
-        opt = pe + 24
-        magic = struct.unpack_from("<H", self.data, opt)[0]
-        self.wide = magic == 0x20B
-        self.dll_characteristics = struct.unpack_from("<H", self.data, opt + 70)[0]
-        directories = opt + (112 if self.wide else 96)
-        self.directories = [struct.unpack_from("<II", self.data, directories + 8 * i)
-                            for i in range(16)]
-        self.sections = []
-        self.code = []
-        table = opt + optional_size
-        for i in range(sections):
-            name, vsize, va, rawsize, raw = struct.unpack_from("<8sIIII", self.data, table + 40 * i)
-            flags = struct.unpack_from("<I", self.data, table + 40 * i + 36)[0]
-            self.sections.append((va, max(vsize, rawsize), raw))
-            if flags & IMAGE_SCN_MEM_EXECUTE:
-                self.code.append(self.data[raw:raw + min(vsize, rawsize)])
-
-    def offset(self, rva):
-        for va, size, raw in self.sections:
-            if va <= rva < va + size:
-                return rva - va + raw
-        raise ValueError("address %#x is in no section" % rva)
-
-    def cstring(self, rva):
-        at = self.offset(rva)
-        return self.data[at:self.data.index(b"\0", at)].decode("latin-1")
-
-    def imports(self):
-        """{DLL name in capitals: [function names]}"""
-        result = {}
-        rva, size = self.directories[1]
-        if size == 0:
-            return result
-        at = self.offset(rva)
-        thunk_size, by_ordinal = (8, 1 << 63) if self.wide else (4, 1 << 31)
-        while True:
-            lookup, _, _, name, first = struct.unpack_from("<IIIII", self.data, at)
-            if name == 0:
-                return result
-            functions = result.setdefault(self.cstring(name).upper(), [])
-            entry = self.offset(lookup or first)
-            while True:
-                value = int.from_bytes(self.data[entry:entry + thunk_size], "little")
-                if value == 0:
-                    break
-                functions.append("#%d" % (value & 0xFFFF) if value & by_ordinal
-                                 else self.cstring(value + 2))
-                entry += thunk_size
-            at += 20
-
-    def resources(self):
-        """[(type, name, language, bytes)] for every resource; a name is a
-        number or a string."""
-        rva, size = self.directories[2]
-        if size == 0:
-            return []
-        base = self.offset(rva)
-        found = []
-
-        def walk(at, path):
-            named, ids = struct.unpack_from("<HH", self.data, at + 12)
-            for i in range(named + ids):
-                ident, target = struct.unpack_from("<II", self.data, at + 16 + 8 * i)
-                key = ident
-                if ident & 0x80000000:
-                    text = base + (ident & 0x7FFFFFFF)
-                    length = struct.unpack_from("<H", self.data, text)[0]
-                    key = self.data[text + 2:text + 2 + 2 * length].decode("utf-16-le")
-                if target & 0x80000000:
-                    walk(base + (target & 0x7FFFFFFF), path + [key])
-                else:
-                    data_rva, data_size = struct.unpack_from("<II", self.data, base + target)
-                    start = self.offset(data_rva)
-                    found.append((path[0], path[1], key, self.data[start:start + data_size]))
-
-        walk(base, [])
-        return found
+def old_functions(path):
+    """{DLL: {function: where it was found}} from the list; an entry without
+    a source ends the check."""
+    listed, dll = {}, None
+    with open(path, encoding="utf-8") as f:
+        for number, line in enumerate(f, 1):
+            line = line.split("#", 1)[0].strip()
+            if line.startswith("[") and line.endswith("]"):
+                dll = listed.setdefault(line[1:-1].upper(), {})
+            elif line:
+                name, _, source = line.partition(" ")
+                if dll is None or not source.strip():
+                    sys.exit("%s:%d: a function without its DLL or its source" % (path, number))
+                dll[name] = source.strip()
+    return listed
 
 
-def version_strings(block):
-    """The fixed file version and the string values of a VS_VERSIONINFO."""
-    values = {}
+def looked_up(path):
+    """The names in the run-time lookup table (lateNames in base/lookup.cpp)."""
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    table = re.search(r"lateNames\[\]\s*=\s*\{([^}]*)\}", text)
+    return re.findall(r'"(\w+)"', table.group(1)) if table else []
+
+
+def load(path):
+    """The PE file at path, its imports and resources read."""
+    pe = pefile.PE(path, fast_load=True)
+    pe.parse_data_directories(directories=[
+        pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"],
+        pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    return pe
+
+
+def imports(pe):
+    """{DLL name in capitals: [function names]}; by ordinal as "#N"."""
+    result = {}
+    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        functions = result.setdefault(entry.dll.decode("latin-1").upper(), [])
+        functions += [f.name.decode("latin-1") if f.name else "#%d" % f.ordinal
+                      for f in entry.imports]
+    return result
+
+
+def code(pe):
+    """The bytes of each executable section, as far as the file holds them."""
+    return [s.get_data(length=min(s.Misc_VirtualSize, s.SizeOfRawData)) for s in pe.sections
+            if s.Characteristics & IMAGE_SCN_MEM_EXECUTE]
+
+
+def resources(pe):
+    """[(type, name, language, bytes)] for every resource; a type or name is
+    a number or a string."""
+    def key(entry):
+        return str(entry.name) if entry.name is not None else entry.id
+
+    found = []
+    root = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    for kind in root.entries if root else []:
+        for name in kind.directory.entries:
+            for language in name.directory.entries:
+                data = language.data.struct
+                found.append((key(kind), key(name), language.id,
+                              pe.get_data(data.OffsetToData, data.Size)))
+    return found
+
+
+def version_strings(pe):
+    """The fixed file version, the string values and the translation of the
+    version resource."""
     fixed = None
-
-    def node(at):
-        nonlocal fixed
-        length, value_length, kind = struct.unpack_from("<HHH", block, at)
-        end = at + length
-        key_end = at + 6
-        while block[key_end:key_end + 2] != b"\0\0":
-            key_end += 2
-        key = block[at + 6:key_end].decode("utf-16-le")
-        value_at = (key_end + 2 + 3) & ~3
-        if key == "VS_VERSION_INFO" and value_length >= 52:
-            ms, ls = struct.unpack_from("<II", block, value_at + 8)
-            fixed = (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
-        if kind == 1 and value_length > 0:
-            raw = block[value_at:value_at + 2 * value_length]
-            values[key] = raw.decode("utf-16-le").rstrip("\0")
-        elif kind == 0 and key == "Translation":
-            values[key] = block[value_at:value_at + value_length]
-        child = (value_at + (value_length * (2 if kind == 1 else 1)) + 3) & ~3
-        while child < end:
-            child_length = struct.unpack_from("<H", block, child)[0]
-            if child_length == 0:
-                break
-            node(child)
-            child = (child + child_length + 3) & ~3
-
-    node(0)
+    if getattr(pe, "VS_FIXEDFILEINFO", None):
+        info = pe.VS_FIXEDFILEINFO[0]
+        fixed = (info.FileVersionMS >> 16, info.FileVersionMS & 0xFFFF,
+                 info.FileVersionLS >> 16, info.FileVersionLS & 0xFFFF)
+    values = {}
+    for block in [e for group in getattr(pe, "FileInfo", []) for e in group]:
+        for table in getattr(block, "StringTable", []):
+            values.update({k.decode("utf-8"): v.decode("utf-8") for k, v in table.entries.items()})
+        for var in getattr(block, "Var", []):
+            if b"Translation" in var.entry:
+                values["Translation"] = tuple(int(x, 16) for x in var.entry[b"Translation"].split())
     return fixed, values
 
 
@@ -215,6 +180,7 @@ def icon_images(resources):
 def check(build_dir):
     failures = []
     passed = 0
+    listed = old_functions(OLD_FUNCTIONS)
 
     def expect(ok, what):
         nonlocal passed
@@ -225,38 +191,44 @@ def check(build_dir):
 
     for file, (original, extra_dlls, elevated, icon) in PROGRAMS.items():
         path = os.path.join(build_dir, file)
-        image = Image(path)
-        imports = image.imports()
+        pe = load(path)
+        header, optional = pe.FILE_HEADER, pe.OPTIONAL_HEADER
+        imported = imports(pe)
         allowed = SYSTEM_DLLS | extra_dlls
-        expect(set(imports) <= allowed,
-               "%s imports from %s" % (file, ", ".join(sorted(set(imports) - allowed))))
-        for dll, functions in imports.items():
-            newer = sorted(set(functions) & NEWER_FUNCTIONS)
-            expect(not newer, "%s imports %s from %s" % (file, newer, dll))
-        expect(image.dll_characteristics & DYNAMIC_BASE, "%s: DYNAMIC_BASE not set" % file)
-        expect(image.dll_characteristics & NX_COMPAT, "%s: NX_COMPAT not set" % file)
+        expect(set(imported) <= allowed,
+               "%s imports from %s" % (file, ", ".join(sorted(set(imported) - allowed))))
+        for dll in sorted(set(imported) & SYSTEM_DLLS):
+            unlisted = sorted(set(imported[dll]) - set(listed.get(dll, {})))
+            expect(not unlisted, "%s imports %s from %s, which %s does not list"
+                   % (file, ", ".join(unlisted), dll, os.path.basename(OLD_FUNCTIONS)))
+        expect(optional.DllCharacteristics & DYNAMIC_BASE, "%s: DYNAMIC_BASE not set" % file)
+        expect(optional.DllCharacteristics & NX_COMPAT, "%s: NX_COMPAT not set" % file)
         if file.endswith(".exe"):
-            expect(image.dll_characteristics & TERMINAL_SERVER_AWARE,
+            expect(optional.DllCharacteristics & TERMINAL_SERVER_AWARE,
                    "%s: TERMINAL_SERVER_AWARE not set" % file)
-        if image.machine == 0x14C:
-            expect(image.dll_characteristics & NO_SEH, "%s: NO_SEH not set" % file)
+        if header.Machine == 0x14C:
+            expect(optional.DllCharacteristics & NO_SEH, "%s: NO_SEH not set" % file)
+            sections = code(pe)
             used = [pattern.hex() for pattern in SEH_CHAIN_ACCESS
-                    if any(pattern + b"\0\0\0\0" in code for code in image.code)]
-            expect(image.code and not used,
+                    if any(pattern + b"\0\0\0\0" in section for section in sections)]
+            expect(sections and not used,
                    "%s: its code reaches the handler chain at fs:[0] (%s)" % (file, used))
         # A 32-bit program always holds absolute addresses; a small x86_64 one
         # may hold none, and then has nothing to relocate.
-        expect(not image.characteristics & IMAGE_FILE_RELOCS_STRIPPED and
-               (image.directories[5][1] > 0 or image.machine != 0x14C),
+        relocations = optional.DATA_DIRECTORY[
+            pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]].Size
+        expect(not header.Characteristics & IMAGE_FILE_RELOCS_STRIPPED and
+               (relocations > 0 or header.Machine != 0x14C),
                "%s: no relocations" % file)
-        expect(image.timestamp == 0, "%s: time stamp %#x in the header" % (file, image.timestamp))
+        expect(header.TimeDateStamp == 0,
+               "%s: time stamp %#x in the header" % (file, header.TimeDateStamp))
 
-        resources = image.resources()
-        versions = [r for r in resources if r[0] == 16]
+        found = resources(pe)
+        versions = [r for r in found if r[0] == 16]
         expect(len(versions) == 1 and versions[0][1] == 1 and versions[0][2] == 1033,
                "%s: version resources %s" % (file, [(r[1], r[2]) for r in versions]))
         if versions:
-            fixed, values = version_strings(versions[0][3])
+            fixed, values = version_strings(pe)
             expect(fixed == (2, 1, 0, 0), "%s: file version %s" % (file, fixed))
             for key, value in VERSION.items():
                 expect(values.get(key) == value, "%s: %s is %r" % (file, key, values.get(key)))
@@ -266,19 +238,19 @@ def check(build_dir):
                    "%s: InternalName is %r" % (file, values.get("InternalName")))
             for key in ("FileDescription", "LegalCopyright"):
                 expect(bool(values.get(key)), "%s: no %s" % (file, key))
-            expect(values.get("Translation") == struct.pack("<HH", 0x0409, 1252),
+            expect(values.get("Translation") == (0x0409, 1252),
                    "%s: translation %r" % (file, values.get("Translation")))
 
         if icon:
-            images, wrong = icon_images(resources)
+            images, wrong = icon_images(found)
             for what in wrong:
                 expect(False, "%s: %s" % (file, what))
             expect([(w, bpp) for w, bpp, _ in images] == icon,
                    "%s: icon images %s" % (file, [(w, bpp) for w, bpp, _ in images]))
         else:
-            expect(not [r for r in resources if r[0] == 14], "%s: carries an icon" % file)
+            expect(not [r for r in found if r[0] == 14], "%s: carries an icon" % file)
 
-        manifests = [r for r in resources if r[0] == 24]
+        manifests = [r for r in found if r[0] == 24]
         if elevated:
             expect(len(manifests) == 1 and manifests[0][1] == 1,
                    "%s: manifests %s" % (file, [(r[1], r[2]) for r in manifests]))
@@ -291,8 +263,15 @@ def check(build_dir):
         else:
             expect(not manifests, "%s: carries a manifest" % file)
 
+    # What is looked up at run time is there because a system lacks it.
+    late = looked_up(LOOKUP_TABLE)
+    expect(late, "%s: no lateNames table" % LOOKUP_TABLE)
+    on_list = sorted(name for name in late if any(name in f for f in listed.values()))
+    expect(not on_list, "%s lists %s, which %s looks up at run time"
+           % (os.path.basename(OLD_FUNCTIONS), ", ".join(on_list), os.path.basename(LOOKUP_TABLE)))
+
     empty = os.path.join(build_dir, "setup-empty.exe")
-    if Image(empty).machine == 0x14C:
+    if load(empty).FILE_HEADER.Machine == 0x14C:
         size = os.path.getsize(empty)
         expect(size <= EMPTY_SETUP_LIMIT, "setup-empty.exe is %d bytes" % size)
 

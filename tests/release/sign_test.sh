@@ -67,10 +67,11 @@ verify "$signed/build/setup.exe" "Tarnlink Suite Setup"
 passed=$((passed + 1))
 
 # Each carried program, taken out of the signed setup.exe and expanded.
-PYTHONPATH=$root/tests/release python3 - "$signed/build/setup.exe" "$work" <<'EOF'
+# Debian's own Python, which has python3-pefile.
+PYTHONPATH=$root/tests/release /usr/bin/python3 - "$signed/build/setup.exe" "$work" <<'EOF'
 import sys
-from check_programs import Image
-for kind, name, _, data in Image(sys.argv[1]).resources():
+from check_programs import load, resources
+for kind, name, _, data in resources(load(sys.argv[1])):
     if kind == "EXE":
         with open("%s/%s.packed" % (sys.argv[2], name), "wb") as f:
             f.write(data)
