@@ -30,8 +30,27 @@ static void RestrictDllSearch()
         setDirectory("");
 }
 
+#ifdef TL_COVERAGE
+// The coverage build only (tools/coverage.sh): each instrumented file
+// registers its counters from a constructor in the .ctors list, which a C
+// runtime's start-up would run, and the counters reach their .gcda files only
+// when gcov is told to write them before the process ends.
+extern "C" void (*__CTOR_LIST__[])();
+extern "C" void __gcov_dump();
+
+static void RegisterCoverage()
+{
+    // The linker's script opens the list with -1 and ends it with a null.
+    for (void (**constructor)() = __CTOR_LIST__ + 1; *constructor != nullptr; constructor++)
+        (*constructor)();
+}
+#endif
+
 extern "C" void WinMainCRTStartup()
 {
+#ifdef TL_COVERAGE
+    RegisterCoverage();
+#endif
     RestrictDllSearch();
     char *line = GetCommandLineA();
     if (*line == '"') {
@@ -50,5 +69,9 @@ extern "C" void WinMainCRTStartup()
     startup.cb = sizeof startup;
     GetStartupInfoA(&startup);
     int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
-    ExitProcess((UINT)WinMain(GetModuleHandleA(nullptr), nullptr, line, show));
+    int result = WinMain(GetModuleHandleA(nullptr), nullptr, line, show);
+#ifdef TL_COVERAGE
+    __gcov_dump();
+#endif
+    ExitProcess((UINT)result);
 }
