@@ -29,10 +29,12 @@
 static const struct { const char *name; int bytes; } stdcalls[] = {
 #include "stdcall.h"
 };
-static const char neverFailed[] = "|CharNextA|DdeGetLastError|DefWindowProcA|ExitProcess|"
-    "GetCommandLineA|GetCurrentProcess|GetCurrentProcessId|GetCurrentThreadId|GetLastError|"
-    "GetLocalTime|GetStartupInfoA|GetTickCount|GetVersion|LZClose|PostQuitMessage|SetLastError|"
-    "lstrcmpiA|lstrlenA|";
+// Message handling is here too: its results are not failures, and skipping
+// the call would only stop the program (a message never dispatched).
+static const char neverFailed[] = "|CharNextA|DdeGetLastError|DefWindowProcA|DispatchMessageA|"
+    "EndDialog|EndPaint|ExitProcess|GetCommandLineA|GetCurrentProcess|GetCurrentProcessId|"
+    "GetCurrentThreadId|GetLastError|GetLocalTime|GetStartupInfoA|GetTickCount|GetVersion|"
+    "IsDialogMessageA|LZClose|PostQuitMessage|SetLastError|TranslateMessage|lstrcmpiA|lstrlenA|";
 // Failure values other than 0 (FALSE, NULL) and default errors other than 5
 // (access denied). The functions that return their error, as Reg* do, give
 // DMLERR_SYS_ERROR, LZERROR_GLOBALLOC and LZERROR_WRITE.
