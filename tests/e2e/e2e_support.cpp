@@ -412,3 +412,29 @@ std::string Answer(const Program &program, const char *caption, int button, DWOR
     WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 5000);
     return text;
 }
+
+std::string Lowered(std::string text)
+{
+    for (char &c : text)
+        c = c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
+    return text;
+}
+
+// The requests to delete files at the next restart, lower case, each text
+// followed by '|'.
+std::string PendingDeletes()
+{
+    std::string data;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
+                      0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return data;
+    char buffer[8192];
+    DWORD size = sizeof buffer;
+    if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, nullptr, (BYTE *)buffer,
+                         &size) == ERROR_SUCCESS)
+        data.assign(buffer, size);
+    RegCloseKey(key);
+    std::replace(data.begin(), data.end(), '\0', '|');
+    return Lowered(data);
+}

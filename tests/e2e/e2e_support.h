@@ -87,6 +87,12 @@ protected:
     MachineState clean;
 };
 
+// A text in lower case (ASCII letters).
+std::string Lowered(std::string text);
+// The requests to delete files at the next restart, lower case, each text
+// followed by '|'.
+std::string PendingDeletes();
+
 // Presses `button` on the dialog with `caption` of the process and returns
 // the dialog's message text (empty for a dialog that is not a message box).
 std::string Answer(const Program &program, const char *caption, int button,

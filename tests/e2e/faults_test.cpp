@@ -2,8 +2,11 @@
 // run as it is, lists its call sites, fails the call it is told to and
 // answers as an older Windows would.
 #include "e2e_support.h"
+#include "progman_support.h"
 
 #include <algorithm>
+#include <tlhelp32.h>
+#include <random>
 
 class Faults : public Scenario {
 protected:
@@ -36,9 +39,29 @@ protected:
             RegCloseKey(key);
         }
     }
+    // Ends what runs of setup.exe and removetl.exe in this prefix.
+    static void EndPrograms()
+    {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32 entry = {};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32First(snapshot, &entry); more;
+             more = Process32Next(snapshot, &entry)) {
+            if (_stricmp(entry.szExeFile, "setup.exe") != 0 &&
+                _stricmp(entry.szExeFile, "removetl.exe") != 0)
+                continue;
+            HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+            if (process != nullptr && TerminateProcess(process, 9))
+                WaitForSingleObject(process, 5000);
+            if (process != nullptr)
+                CloseHandle(process);
+        }
+        CloseHandle(snapshot);
+    }
     // Runs `line` (a program and its arguments) under the hook; `sites` gets
     // the call sites it recorded.
-    int Run(const std::string &line, const char *faults, const char *profile = nullptr)
+    int Run(const std::string &line, const char *faults, DWORD ms = 60000,
+            const char *profile = nullptr)
     {
         const std::string record = directory + "\\sites.txt";
         DeleteFileA(record.c_str());
@@ -47,13 +70,16 @@ protected:
         SetEnvironmentVariableA("TL_FAULTS_SITES", record.c_str());
         Program program;
         int code = program.Start(BuildPath("tests\\tlfaults.exe"), line, directory)
-                       ? program.Wait(60000) : -2000;
+                       ? program.Wait(ms) : -2000;
+        // A program that hung still holds the lock of every later run.
+        if (code == -1000)
+            EndPrograms();
         sites = ReadLogLines(record);
         return code;
     }
     int Install(const char *faults, const char *profile = nullptr)
     {
-        return Run("\"" + BuildPath("setup.exe") + "\" -q -l", faults, profile);
+        return Run("\"" + BuildPath("setup.exe") + "\" -q -l", faults, 60000, profile);
     }
     // The recorded sites of a function in a process (depth 1, or 2 for a
     // program it started): each line's fields, "setup.exe" "1" "CreateFileA"
@@ -94,7 +120,8 @@ TEST_F(Faults, QuietInstallIsUnchangedAndListsItsCallSitesFromTheFirstOn)
         EXPECT_EQ(0u, Sites(name)[0][3].find("setup.exe+0x")) << name;
     }
     for (const std::string &line : sites)
-        EXPECT_EQ("\t0", line.substr(line.size() - 2)) << line;
+        EXPECT_NE(std::string::npos, std::string("\t0 \t-").find(line.substr(line.size() - 2)))
+            << line;
 }
 
 TEST_F(Faults, AFailedCallFailsTheInstallAndIsLogged)
@@ -117,22 +144,60 @@ TEST_F(Faults, AFailedCallFailsTheInstallAndIsLogged)
     EXPECT_TRUE(Logged("File creation error on " + TempPath()));
 }
 
+// Under each older system an install makes its group and items, and
+// setup.exe -q -r and the uninstaller's quiet line each take it all away.
+// Windows 95 has no DLL search functions, no NTDLL and no desktops (the
+// Program Manager's worker keeps the one it has); NT 3.51 none of the DLL
+// search functions; Windows 7 before its 2011 update only SetDllDirectoryA.
 TEST_F(Faults, ProfilesAnswerAsTheirWindows)
 {
-    // Windows 95 has no DLL search functions, no NTDLL and no desktops.
-    ASSERT_EQ(0, Install("", "win95"));
-    for (const char *name :
-         {"SetDefaultDllDirectories", "SetDllDirectoryA", "NtSetInformationFile"})
-        EXPECT_TRUE(Sites(name).empty()) << name;
-    ASSERT_FALSE(Sites("SetThreadDesktop").empty());
-    for (const auto &fields : Sites("SetThreadDesktop"))
-        EXPECT_EQ(fields[4], fields[5]);
-    // NT 3.51's programs go to C:\WIN32APP; it has no SetDllDirectoryA yet.
+    const struct {
+        const char *profile, *dir;
+        std::vector<const char *> absent, present;
+    } rows[] = {
+        {"win95", DEFAULT_DIR,
+         {"SetDefaultDllDirectories", "SetDllDirectoryA", "NtSetInformationFile",
+          "GetThreadDesktop", "SetThreadDesktop"}, {}},
+        {"nt351", "C:\\WIN32APP\\Tarnlink", {"SetDefaultDllDirectories", "SetDllDirectoryA"},
+         {"NtSetInformationFile", "SetThreadDesktop"}},
+        {"win7rtm", DEFAULT_DIR, {"SetDefaultDllDirectories"}, {"SetDllDirectoryA"}},
+    };
+    const std::string setup = "\"" + BuildPath("setup.exe") + "\"";
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.profile);
+        // A parent the install made stays.
+        MachineState kept;
+        if (std::string(row.dir) != DEFAULT_DIR)
+            kept["file C:\\WIN32APP\\"] = "dir";
+        ResetMachineState();
+        DeleteFileA((directory + "\\setup.log").c_str());
+        ASSERT_EQ(0, Install("", row.profile));
+        ExpectInstalledIn(row.dir, "Tarnlink Suite", InstallLog(row.dir));
+        for (const char *name : row.absent)
+            EXPECT_TRUE(Sites(name).empty()) << name;
+        for (const char *name : row.present)
+            EXPECT_FALSE(Sites(name).empty()) << name;
+        EXPECT_EQ(0, Run(setup + " -q -r", "", 60000, row.profile));
+        ExpectState(Clean(kept + LogState(Log()) +
+                          MachineState{{"reg HKLM\\Software\\Quorvale", "key"}}));
+
+        DeleteFileA((directory + "\\setup.log").c_str());
+        ASSERT_EQ(0, Install("", row.profile));
+        std::string line;
+        ASSERT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", line));
+        EXPECT_EQ(0, Run(line, "", 60000, row.profile));
+        // The copy's own files wait for a restart.
+        RemoveUninstallerCopies();
+        WritePrivateProfileStringA("rename", nullptr, nullptr, "WININIT.INI");
+        ExpectState(Clean(kept + LogState(Log())));
+    }
+    // On NT, a desktop that cannot be set is no reason to send nothing.
     ResetMachineState();
-    ASSERT_EQ(0, Install("", "nt351"));
-    EXPECT_TRUE(FileExists("C:\\WIN32APP\\Tarnlink\\tarnlink.exe"));
-    EXPECT_TRUE(Sites("SetDllDirectoryA").empty());
-    EXPECT_FALSE(Sites("NtSetInformationFile").empty());
+    DeleteFileA((directory + "\\setup.log").c_str());
+    ASSERT_EQ(0, Install("SetThreadDesktop"));
+    ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite", InstallLog(DEFAULT_DIR));
+    ASSERT_EQ(1u, Sites("SetThreadDesktop").size());
+    EXPECT_EQ("1", Sites("SetThreadDesktop")[0][5]);
 }
 
 TEST_F(Faults, TheUninstallersCopyRunsUnderTheHookToo)
@@ -152,4 +217,190 @@ TEST_F(Faults, AFailedCallReturnsTheFunctionsFailureAndLeavesTheStackAsTheFuncti
     EXPECT_EQ(0, Run("\"" + BuildPath("tests\\tlprobe.exe") + "\"",
                      "RegCreateKeyA,RegOpenKeyExA=112,CreateFileA,GetFileAttributesA,"
                      "DeleteFileA=32,wsprintfA"));
+}
+
+// The sweep: each scenario once to list its call sites, then once per call
+// site (all of them with TL_SWEEP=all, else a draw of TL_SWEEP of them, 6 by
+// default, the TL_SWEEP_DRAW'th draw), the first call there failing. Each run
+// ends one way: an honest failure (an exit code but 0, and its failure as
+// the log's last line where it keeps one), a success that leaves what the
+// run without a fault left, or else a false success (or a failure without a
+// word), a crash, a hang, or something of someone else's lost.
+namespace {
+enum Verdict { HONEST, WHOLE, FALSE_SUCCESS, CRASH, HANG, LOST, VERDICTS };
+
+std::vector<std::string> Fields(std::string line)
+{
+    std::vector<std::string> fields;
+    for (size_t tab; (tab = line.find('\t')) != std::string::npos; line.erase(0, tab + 1))
+        fields.push_back(line.substr(0, tab));
+    fields.push_back(line);
+    return fields;
+}
+
+bool StartsWith(const std::string &text, const std::string &start)
+{
+    return text.compare(0, start.size(), start) == 0;
+}
+
+// What a successful run may leave undone when it says so: items that the
+// Program Manager refused, left or never answered for, the Uninstall
+// entry's values beyond its name and command, and what goes at the next
+// restart. The maker's key is the maker's, and stays while it can.
+bool Explained(const std::string &item, const std::vector<std::string> &log)
+{
+    const std::string entry = std::string("reg HKLM\\") + UNINSTALL_KEY + " : ";
+    if (item == "reg HKLM\\Software\\Quorvale" || item == "reg HKCU\\Software\\Quorvale")
+        return true;
+    if (StartsWith(item, "file ")) {
+        std::string path = Lowered(item.substr(5));
+        if (path.back() == '\\')
+            path.pop_back();
+        return PendingDeletes().find(path + "|") != std::string::npos;
+    }
+    for (const std::string &line : log) {
+        if (StartsWith(item, "item ") &&
+            (StartsWith(line, "group refused") || StartsWith(line, "group not made") ||
+             StartsWith(line, "icon refused") || StartsWith(line, "icon not made") ||
+             StartsWith(line, "icon left") || StartsWith(line, "group left")))
+            return true;
+        if (StartsWith(item, entry) && item != entry + "DisplayName" &&
+            item != entry + "UninstallString" &&
+            line == "Failed to write " + std::string(UNINSTALL_KEY) + " " +
+                        item.substr(entry.size()))
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+TEST_F(Faults, EveryFailedCallEndsHonestly)
+{
+    const struct {
+        const char *name;
+        bool installedFirst;
+        const char *switches;   // setup.exe's; null: the uninstaller's quiet line
+    } scenarios[] = {{"quiet install", false, "-q -l"},
+                     {"install over an earlier one", true, "-q -l"},
+                     {"setup.exe -q -r", true, "-q -r -l"},
+                     {"QuietUninstallString", true, nullptr}};
+    char text[32] = "";
+    GetEnvironmentVariableA("TL_SWEEP", text, sizeof text);
+    const bool all = std::string(text) == "all";
+    const size_t drawn = text[0] >= '1' && text[0] <= '9' ? strtoul(text, nullptr, 10) : 6;
+    text[0] = '\0';
+    GetEnvironmentVariableA("TL_SWEEP_DRAW", text, sizeof text);
+    std::mt19937 draw(text[0] != '\0' ? strtoul(text, nullptr, 10) : 1);
+    // Someone else's, where a run might reach: they stay as they are.
+    const MachineState others = {{"file C:\\tltest\\keep.txt", FileState("the user's")},
+                                 {"reg HKCU\\Software\\Quorvale : Licence", "REG_SZ Q-1234"}};
+    const MachineState ours = Installed(DEFAULT_DIR, "Tarnlink Suite");
+    std::string line;
+    auto prepare = [&](bool installedFirst) {
+        ResetMachineState();
+        RemoveUninstallerCopies();
+        WriteFileBytes("C:\\tltest\\keep.txt", "the user's");
+        HKEY key;
+        if (RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Quorvale", &key) == ERROR_SUCCESS) {
+            RegSetValueExA(key, "Licence", 0, REG_SZ, (const BYTE *)"Q-1234", 7);
+            RegCloseKey(key);
+        }
+        if (installedFirst) {
+            EXPECT_EQ(0, RunQuiet("-q"));
+            RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", line);
+        }
+        DeleteFileA((directory + "\\setup.log").c_str());
+    };
+    int totals[VERDICTS] = {}, runs = 0;
+    printf("%-28s %6s %5s %7s %7s %6s %6s %5s %5s\n", "scenario", "sites", "runs", "honest",
+           "whole", "false", "crash", "hang", "lost");
+    for (const auto &s : scenarios) {
+        MachineState before, success;
+        std::string command;
+        {
+            GroupWindowGuard windows;
+            prepare(s.installedFirst);
+            command = s.switches != nullptr ? "\"" + BuildPath("setup.exe") + "\" " + s.switches
+                                            : line;
+            before = State();
+            ASSERT_EQ(0, Run(command, "")) << s.name;
+            success = State();
+        }
+        const std::vector<std::string> successLog = Log();
+        // Each site once, with the process it is in; "-" marks a call never failed.
+        std::vector<std::string> faults;
+        for (const std::string &record : sites) {
+            std::vector<std::string> f = Fields(record);
+            if (f.size() != 6 || f[5] == "-" || f[3].find(".exe+0x") == std::string::npos)
+                continue;
+            bool late = f[2] == "SetThreadDesktop" || f[2] == "SetDefaultDllDirectories" ||
+                        f[2] == "NtSetInformationFile" || f[2] == "GetProcessId";
+            faults.push_back(f[1] + ":" + f[2] + "@" + f[3].substr(f[3].find('+')) +
+                             (late ? "=120" : ""));
+        }
+        std::sort(faults.begin(), faults.end());
+        faults.erase(std::unique(faults.begin(), faults.end()), faults.end());
+        const size_t count = faults.size();
+        std::shuffle(faults.begin(), faults.end(), draw);
+        if (!all && faults.size() > drawn)
+            faults.resize(drawn);
+        int verdicts[VERDICTS] = {};
+        for (const std::string &fault : faults) {
+            Verdict verdict = WHOLE;
+            int code;
+            {
+                GroupWindowGuard windows;
+                prepare(s.installedFirst);
+                code = Run(command, fault.c_str(), 30000);
+            }
+            const MachineState after = State();
+            const std::vector<std::string> log = Log();
+            if (code == -1000)
+                verdict = HANG;
+            else if (((DWORD)code & 0xF0000000u) == 0xC0000000u)
+                verdict = CRASH;
+            for (const auto &item : before) {
+                bool product = ours.count(item.first) || StartsWith(item.first, "log ") ||
+                               StartsWith(item.first, "temp ");
+                auto now = after.find(item.first);
+                if (verdict == WHOLE && !product &&
+                    (now == after.end() || now->second != item.second))
+                    verdict = LOST;
+            }
+            if (verdict == WHOLE && code != 0) {
+                verdict = s.switches == nullptr ||
+                                  (!log.empty() && log.back() != successLog.back())
+                              ? HONEST
+                              : FALSE_SUCCESS;
+            } else if (verdict == WHOLE) {
+                MachineState keys = after + success;
+                for (const auto &item : keys) {
+                    auto was = success.find(item.first);
+                    auto now = after.find(item.first);
+                    bool same = was != success.end() && now != after.end() &&
+                                was->second == now->second;
+                    if (!same && !StartsWith(item.first, "log ") &&
+                        !StartsWith(item.first, "temp ") && !Explained(item.first, log)) {
+                        verdict = FALSE_SUCCESS;
+                        ADD_FAILURE() << s.name << ", " << fault << ": " << item.first;
+                        break;
+                    }
+                }
+            }
+            if (verdict != HONEST && verdict != WHOLE)
+                ADD_FAILURE() << s.name << ", " << fault << ": verdict " << verdict << ", exit "
+                              << code << (log.empty() ? "" : ", log ends: " + log.back());
+            verdicts[verdict]++;
+            totals[verdict]++;
+            runs++;
+        }
+        printf("%-28s %6u %5u %7d %7d %6d %6d %5d %5d\n", s.name, (unsigned)count,
+               (unsigned)faults.size(), verdicts[HONEST], verdicts[WHOLE],
+               verdicts[FALSE_SUCCESS], verdicts[CRASH], verdicts[HANG], verdicts[LOST]);
+    }
+    printf("faults: %d runs, %d honest failures, %d whole successes, %d false successes, "
+           "%d crashes, %d hangs, %d lost\n",
+           runs, totals[HONEST], totals[WHOLE], totals[FALSE_SUCCESS], totals[CRASH],
+           totals[HANG], totals[LOST]);
+    fflush(stdout);
 }

@@ -17,6 +17,7 @@
 //                      lacks (`lacking`). Any other value ends the program (125).
 //   TL_FAULTS_SITES    a file; each process appends a line per call site as it ends,
 //                      tab-separated: PROGRAM DEPTH FUNCTION MODULE+0xRVA CALLS FAILED
+//                      (FAILED "-" for a function never failed)
 //   TL_FAULTS_DEPTH    set by the hook for the programs it starts.
 // Never failed: functions that cannot fail or have no result (`neverFailed`),
 // and cdecl ones such as wsprintfA (stdcall.h lists stdcall functions only).
@@ -289,10 +290,12 @@ static void WriteSites()
         const Site &x = sites[s];
         if (x.module == nullptr || !GetModuleFileNameA(x.module, module, sizeof module))
             snprintf(module, sizeof module, "\\?");
-        length += snprintf(text + length, sizeof text - length,
-                           "%s\t%d\t%s\t%s+0x%lx\t%ld\t%ld\r\n",
+        char failed[16] = "-";
+        if (entries[x.entry].bytes >= 0)
+            snprintf(failed, sizeof failed, "%ld", x.failed);
+        length += snprintf(text + length, sizeof text - length, "%s\t%d\t%s\t%s+0x%lx\t%ld\t%s\r\n",
                            strrchr(program, '\\') + 1, depth, entries[x.entry].name,
-                           strrchr(module, '\\') + 1, x.rva, x.calls, x.failed);
+                           strrchr(module, '\\') + 1, x.rva, x.calls, failed);
     }
     HANDLE file = CreateFileA(sitesPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
