@@ -13,16 +13,21 @@ constexpr int EXIT_NO_PAYLOAD = 3;
 // uninstall is running, or this program is damaged.
 constexpr int EXIT_REFUSED = 1;
 
+// Before there is a window; a quiet run logs it only, and never waits.
 static void ShowStartupFailure(UINT id)
 {
     char text[512];
     LoadMessageString(id, text, sizeof text);
-    MessageBoxA(nullptr, text, nullptr, MB_OK | MB_ICONWARNING);
+    LogLine(text);
+    if (!session.quiet)
+        MessageBoxA(nullptr, text, nullptr, MB_OK | MB_ICONWARNING);
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
     session.instance = instance;
+    // The switches first: a quiet run shows nothing, not even a failure to start.
+    ReadCommandLine(commandLine);
 
     WNDCLASSA windowClass = {};
     windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS | CS_NOCLOSE;
@@ -57,7 +62,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         return 2;
     }
 
-    ReadCommandLine(commandLine);
     if (SetInstallDefaults(payloadCount) == 0) {
         LogLine("Failed to read INF file.");
         DestroyWindow(session.mainWindow);
@@ -85,7 +89,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     } else {
         ShowWindow(session.mainWindow, SW_SHOWNORMAL);
     }
-    PostMessageA(session.mainWindow, WM_COMMAND, IDM_START, 0);
+    // Without the start command the loop would wait for good: one that
+    // cannot be queued runs now.
+    if (!PostMessageA(session.mainWindow, WM_COMMAND, IDM_START, 0))
+        SendMessageA(session.mainWindow, WM_COMMAND, IDM_START, 0);
 
     MSG message;
     BOOL got;
@@ -96,5 +103,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         DispatchMessageA(&message);
     }
     // -1: the queue itself failed, and the run with it.
-    return got < 0 ? EXIT_REFUSED : (int)message.wParam;
+    if (got >= 0)
+        return (int)message.wParam;
+    LogLine("The message queue failed.");
+    return EXIT_REFUSED;
 }

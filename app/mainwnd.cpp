@@ -75,7 +75,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (LOWORD(wParam) == IDM_START) {
             runDone = RunInstall(window) != 0;
             RemoveTempFiles();
-            PostMessageA(window, WM_CLOSE, 0, 0);
+            // A message that cannot be queued would leave the run waiting.
+            if (!PostMessageA(window, WM_CLOSE, 0, 0))
+                SendMessageA(window, WM_CLOSE, 0, 0);
         }
         return 0;
     case WM_CLOSE:

@@ -150,6 +150,13 @@ void LogLine(const char *text)
     CloseHandle(log);
 }
 
+void LogOutcome(const char *what, const char *outcome, const char *name)
+{
+    char line[TEXT_FIELD + 32];
+    if (FormatText(line, sizeof line, "%s %s: %s", what, outcome, name))
+        LogLine(line);
+}
+
 static void LogMessageV(char *text, size_t size, UINT id, va_list *args)
 {
     BuildMessageV(text, size, id, args);

@@ -26,6 +26,8 @@ void LogMessage(UINT id, ...);
 
 // Appends one line to "setup.log" in the current directory when logging is on.
 void LogLine(const char *text);
+// Logs "<what> <outcome>: <name>" ("icon refused: Tarnlink Suite").
+void LogOutcome(const char *what, const char *outcome, const char *name);
 
 // Builds message `id`, logs it and, unless quiet, shows it in a message box.
 // Returns the box's answer, or 0 when nothing was shown.

@@ -116,6 +116,11 @@ int JoinPath(char *dst, size_t size, const char *directory, const char *name)
     return FormatText(dst, size, "%s\\%s", directory, name);
 }
 
+int JoinText(char *dst, size_t size, const char *first, const char *second)
+{
+    return FormatText(dst, size, "%s%s", first, second);
+}
+
 int SameText(const char *a, const char *b)
 {
     return lstrcmpiA(a, b) == 0;

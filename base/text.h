@@ -19,6 +19,8 @@ int FormatText(char *dst, size_t size, const char *format, ...);
 
 // "directory\name" into dst, as FormatText does it.
 int JoinPath(char *dst, size_t size, const char *directory, const char *name);
+// The two texts one after the other ("C:\TEMP\" and a name), likewise.
+int JoinText(char *dst, size_t size, const char *first, const char *second);
 
 // Case-insensitive comparison of two ANSI texts: 1 when equal.
 int SameText(const char *a, const char *b);

@@ -89,19 +89,20 @@ static int SetDwordValue(HKEY key, const char *name, DWORD value)
 }
 
 // "Applets" is reset on every run; "RawSock" only when it is missing or does
-// not hold 2 to 4 bytes.
-static void WriteSettingsKey()
+// not hold 2 to 4 bytes. 1 when the key holds both.
+static int WriteSettingsKey()
 {
     HKEY key;
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, &key) != ERROR_SUCCESS)
-        return;
-    SetDwordValue(key, "Applets", 0);
+        return 0;
+    int written = SetDwordValue(key, "Applets", 0);
     BYTE data[4];
     DWORD size = sizeof data;
     if (RegQueryValueExA(key, "RawSock", nullptr, nullptr, data, &size) != ERROR_SUCCESS ||
         size < 2)
-        SetDwordValue(key, "RawSock", 0);
+        written &= SetDwordValue(key, "RawSock", 0);
     RegCloseKey(key);
+    return written;
 }
 
 static void LogWithName(const char *format, const char *name)
@@ -122,20 +123,23 @@ static void MakeProgramItems(const RunDirectories &dirs)
     int created = ProgmanCreateGroup(group);
     // A refused group leaves the link open. The names the install takes can
     // always be sent, so a closed one means there is no DDE to ask.
-    if (!created && progmanLink.isOpen)
-        LogWithName("group refused: %s", group);
-    for (int i = 0; created && i < payloadCount; i++) {
+    if (created <= 0)
+        LogOutcome("group", created == 0 && progmanLink.isOpen ? "refused" : "not made", group);
+    for (int i = 0; created > 0 && i < payloadCount; i++) {
         const PayloadEntry &row = payloadTable[i];
         if (!(row.state & PAYLOAD_COPIED) || !row.makeItem)
             continue;
         char path[DIR_SIZE];
         int fits = JoinPath(path, sizeof path, dirs.program, row.destName);
-        if (fits && GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+        if (fits && GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
+            LogOutcome("icon", "not made", row.itemTitle);
             continue;
+        }
         if (fits)
             LogWithName("creating icon for %s", path);
-        if (!fits || ProgmanAddItem(row.itemTitle, dirs.data, row.destName, path) == 0)
-            LogWithName("icon refused: %s", row.itemTitle);
+        int added = fits ? ProgmanAddItem(row.itemTitle, dirs.data, row.destName, path) : 0;
+        if (added <= 0)
+            LogOutcome("icon", added == 0 ? "refused" : "not made", row.itemTitle);
     }
     PumpMessages();
     ProgmanClose();
@@ -163,7 +167,8 @@ static int WriteUninstallNumber(HKEY key, const char *name, DWORD value)
 }
 
 // Kilobytes of the product's files in the program directory (where data
-// and web rows go too), as Add/Remove Programs shows them.
+// and web rows go too), as Add/Remove Programs shows them; 0 when a file
+// that was copied cannot be found to count.
 static DWORD InstalledKilobytes(const RunDirectories &dirs)
 {
     DWORD bytes = 0;
@@ -175,6 +180,8 @@ static DWORD InstalledKilobytes(const RunDirectories &dirs)
             (search = FindFirstFileA(path, &found)) != INVALID_HANDLE_VALUE) {
             bytes += found.nFileSizeLow;
             FindClose(search);
+        } else if (payloadTable[i].state & PAYLOAD_COPIED) {
+            return 0;
         }
     }
     return (bytes + 1023) / 1024;
@@ -198,27 +205,33 @@ static int WriteRecords(const RunDirectories &dirs)
         FormatText(text, sizeof text, line, dirs.program, "", dirs.program, dirs.data,
                    session.groupName);
         written &= WriteUninstallText(key, "UninstallString", text);
-        // What deployment tools start to remove the product without a person.
+        // What Add/Remove Programs and deployment tools read besides: one
+        // that cannot be written is logged, and the installation stands.
+        // The quiet line removes the product without a person.
         FormatText(text, sizeof text, line, dirs.program, " -q", dirs.program, dirs.data,
                    session.groupName);
-        written &= WriteUninstallText(key, "QuietUninstallString", text);
-        written &= WriteUninstallText(key, "Publisher", VERSION_COMPANY);
-        written &= WriteUninstallText(key, "DisplayVersion", VERSION_TEXT);
-        written &= WriteUninstallNumber(key, "VersionMajor", VERSION_MAJOR);
-        written &= WriteUninstallNumber(key, "VersionMinor", VERSION_MINOR);
+        WriteUninstallText(key, "QuietUninstallString", text);
+        WriteUninstallText(key, "Publisher", VERSION_COMPANY);
+        WriteUninstallText(key, "DisplayVersion", VERSION_TEXT);
+        WriteUninstallNumber(key, "VersionMajor", VERSION_MAJOR);
+        WriteUninstallNumber(key, "VersionMinor", VERSION_MINOR);
         SYSTEMTIME today;
         GetLocalTime(&today);
         // YYYYMMDD.
         FormatText(text, sizeof text, "%u",
                    today.wYear * 10000u + today.wMonth * 100u + today.wDay);
-        written &= WriteUninstallText(key, "InstallDate", text);
+        WriteUninstallText(key, "InstallDate", text);
         // The uninstaller carries the product's icon.
         JoinPath(text, sizeof text, dirs.program, UNINSTALLER_NAME);
-        written &= WriteUninstallText(key, "DisplayIcon", text);
-        written &= WriteUninstallText(key, LOCATION_VALUE, dirs.program);
-        written &= WriteUninstallNumber(key, "EstimatedSize", InstalledKilobytes(dirs));
-        written &= WriteUninstallNumber(key, "NoModify", 1);
-        written &= WriteUninstallNumber(key, "NoRepair", 1);
+        WriteUninstallText(key, "DisplayIcon", text);
+        WriteUninstallText(key, LOCATION_VALUE, dirs.program);
+        DWORD kilobytes = InstalledKilobytes(dirs);
+        if (kilobytes != 0)
+            WriteUninstallNumber(key, "EstimatedSize", kilobytes);
+        else
+            Recorded(0, PRODUCT_UNINSTALL_KEY, "EstimatedSize");
+        WriteUninstallNumber(key, "NoModify", 1);
+        WriteUninstallNumber(key, "NoRepair", 1);
         RegCloseKey(key);
     } else {
         written = Recorded(0, PRODUCT_UNINSTALL_KEY, "");
@@ -310,7 +323,11 @@ int RunInstall(HWND mainWindow)
     CopyText(dirs.data, sizeof dirs.data, dirs.program);
     PumpMessages();
 
-    WriteSettingsKey();
+    // The product reads its settings: an installation without them is none.
+    if (!Recorded(WriteSettingsKey(), SETTINGS_KEY, "")) {
+        ReportMessage(mainWindow, caption, MB_ICONERROR, IDS_INSTALLFAILED);
+        return 0;
+    }
     PumpMessages();
 
     CopyText(dirs.web, sizeof dirs.web, dirs.program);

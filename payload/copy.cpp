@@ -215,7 +215,7 @@ static void ShowCopying(const PayloadEntry &row, const char *sourceDir, const ch
                         HWND statusLine)
 {
     char source[SHOWN_SIZE], dest[SHOWN_SIZE];
-    FormatText(source, sizeof source, "%s%s", sourceDir, row.sourceName);
+    JoinText(source, sizeof source, sourceDir, row.sourceName);
     JoinPath(dest, sizeof dest, destDir, row.destName);
     char text[STATUS_SIZE];
     BuildMessage(text, sizeof text, IDS_COPYING, source, dest);
@@ -255,7 +255,7 @@ int CopyPayloadFile(PayloadEntry &row, const char *sourceDir, const char *destDi
     char sourcePath[PATH_SIZE], destPath[PATH_SIZE];
     // A path that doesn't fit is never cut into another one: it fails as a
     // source that can't be opened, or a destination that can't be created.
-    int sourceFits = FormatText(sourcePath, sizeof sourcePath, "%s%s", sourceDir, row.sourceName);
+    int sourceFits = JoinText(sourcePath, sizeof sourcePath, sourceDir, row.sourceName);
     int destFits = JoinPath(destPath, sizeof destPath, destDir, row.destName);
 
     ShowCopying(row, sourceDir, destDir, statusLine);

@@ -39,7 +39,7 @@ const char *ExtractionDirectory()
 static void LogUnusablePath(const char *directory, const char *fileName)
 {
     char shown[SHOWN_SIZE];
-    if (!FormatText(shown, sizeof shown, "%s%s", directory, fileName))
+    if (!JoinText(shown, sizeof shown, directory, fileName))
         CopyText(shown, sizeof shown, fileName);
     LogMessage(IDS_CREATEERROR, shown);
 }
@@ -117,7 +117,7 @@ int ExtractResourceFile(HINSTANCE instance, HWND statusLine, const char *resourc
     }
     int result = 0;
     char path[PATH_SIZE];
-    if (!FormatText(path, sizeof path, "%s%s", directory, fileName)) {
+    if (!JoinText(path, sizeof path, directory, fileName)) {
         LogUnusablePath(directory, fileName);
     } else {
         char text[MESSAGE_SIZE];
@@ -170,7 +170,7 @@ int RemoveTempFiles()
         // A cut path would name some other file; one that doesn't fit was
         // never written.
         if (!(row.state & PAYLOAD_EXTRACTED) ||
-            !FormatText(path, sizeof path, "%s%s", extractDir, row.sourceName))
+            !JoinText(path, sizeof path, extractDir, row.sourceName))
             continue;
         LogMessage(IDS_REMOVINGTEMP, extractDir, row.sourceName);
         DeleteFileA(path);

@@ -178,7 +178,7 @@ void RemoveDeadRunDirectories(const char *tempDir, const char *prefix, const Run
     do {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
             !IsReparsePoint(found.dwFileAttributes) && IsRunDirectoryName(found.cFileName, prefix) &&
-            FormatText(directory, sizeof directory, "%s%s", tempDir, found.cFileName))
+            JoinText(directory, sizeof directory, tempDir, found.cFileName))
             RemoveDeadRun(directory, files, count);
     } while (FindNextFileA(search, &found));
     FindClose(search);

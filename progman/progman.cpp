@@ -218,19 +218,20 @@ static void StopWorker()
     }
 }
 
-// Has the worker make one conversation; 0 when there is none or it did not
-// answer in time (it is then given up).
-static int Talk(const char *command)
+// Has the worker make one conversation: what became of it. Unanswered when
+// there is no worker (none started, or one given up); timed out when it
+// did not answer in time, and it is given up.
+static CommandOutcome Talk(const char *command)
 {
     if (worker.thread == nullptr || !CopyText(worker.command, sizeof worker.command, command))
-        return 0;
+        return COMMAND_UNANSWERED;
     worker.connected = 0;
     worker.outcome = COMMAND_UNANSWERED;
     if (PostThreadMessageA(worker.threadId, WM_CONVERSE, 0, 0) &&
         WaitDelivering(worker.answered))
-        return 1;
+        return worker.outcome;
     EndWorker();
-    return 0;
+    return COMMAND_TIMED_OUT;
 }
 
 int ProgmanOpen()
@@ -243,9 +244,7 @@ int ProgmanOpen()
 
 static CommandOutcome Execute(const char *command)
 {
-    if (!progmanLink.isOpen || !Talk(command))
-        return COMMAND_UNANSWERED;
-    return worker.outcome;
+    return progmanLink.isOpen ? Talk(command) : COMMAND_UNANSWERED;
 }
 
 int ProgmanExecute(const char *command)
@@ -298,8 +297,10 @@ int ProgmanCreateGroup(const char *groupName)
     if (!ProgmanOpen())
         return 0;
     // One that did not answer in time may be making it still: its items
-    // follow, and are checked.
-    return Execute(command) != COMMAND_REFUSED;
+    // follow. Where none answered, they would land in whichever group the
+    // Program Manager has current, if one answers them.
+    CommandOutcome outcome = Execute(command);
+    return outcome == COMMAND_UNANSWERED ? -1 : outcome != COMMAND_REFUSED;
 }
 
 int ProgmanShowGroup(const char *groupName)
@@ -340,9 +341,8 @@ int ProgmanAddItem(const char *itemName, const char *workingDirectory, const cha
     // An item of the same name is removed first, so a repeated install
     // replaces it instead of adding a second one.
     ProgmanExecute(deleteCommand);
-    // Without a Program Manager there is nobody to refuse it.
     CommandOutcome outcome = Execute(addCommand);
-    return outcome == COMMAND_TIMED_OUT ? -1 : outcome != COMMAND_REFUSED;
+    return outcome == COMMAND_DONE ? 1 : outcome == COMMAND_REFUSED ? 0 : -1;
 }
 
 int ProgmanDeleteItem(const char *itemName, const char *filePath)
@@ -410,7 +410,7 @@ const char *ProgmanListGroups(HWND comboBox)
     // A worker of its own, as the link is closed while the prompt asks.
     if (!StartWorker())
         return nullptr;
-    int answered = Talk("");
+    int answered = Talk("") != COMMAND_TIMED_OUT;
     StopWorker();
     if (!answered || !worker.connected)
         return nullptr;

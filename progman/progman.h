@@ -20,15 +20,16 @@ int ProgmanExecute(const char *command);
 // character are never sent (IsUsableProgmanName).
 // 0 when the link could not start or the group cannot be named (the link
 // stays closed for the items), or the Program Manager refused it (the link
-// is open; no item may follow); else 1, also when no Program Manager
-// answered or it did not answer in time.
+// is open); -1 when no Program Manager answered: no item may follow either.
+// 1 when it was made, or the Program Manager did not answer in time (it may
+// make it still).
 int ProgmanCreateGroup(const char *groupName);
 // Makes a group the Program Manager's current one, which DeleteItem and
 // AddItem act on.
 int ProgmanShowGroup(const char *groupName);
-// 0 when the item could not be sent or the Program Manager refused it; 1
-// when it was added or no Program Manager answered; -1 when it did not answer
-// in time (it may still add it).
+// 1 when the item was added; 0 when it could not be sent or the Program
+// Manager refused it; -1 when none answered, or not in time (it may still
+// add it).
 int ProgmanAddItem(const char *itemName, const char *workingDirectory, const char *fileName,
                    const char *commandLine);
 int ProgmanDeleteItem(const char *itemName, const char *filePath);

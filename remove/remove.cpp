@@ -48,10 +48,11 @@ int RemoveInstallation(HWND owner)
     RemovalReport report;
     RemoveProduct(installDir, groupRead < 0 ? nullptr : group, nullptr, entryHere, report);
 
-    WriteProfileStringA(PRODUCT_NAME, nullptr, nullptr);
+    int recordsGone = WriteProfileStringA(PRODUCT_NAME, nullptr, nullptr);
 
-    if (report.entryLeft) {
-        ReportMessage(owner, caption, MB_ICONERROR, IDS_ENTRYLEFT, PRODUCT_NAME);
+    if (report.entryLeft || !recordsGone) {
+        ReportMessage(owner, caption, MB_ICONERROR,
+                      report.entryLeft ? IDS_ENTRYLEFT : IDS_RECORDSLEFT, PRODUCT_NAME);
         return 0;
     }
     // 10010 has no insert: the directory passed along is not used.

@@ -175,6 +175,26 @@ static int ReleaseUninstaller(const char *installDir, ReleaseFile release, int d
     return released;
 }
 
+// What the Program Manager left of the items (and of the default group) is
+// logged and counted.
+static void LogLeftItems(const char *group, RemovalReport &report)
+{
+    char link[REMOVAL_PATH_SIZE];
+    for (int i = 0; i <= payloadCount; i++) {
+        const char *name = i < payloadCount ? payloadTable[i].itemTitle : nullptr;
+        if (name != nullptr ? !payloadTable[i].makeItem : !SameText(group, PRODUCT_NAME))
+            continue;
+        for (int common = 0; common < 2; common++) {
+            if (ProgmanItemPath(common, group, name, link, sizeof link) > 0 &&
+                GetFileAttributesA(link) != INVALID_FILE_ATTRIBUTES) {
+                LogOutcome(name != nullptr ? "icon" : "group", "left", name != nullptr ? name : group);
+                if (report.itemsLeft++ == 0)
+                    CopyText(report.itemLeft, sizeof report.itemLeft, link);
+            }
+        }
+    }
+}
+
 void RemoveProduct(const char *installDir, const char *group, ReleaseFile release,
                    int deleteEntry, RemovalReport &report)
 {
@@ -184,6 +204,7 @@ void RemoveProduct(const char *installDir, const char *group, ReleaseFile releas
     report.entryLeft = 0;
     report.deferred = 0;
     report.complete = 0;
+    report.itemsLeft = 0;
 
     char failedWord[WORD_SIZE];
     LoadMessageString(IDS_FAILED, failedWord, sizeof failedWord);
@@ -225,6 +246,7 @@ void RemoveProduct(const char *installDir, const char *group, ReleaseFile releas
             LogMessage(IDS_REMOVINGICON, row.itemTitle);
         }
         ProgmanCloseAndDeleteGroup(group);
+        LogLeftItems(group, report);
     }
 
     // A drive root is never removed ("C:" alone names the current directory

@@ -18,6 +18,11 @@ struct RemovalReport {
     // which is never removed, counts when its files are gone.
     int directoryGone;
     int entryLeft;          // the Uninstall entry was to go and could not
+    // Shortcuts of the items, or the default group's folder, that the
+    // Program Manager left where the shell keeps them, the first of them
+    // named.
+    int itemsLeft;
+    char itemLeft[REMOVAL_PATH_SIZE];
     int deferred;           // the uninstaller's file and the directory go later
     // Nothing of the installation stays: every payload file, the uninstaller
     // included, the keys and the entry (when it was to go) are gone, and so

@@ -70,6 +70,7 @@
 #define IDS_NOSYSTEMFILE    10044
 #define IDS_NOTCARRIED      10045
 #define IDS_ENTRYLEFT       10039
+#define IDS_RECORDSLEFT     10048
 
 // The uninstaller's own string table (resources/payload/removetl.rc).
 #define IDS_UNINSTALLCAPTION  10200
@@ -83,5 +84,7 @@
 #define IDS_UNINSTALLBUSY     10208
 #define IDS_UNINSTALLNOCOPY   10209
 #define IDS_UNINSTALLENTRYLEFT 10210
+#define IDS_UNINSTALLRECORDSLEFT 10211
+#define IDS_UNINSTALLITEMLEFT 10212
 
 #endif

@@ -521,15 +521,22 @@ static int Remove(const Arguments &args)
     RemoveProduct(args.programDir, IsRemovableGroupName(args.group) ? args.group : nullptr,
                   ReleaseInstalledCopy, entryHere, report);
     RemoveEmptyVendorKeys();
+    int recordsGone = 1;
     if (records.profileRead == 0 || records.profileHere)
-        WriteProfileStringA(PRODUCT_NAME, nullptr, nullptr);
+        recordsGone = WriteProfileStringA(PRODUCT_NAME, nullptr, nullptr);
 
-    if (report.complete) {
+    if (report.complete && recordsGone && report.itemsLeft == 0) {
         ReportMessage(nullptr, caption, MB_ICONINFORMATION, IDS_UNINSTALLDONE);
         return EXIT_REMOVED;
     }
-    if (report.entryLeft) {
-        ReportMessage(nullptr, caption, MB_ICONEXCLAMATION, IDS_UNINSTALLENTRYLEFT);
+    if (report.entryLeft || !recordsGone) {
+        ReportMessage(nullptr, caption, MB_ICONEXCLAMATION,
+                      report.entryLeft ? IDS_UNINSTALLENTRYLEFT : IDS_UNINSTALLRECORDSLEFT);
+        return EXIT_PARTLY_REMOVED;
+    }
+    if (report.complete) {
+        ReportMessage(nullptr, caption, MB_ICONEXCLAMATION, IDS_UNINSTALLITEMLEFT,
+                      report.itemLeft);
         return EXIT_PARTLY_REMOVED;
     }
     // Where something stays, the entry and the uninstaller stay, to try again.

@@ -452,6 +452,10 @@ TEST_F(Install, NoProgramManagerStillSucceedsWithEveryRecord)
     EXPECT_FALSE(DirectoryExists(ProgramsFolder() + "\\Tarnlink Suite"));
     std::vector<std::string> lines = Log();
     EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "Installation successful!"));
+    // Nobody took the group, and no item was sent after it.
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "group not made: Tarnlink Suite"));
+    EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(),
+                                     "creating icon for " + std::string(DEFAULT_DIR) + "\\tarnlink.exe"));
 }
 
 TEST_F(Install, ItemsPointAtTheInstalledFiles)
