@@ -46,9 +46,11 @@ mkdir -p "$build/coverage"
 # path is on drive Z:, for the suites and for the programs they start alike.
 export GCOV_PREFIX=Z:
 export GTEST_FILTER=-Install.FullDiskFailsTheRunAndRecordsNothing
+# The fault sweep over every call site: what a failing platform call takes.
+export TL_SWEEP=${TL_SWEEP:-all}
 status=0
 (cd "$build" && ctest --output-on-failure -E '^program_files$') || status=1
-unset GCOV_PREFIX GTEST_FILTER
+unset GCOV_PREFIX GTEST_FILTER TL_SWEEP
 ran=$SECONDS
 
 report=$build/coverage

@@ -287,7 +287,7 @@ TEST_F(Faults, EveryFailedCallEndsHonestly)
     char text[32] = "";
     GetEnvironmentVariableA("TL_SWEEP", text, sizeof text);
     const bool all = std::string(text) == "all";
-    const size_t drawn = text[0] >= '1' && text[0] <= '9' ? strtoul(text, nullptr, 10) : 6;
+    const size_t drawn = text[0] >= '0' && text[0] <= '9' ? strtoul(text, nullptr, 10) : 6;
     text[0] = '\0';
     GetEnvironmentVariableA("TL_SWEEP_DRAW", text, sizeof text);
     std::mt19937 draw(text[0] != '\0' ? strtoul(text, nullptr, 10) : 1);
