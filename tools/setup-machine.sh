@@ -25,7 +25,9 @@ install() {
   fi
   # apt's own chatter goes to a file, shown only when something went wrong.
   log=$(mktemp)
-  if ! { $sudo apt-get update -qq &&
+  # A mirror caught mid-sync fails an update now and then: try again.
+  if ! { { $sudo apt-get update -qq || { sleep 20; $sudo apt-get update -qq; } ||
+           { sleep 60; $sudo apt-get update -qq; }; } &&
          DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
            "${missing[@]}"; } >"$log" 2>&1; then
     cat "$log" >&2; rm -f "$log"; exit 1

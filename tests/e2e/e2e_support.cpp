@@ -2,6 +2,8 @@
 
 #include "progman_support.h"
 
+#include <algorithm>
+
 const char DEFAULT_DIR[] = "C:\\Program Files\\Tarnlink";
 const char UNINSTALL_KEY[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnlink Suite";
