@@ -24,7 +24,7 @@ static void DrawPicture(HDC target, HDC memory, HBITMAP picture, int left, int t
     SelectObject(memory, previous);
 }
 
-LRESULT PaintMainWindow(HWND window)
+static LRESULT PaintMainWindow(HWND window)
 {
     PAINTSTRUCT paint;
     HDC target = BeginPaint(window, &paint);

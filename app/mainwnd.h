@@ -5,6 +5,5 @@
 #include <windows.h>
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-LRESULT PaintMainWindow(HWND window);
 
 #endif

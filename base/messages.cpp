@@ -3,12 +3,11 @@
 #include <stdarg.h>
 #include <string.h>
 
+#include "product.h"
 #include "session.h"
 #include "system.h"
 #include "text.h"
 
-constexpr size_t TEMPLATE_SIZE = 1024;
-constexpr size_t MESSAGE_SIZE = 512;
 
 int LoadMessageString(UINT id, char *buffer, size_t size)
 {

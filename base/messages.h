@@ -10,12 +10,6 @@
 // returned. A size of 0 leaves the buffer alone.
 int LoadMessageString(UINT id, char *buffer, size_t size);
 
-// Expands the inserts ("%1!s!", "%2!u!", ...) of a template. Returns 1 when
-// `out` holds the whole expanded text. When the expansion fails, `out` is left
-// as it was; when it is longer than `size`, `out` holds its first size - 1
-// characters and 0 is returned.
-int FormatMessageText(char *out, size_t size, const char *templateText, ...);
-
 // Loads message `id` and expands its inserts into `out`: the usual way a
 // message is built. A message that cannot be loaded gives the loader's
 // fallback text unexpanded.
@@ -43,5 +37,12 @@ int PumpMessages();
 
 // Centres a window on the desktop, moved down by `offset` pixels.
 void CenterWindow(HWND window, int offset);
+
+// For the suites.
+// Expands the inserts ("%1!s!", "%2!u!", ...) of a template. Returns 1 when
+// `out` holds the whole expanded text. When the expansion fails, `out` is left
+// as it was; when it is longer than `size`, `out` holds its first size - 1
+// characters and 0 is returned.
+int FormatMessageText(char *out, size_t size, const char *templateText, ...);
 
 #endif

@@ -15,10 +15,9 @@ int TakeRunLock(int inheritable)
 {
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, inheritable};
     SetLastError(ERROR_SUCCESS);
-    // Windows 2000 and later give each logon session names of its own; the
-    // lock is the machine's, whoever is logged on. Older systems know no
-    // "Global\\" and take the plain name.
-    static const char name[] = "Global\\Quorvale Tarnlink Setup";
+    // The lock is the machine's, whoever is logged on; older systems than
+    // Windows 2000 know no "Global\\" and take the plain name.
+    const char *name = RUN_LOCK_NAME;
     int sessions = IsWindowsNT() && (GetVersion() & 0xFF) >= 5;
     HANDLE lock = CreateMutexA(&attributes, FALSE, sessions ? name : name + 7);
     // Only a lock made new is ours: an existing one, or any other object of

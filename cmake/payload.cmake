@@ -31,6 +31,12 @@ add_library(tarnlinkdll SHARED ${PRODUCT_DIR}/tarnlinkdll.cpp ${PRODUCT_DIR}/tar
 # binutils 2.40's, and program_files reads its manifest and version back.
 add_executable(removetl WIN32 ${CMAKE_SOURCE_DIR}/app/startup.cpp ${CMAKE_SOURCE_DIR}/uninstall/removetl.cpp
                ${PRODUCT_DIR}/removetl.rc)
+# The uninstaller's parts but its entry, for the program and its suite.
+file(GLOB UNINSTALL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/uninstall/*.cpp)
+list(REMOVE_ITEM UNINSTALL_SOURCES ${CMAKE_SOURCE_DIR}/uninstall/removetl.cpp)
+add_library(uninstallcore STATIC ${UNINSTALL_SOURCES})
+target_compile_options(uninstallcore PRIVATE ${PRODUCT_COMPILE_OPTIONS})
+target_link_libraries(uninstallcore PUBLIC setupcore)
 set_target_properties(tarnlinkdll PROPERTIES OUTPUT_NAME tarnlink PREFIX "")
 set_source_files_properties(${PRODUCT_DIR}/tarnlink.rc ${PRODUCT_DIR}/tarnlinkdll.rc
   ${PRODUCT_DIR}/removetl.rc PROPERTIES OBJECT_DEPENDS
@@ -48,7 +54,7 @@ sign_product_program(tarnlinkdll "Tarnlink Suite Library")
 sign_product_program(removetl "Tarnlink Suite Uninstall")
 # The product's program imports the product library.
 target_link_libraries(tarnlink PRIVATE tarnlinkdll)
-target_link_libraries(removetl PRIVATE setupcore)
+target_link_libraries(removetl PRIVATE uninstallcore)
 
 set(PACKED_DIR ${CMAKE_BINARY_DIR}/packed)
 set(PAYLOAD_INPUTS

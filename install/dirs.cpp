@@ -4,12 +4,11 @@
 #include <string.h>
 
 #include "../base/messages.h"
+#include "../base/product.h"
 #include "../base/session.h"
 #include "../base/text.h"
 #include "../resources/resource.h"
 
-constexpr size_t MESSAGE_SIZE = 512;
-constexpr size_t PATH_SIZE = 512;
 // 1 when the directory was made or is already there; a file of that name
 // does not count.
 static int MakeDirectory(const char *path, DWORD &error)

@@ -16,24 +16,20 @@
 #include "../resources/version.h"
 #include "prompts.h"
 
-constexpr size_t DIR_SIZE = 512;
-constexpr size_t PROFILE_SIZE = 256;
-constexpr size_t MESSAGE_SIZE = 1024;
 // Two copies of the program directory, the data directory and the group
-// name, with the switches: the longest uninstall command they can make.
-constexpr size_t COMMAND_SIZE = 3 * DIR_SIZE + TEXT_FIELD + 64;
+// name, with the switches: the longest uninstall command they can make fits.
+static_assert(3 * DIR_SIZE + TEXT_FIELD + 64 <= COMMAND_SIZE, "the uninstall line fits");
 
 static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA as the platform expects it");
 
-static const char SETTINGS_KEY[] = "Software\\Quorvale\\Tarnlink\\Settings";
 
 // A run's directories. The source directory ends in a backslash, the others
 // do not.
 struct RunDirectories {
-    char source[DIR_SIZE];
+    char source[PATH_SIZE];
     char program[DIR_SIZE];
     char data[DIR_SIZE];
-    char web[DIR_SIZE];
+    char web[PATH_SIZE];   // the program directory's \web: always fits
 };
 
 // The default destination by platform; 0 when the system is older than
@@ -65,10 +61,10 @@ static int ChooseDefaultDirectory(HWND mainWindow, const char *caption, char *di
 // -1 when it fills the buffer and may have been cut (logged, not used).
 static int ReadProfileEntry(const char *key, char *value, size_t size)
 {
-    char text[PROFILE_SIZE];
+    char text[DIR_SIZE];
     int read = ReadProfileValue(key, "", text, sizeof text);
     if (read < 0) {
-        char line[PROFILE_SIZE + 64];
+        char line[DIR_SIZE + 64];
         FormatText(line, sizeof line, "%s in WIN.INI is too long: %s", key, text);
         LogLine(line);
         return -1;
@@ -107,7 +103,7 @@ static int WriteSettingsKey()
 
 static void LogWithName(const char *format, const char *name)
 {
-    char line[DIR_SIZE + 64];
+    char line[PATH_SIZE + 64];
     FormatText(line, sizeof line, format, name);
     LogLine(line);
 }
@@ -129,7 +125,7 @@ static void MakeProgramItems(const RunDirectories &dirs)
         const PayloadEntry &row = payloadTable[i];
         if (!(row.state & PAYLOAD_COPIED) || !row.makeItem)
             continue;
-        char path[DIR_SIZE];
+        char path[PATH_SIZE];
         int fits = JoinPath(path, sizeof path, dirs.program, row.destName);
         if (fits && GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
             LogOutcome("icon", "not made", row.itemTitle);
@@ -173,7 +169,7 @@ static DWORD InstalledKilobytes(const RunDirectories &dirs)
 {
     DWORD bytes = 0;
     for (int i = 0; i < payloadCount; i++) {
-        char path[DIR_SIZE];
+        char path[PATH_SIZE];
         WIN32_FIND_DATAA found;
         HANDLE search;
         if (JoinPath(path, sizeof path, dirs.program, payloadTable[i].destName) &&
@@ -250,7 +246,7 @@ static int WriteRecords(const RunDirectories &dirs)
 
 static void ShowSuccess(HWND mainWindow)
 {
-    char text[MESSAGE_SIZE], caption[MESSAGE_SIZE];
+    char text[TEMPLATE_SIZE], caption[TEMPLATE_SIZE];
     LoadMessageString(IDS_SUCCESS, text, sizeof text);
     LogLine(text);
     if (session.quiet)
@@ -290,7 +286,7 @@ int RunInstall(HWND mainWindow)
     if (!ChooseDefaultDirectory(mainWindow, caption, dirs.program))
         return 0;
 
-    if (!LocateSourceDirectory(session.instance, mainWindow, dirs.source,
+    if (!LocateSourceDirectory(session.instance, mainWindow, dirs.source, sizeof dirs.source,
                                payloadTable[0].sourceName)) {
         ReportMessage(mainWindow, PRIMARY_FILE, MB_ICONERROR, IDS_NOSOURCE);
         return 0;
@@ -301,7 +297,8 @@ int RunInstall(HWND mainWindow)
     // recorded one too long to be read whole counts as none (it is logged).
     ReadProfileEntry(DIR_RECORD, dirs.program, sizeof dirs.program);
 
-    if (!session.quiet && !AskDestinationDirectory(session.instance, mainWindow, dirs.program)) {
+    if (!session.quiet && !AskDestinationDirectory(session.instance, mainWindow, dirs.program,
+                                                      sizeof dirs.program)) {
         ReportMessage(mainWindow, caption, MB_ICONERROR, IDS_NODEST);
         return 0;
     }

@@ -20,14 +20,18 @@ char browseResult[260];
 char browseFileName[256];
 char promptTitle[256];
 
-constexpr size_t MESSAGE_SIZE = 512;
-constexpr size_t SOURCE_PATH_SIZE = 512;
 
 // The browser's structure without the later extension fields, as the
 // platforms this program supports know it: OPENFILENAME_SIZE_VERSION_400A,
 // spelt so that it is a constant (76 bytes on 32-bit Windows).
 constexpr DWORD OLD_OPENFILENAME_SIZE = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);
 static_assert(OLD_OPENFILENAME_SIZE < sizeof(OPENFILENAMEA), "old-style OPENFILENAMEA");
+
+static INT_PTR CALLBACK InstallModeDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+static INT_PTR CALLBACK AskDirectoryDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+static INT_PTR CALLBACK AskGroupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+static UINT_PTR CALLBACK BrowseHookProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+static int BrowseForDirectory(HWND owner, const char *fileName, const char *initialDir, char *result);
 
 // The name that selects the source-directory template of the browser.
 const char PRIMARY_FILE[] = "Tarnlink.exe";
@@ -104,7 +108,7 @@ static int ChosenMode(HWND dialog)
     return 0;
 }
 
-INT_PTR CALLBACK InstallModeDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+static INT_PTR CALLBACK InstallModeDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -143,9 +147,10 @@ static int HoldsPrimaryFile(char *path, size_t size, size_t length, const char *
     return found;
 }
 
-int LocateSourceDirectory(HINSTANCE instance, HWND owner, char *directory, const char *fileName)
+int LocateSourceDirectory(HINSTANCE instance, HWND owner, char *directory, size_t size,
+                          const char *fileName)
 {
-    char path[SOURCE_PATH_SIZE];
+    char path[PATH_SIZE];
     if (!CopyText(path, sizeof path, directory))
         path[0] = '\0';
     if (path[0] != '\0' && !EndsWithBackslash(path) && !AppendText(path, sizeof path, "\\"))
@@ -161,11 +166,10 @@ int LocateSourceDirectory(HINSTANCE instance, HWND owner, char *directory, const
         if (path[0] != '\0' && !EndsWithBackslash(path))
             AppendText(path, sizeof path, "\\");
     }
-    CopyText(directory, SOURCE_PATH_SIZE, path);
-    return 1;
+    return CopyText(directory, size, path);
 }
 
-int AskDestinationDirectory(HINSTANCE instance, HWND owner, char *directory)
+int AskDestinationDirectory(HINSTANCE instance, HWND owner, char *directory, size_t size)
 {
     char prompt[MESSAGE_SIZE];
     char caption[256];
@@ -173,7 +177,7 @@ int AskDestinationDirectory(HINSTANCE instance, HWND owner, char *directory)
     CopyText(browseFileName, sizeof browseFileName, "a");
     LoadMessageString(IDS_ENTERDEST, prompt, sizeof prompt);
     for (;;) {
-        if (!AskDirectory(owner, instance, prompt, directory, directory, SOURCE_PATH_SIZE))
+        if (!AskDirectory(owner, instance, prompt, directory, directory, size))
             return 0;
         // Only a drive or UNC path is taken; the prompt comes back as for a
         // name that is too long.
@@ -235,7 +239,7 @@ static void BrowseFromPrompt(HWND dialog)
     SetItemText(dialog, IDC_DIRECTORY, browseResult);
 }
 
-INT_PTR CALLBACK AskDirectoryDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+static INT_PTR CALLBACK AskDirectoryDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -260,7 +264,7 @@ INT_PTR CALLBACK AskDirectoryDlgProc(HWND dialog, UINT message, WPARAM wParam, L
     }
 }
 
-int BrowseForDirectory(HWND owner, const char *fileName, const char *initialDir, char *result)
+static int BrowseForDirectory(HWND owner, const char *fileName, const char *initialDir, char *result)
 {
     constexpr size_t RESULT_SIZE = 260;
     // The name fills the hidden file-name edit, so OK ends the dialog
@@ -325,7 +329,7 @@ static void PostRefresh(HWND dialog, LPARAM lParam)
     PostMessageA(dialog, WM_COMMAND, 1280, lParam);
 }
 
-UINT_PTR CALLBACK BrowseHookProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+static UINT_PTR CALLBACK BrowseHookProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     constexpr int DIRECTORY_LIST = 1121;
     constexpr int DRIVE_COMBO = 1137;
@@ -395,7 +399,7 @@ static void AcceptGroup(HWND dialog)
     EndDialog(dialog, 1);
 }
 
-INT_PTR CALLBACK AskGroupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+static INT_PTR CALLBACK AskGroupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:

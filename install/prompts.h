@@ -17,21 +17,17 @@ extern const char PRIMARY_FILE[];
 // 0 leave, 1 install, 2 remove; -1 when the question cannot be shown.
 int ChooseInstallMode(HWND owner, HINSTANCE instance);
 int CreateDirectoryPath(char *path);
-// `directory` holds 512 characters.
-int LocateSourceDirectory(HINSTANCE instance, HWND owner, char *directory, const char *fileName);
-// `directory` holds 512 characters.
-int AskDestinationDirectory(HINSTANCE instance, HWND owner, char *directory);
-int AskDirectory(HWND owner, HINSTANCE instance, const char *prompt, const char *initial,
-                 char *result, size_t resultSize);
-int BrowseForDirectory(HWND owner, const char *fileName, const char *initialDir, char *result);
+// `directory` holds `size` bytes.
+int LocateSourceDirectory(HINSTANCE instance, HWND owner, char *directory, size_t size,
+                          const char *fileName);
+int AskDestinationDirectory(HINSTANCE instance, HWND owner, char *directory, size_t size);
 int AskGroup(HWND owner, HINSTANCE instance);
 // 1 when the group's shortcuts fit a path under the Start Menu's Programs
 // folders, the user's and all users' (or the system keeps none).
 int GroupFits(const char *name);
 
-INT_PTR CALLBACK InstallModeDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-INT_PTR CALLBACK AskDirectoryDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-INT_PTR CALLBACK AskGroupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-UINT_PTR CALLBACK BrowseHookProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// For the suites.
+int AskDirectory(HWND owner, HINSTANCE instance, const char *prompt, const char *initial,
+                 char *result, size_t resultSize);
 
 #endif

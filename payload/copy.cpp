@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "../base/messages.h"
+#include "../base/product.h"
 #include "../base/session.h"
 #include "../base/system.h"
 #include "../base/text.h"
@@ -18,7 +19,6 @@ unsigned currentDisk;
 // message: the prompts in between would change GetLastError.
 static DWORD attemptError;
 
-constexpr size_t PATH_SIZE = MAX_PATH;
 constexpr size_t STATUS_SIZE = 512;
 constexpr size_t PROMPT_SIZE = 256;
 // Room enough to name in a message a path too long to be used.

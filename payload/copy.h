@@ -20,13 +20,13 @@ extern unsigned currentDisk;
 int CopyPayload(HINSTANCE instance, HWND owner, const char *sourceDir, const char *programDir,
                 const char *dataDir, const char *webDir);
 
+// For the suites.
 // Copies one row, prompting for another attempt while it fails. A file
 // expanded from this run's extraction directory that is not exactly the
 // carried one (its recorded length and CRC-32) is deleted and fails at once,
 // saying so; one from a directory the user named is installed, and logged.
 // Marks the row PAYLOAD_COPIED; what a failed attempt left of a new file is
-// deleted. Returns 0 when
-// the file is in place or the row is optional, 1 when a required file failed
+// deleted. Returns 0 when the file is in place or the row is optional, 1 when a required file failed
 // (after its message, which holds the failed attempt's error code). A path
 // that does not fit is never cut: a source path fails as a missing source, a
 // destination path as one that can't be created.

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "../base/messages.h"
+#include "../base/product.h"
 #include "../base/session.h"
 #include "../base/system.h"
 #include "../base/text.h"
@@ -10,17 +11,13 @@
 #include "integrity.h"
 #include "progress.h"
 #include "table.h"
-#include "tempdirs.h"
+#include "../base/tempdirs.h"
 
 // Any temporary directory the system allows, with the run's own below it.
-constexpr size_t PATH_SIZE = MAX_PATH;
-constexpr size_t MESSAGE_SIZE = 512;
 // Room enough to name in the log a path too long to be used.
 constexpr size_t SHOWN_SIZE = 1024;
 // The run's directories are "~tlNNNNN.tmp"; the uninstaller's copies run
 // from "~rtNNNNN.tmp".
-static const char RUN_PREFIX[] = "~tl";
-static const char COPY_PREFIX[] = "~rt";
 
 // The directory this run created and extracted into, ending in a backslash;
 // empty before the extraction and after the clean-up. It is held, and so is

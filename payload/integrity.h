@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "table.h"
-#include "tempdirs.h"
+#include "../base/tempdirs.h"
 
 // What the build recorded for one carried file. The name is held in the
 // row itself: resource names are short ("EXEFILE"), and a longer one does

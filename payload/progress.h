@@ -7,8 +7,6 @@
 // Set by the progress window's Cancel button; read by the copy before each row.
 extern int copyCancelled;
 
-INT_PTR CALLBACK CopyProgressDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-
 // Creates the progress window DLG_COPY owned by `owner` and makes it the
 // session's active dialog. Returns its status line, or null when quiet or when
 // the window can't be created (then there is no window and no active dialog).

@@ -11,8 +11,8 @@
 
 ProgmanLink progmanLink;
 
-constexpr size_t COMMAND_SIZE = 512;
-constexpr size_t PATH_SIZE = 260;
+// A Program Manager command.
+constexpr size_t PROGMAN_COMMAND_SIZE = 512;
 constexpr DWORD TRANSACTION_TIMEOUT = 1000;
 
 // The "Groups" reply. Only whole names are kept, so it always ends in a
@@ -49,7 +49,7 @@ static struct Worker {
     HDESK desktop;     // the caller's, where its Program Manager answers
     DWORD instance;    // 0 when the worker's DdeInitialize failed
     volatile LONG ending;
-    char command[COMMAND_SIZE];
+    char command[PROGMAN_COMMAND_SIZE];
     int connected;
     CommandOutcome outcome;
 } worker;
@@ -289,7 +289,7 @@ static int ComposeNameCommand(char *command, size_t size, const char *verb, cons
 
 int ProgmanCreateGroup(const char *groupName)
 {
-    char command[COMMAND_SIZE];
+    char command[PROGMAN_COMMAND_SIZE];
     // A group that cannot be named is not made, and no item may follow:
     // it would land in whichever group the Program Manager has current.
     if (!ComposeNameCommand(command, sizeof command, "CreateGroup", groupName, 0, ""))
@@ -305,7 +305,7 @@ int ProgmanCreateGroup(const char *groupName)
 
 int ProgmanShowGroup(const char *groupName)
 {
-    char command[COMMAND_SIZE];
+    char command[PROGMAN_COMMAND_SIZE];
     // 7: minimised and not activated, so no window takes the focus.
     if (!ComposeNameCommand(command, sizeof command, "ShowGroup", groupName, 0, ",7"))
         return 0;
@@ -327,8 +327,8 @@ int ProgmanAddItem(const char *itemName, const char *workingDirectory, const cha
     const char *name = itemName[0] != '\0' ? itemName : fileName;
     // Both commands are composed first: removing the old item is no use when
     // the new one cannot be sent.
-    char deleteCommand[COMMAND_SIZE];
-    char addCommand[COMMAND_SIZE];
+    char deleteCommand[PROGMAN_COMMAND_SIZE];
+    char addCommand[PROGMAN_COMMAND_SIZE];
     if (!ComposeNameCommand(deleteCommand, sizeof deleteCommand, "DeleteItem", name, 1, "") ||
         !CopyText(addCommand, sizeof addCommand, "[AddItem(") ||
         !AppendArgument(addCommand, sizeof addCommand, commandLine, 1) ||
@@ -348,7 +348,7 @@ int ProgmanAddItem(const char *itemName, const char *workingDirectory, const cha
 int ProgmanDeleteItem(const char *itemName, const char *filePath)
 {
     const char *name = itemName[0] != '\0' ? itemName : filePath;
-    char command[COMMAND_SIZE];
+    char command[PROGMAN_COMMAND_SIZE];
     if (ComposeNameCommand(command, sizeof command, "DeleteItem", name, 1, ""))
         ProgmanExecute(command);
     return 1;
@@ -363,7 +363,7 @@ int ProgmanClose()
 
 int ProgmanDeleteGroup(const char *groupName)
 {
-    char command[COMMAND_SIZE];
+    char command[PROGMAN_COMMAND_SIZE];
     return ComposeNameCommand(command, sizeof command, "DeleteGroup", groupName, 0, "") &&
            ProgmanExecute(command);
 }

@@ -14,7 +14,6 @@ struct ProgmanLink {
 extern ProgmanLink progmanLink;
 
 int ProgmanOpen();
-int ProgmanExecute(const char *command);
 // Arguments holding "(", ")", ",", "[", "]" or a blank at either end are
 // sent in double quotes; names that hold '"', '[', ']' or a control
 // character are never sent (IsUsableProgmanName).
@@ -34,8 +33,6 @@ int ProgmanAddItem(const char *itemName, const char *workingDirectory, const cha
                    const char *commandLine);
 int ProgmanDeleteItem(const char *itemName, const char *filePath);
 int ProgmanClose();
-// Deletes the named group, whatever its name; 1 when the Program Manager took it.
-int ProgmanDeleteGroup(const char *groupName);
 // Deletes the group only when it carries the default name, then closes.
 int ProgmanCloseAndDeleteGroup(const char *groupName);
 // Where the shell keeps an item's shortcut in the user's (`common` 0) or all
@@ -47,5 +44,11 @@ int ProgmanItemPath(int common, const char *group, const char *itemName, char *p
 // Fills the combo box with the existing groups; returns the reply buffer, or
 // nullptr when no conversation was made.
 const char *ProgmanListGroups(HWND comboBox);
+
+// For the suites.
+int ProgmanExecute(const char *command);
+
+// Deletes the named group, whatever its name; 1 when the Program Manager took it.
+int ProgmanDeleteGroup(const char *groupName);
 
 #endif

@@ -7,8 +7,6 @@
 #include "../base/text.h"
 #include "../resources/resource.h"
 
-constexpr size_t DIR_SIZE = 256;
-constexpr size_t MESSAGE_SIZE = 512;
 
 // The recorded install directory, when it can be used: read whole and
 // absolute. A relative one would name files wherever the removal was

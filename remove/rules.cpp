@@ -11,22 +11,19 @@
 #include "../progman/progman.h"
 #include "../resources/resource.h"
 
-constexpr size_t DIR_SIZE = 256;
 constexpr size_t KEY_SIZE = 256;
 constexpr size_t WORD_SIZE = 64;
 
-static const char VENDOR_KEY[] = "Software\\Quorvale";
-static const char PRODUCT_KEY[] = "Software\\Quorvale\\Tarnlink";
 
 // Deletes one payload file and logs the outcome; a help file takes its
 // ".gid" companion with it. A file that stays is noted in the report.
 static void RemoveFile(const char *directory, const char *name, const char *failedWord,
                        RemovalReport &report)
 {
-    char path[REMOVAL_PATH_SIZE];
+    char path[PATH_SIZE];
     if (!JoinPath(path, sizeof path, directory, name)) {
         // A path that does not fit is refused, never cut into another one.
-        char shown[REMOVAL_PATH_SIZE];
+        char shown[PATH_SIZE];
         FormatText(shown, sizeof shown, "%.200s...\\%s", directory, name);
         LogMessage(IDS_REMOVINGFILE, shown, failedWord);
         return;
@@ -43,7 +40,7 @@ static void RemoveFile(const char *directory, const char *name, const char *fail
     }
 }
 
-int KeyExists(HKEY root, const char *keyPath)
+static int KeyExists(HKEY root, const char *keyPath)
 {
     HKEY key;
     if (RegOpenKeyExA(root, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -52,7 +49,7 @@ int KeyExists(HKEY root, const char *keyPath)
     return 1;
 }
 
-int DeleteKeyTree(HKEY root, const char *keyPath)
+static int DeleteKeyTree(HKEY root, const char *keyPath)
 {
     // Windows 95 deletes a whole tree in one call; NT refuses a key that has
     // subkeys, and the walk takes it apart.
@@ -76,14 +73,14 @@ void RemoveEmptyVendorKeys()
     static const HKEY roots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
     for (HKEY root : roots) {
         HKEY vendor;
-        if (RegOpenKeyExA(root, VENDOR_KEY, 0, KEY_READ, &vendor) != ERROR_SUCCESS)
+        if (RegOpenKeyExA(root, MAKER_KEY, 0, KEY_READ, &vendor) != ERROR_SUCCESS)
             continue;
         DWORD subkeys = 1, values = 1;
         RegQueryInfoKeyA(vendor, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
                          &values, nullptr, nullptr, nullptr, nullptr);
         RegCloseKey(vendor);
         if (subkeys == 0 && values == 0)
-            RegDeleteKeyA(root, VENDOR_KEY);
+            RegDeleteKeyA(root, MAKER_KEY);
     }
 }
 
@@ -120,7 +117,7 @@ int DeleteRegistryTree(const char *keyPath, HKEY root)
 // file that is not ours keeps the directory, and with it the uninstaller.
 static int OnlyUninstallerIn(const char *directory)
 {
-    char pattern[REMOVAL_PATH_SIZE];
+    char pattern[PATH_SIZE];
     WIN32_FIND_DATAA found;
     HANDLE search;
     if (!JoinPath(pattern, sizeof pattern, directory, "*"))
@@ -149,7 +146,7 @@ static int OnlyUninstallerIn(const char *directory)
 static int ReleaseUninstaller(const char *installDir, ReleaseFile release, int deleteEntry,
                               const char *failedWord, RemovalReport &report)
 {
-    char path[REMOVAL_PATH_SIZE];
+    char path[PATH_SIZE];
     if (!JoinPath(path, sizeof path, installDir, UNINSTALLER_NAME))
         return 0;
     DWORD attributes = GetFileAttributesA(path);
@@ -179,7 +176,7 @@ static int ReleaseUninstaller(const char *installDir, ReleaseFile release, int d
 // logged and counted.
 static void LogLeftItems(const char *group, RemovalReport &report)
 {
-    char link[REMOVAL_PATH_SIZE];
+    char link[PATH_SIZE];
     for (int i = 0; i <= payloadCount; i++) {
         const char *name = i < payloadCount ? payloadTable[i].itemTitle : nullptr;
         if (name != nullptr ? !payloadTable[i].makeItem : !SameText(group, PRODUCT_NAME))
@@ -240,7 +237,7 @@ void RemoveProduct(const char *installDir, const char *group, ReleaseFile releas
             const PayloadEntry &row = payloadTable[i];
             if (!row.makeItem)
                 continue;
-            char path[REMOVAL_PATH_SIZE];
+            char path[PATH_SIZE];
             if (JoinPath(path, sizeof path, installDir, row.destName))
                 ProgmanDeleteItem(row.itemTitle, path);
             LogMessage(IDS_REMOVINGICON, row.itemTitle);
@@ -266,7 +263,7 @@ void RemoveProduct(const char *installDir, const char *group, ReleaseFile releas
         // One that is gone already was removed by an earlier try.
         report.directoryGone =
             RemoveDirectoryA(installDir) || GetFileAttributesA(installDir) == INVALID_FILE_ATTRIBUTES;
-        char line[REMOVAL_PATH_SIZE];
+        char line[PATH_SIZE + 32];
         FormatText(line, sizeof line, "Removing %s (%s)", installDir,
                    report.directoryGone ? "ok" : "failed");
         LogLine(line);
@@ -275,5 +272,3 @@ void RemoveProduct(const char *installDir, const char *group, ReleaseFile releas
                       report.directoryGone;
 }
 
-const char PRODUCT_UNINSTALL_KEY[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnlink Suite";

@@ -8,7 +8,8 @@
 #include <stddef.h>
 #include <windows.h>
 
-constexpr size_t REMOVAL_PATH_SIZE = 512;
+#include "../base/product.h"
+
 
 // What a removal left behind.
 struct RemovalReport {
@@ -22,7 +23,7 @@ struct RemovalReport {
     // Program Manager left where the shell keeps them, the first of them
     // named.
     int itemsLeft;
-    char itemLeft[REMOVAL_PATH_SIZE];
+    char itemLeft[PATH_SIZE];
     int deferred;           // the uninstaller's file and the directory go later
     // Nothing of the installation stays: every payload file, the uninstaller
     // included, the keys and the entry (when it was to go) are gone, and so
@@ -52,20 +53,11 @@ inline int IsDriveRoot(const char *d)
     return d[0] != '\0' && d[1] == ':' && (d[2] == '\0' || (d[2] == '\\' && d[3] == '\0'));
 }
 
-int DeleteRegistryTree(const char *keyPath, HKEY root);
-
 // The maker's key "Software\Quorvale" in both hives, when nothing else of
 // the maker is left in it.
 void RemoveEmptyVendorKeys();
 
-// The Uninstall key of the product under HKEY_LOCAL_MACHINE, named after
-// the product's display name.
-extern const char PRODUCT_UNINSTALL_KEY[];
-
-// Deletes the key with everything under it; 1 when it is gone afterwards.
-int DeleteKeyTree(HKEY root, const char *keyPath);
-
-// Whether the key is there (it can be opened for reading).
-int KeyExists(HKEY root, const char *keyPath);
+// For the suites.
+int DeleteRegistryTree(const char *keyPath, HKEY root);
 
 #endif

@@ -7,7 +7,7 @@
 const char DEFAULT_DIR[] = "C:\\Program Files\\Tarnlink";
 const char UNINSTALL_KEY[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnlink Suite";
-const char SETTINGS_KEY[] = "Software\\Quorvale\\Tarnlink\\Settings";
+const char SETTINGS_PATH[] = "Software\\Quorvale\\Tarnlink\\Settings";
 const char *const ITEM_TITLES[4] = {"Tarnlink Suite", "Tarnlink Suite Help File",
                                     "Tarnlink Suite Release Notes", "Uninstall Tarnlink Suite"};
 
@@ -283,7 +283,7 @@ MachineState Scenario::Copied(const std::string &dir, const MachineState &overri
         EXPECT_FALSE(original.empty()) << file.original;
         state["file " + files + file.name] = FileState(original);
     }
-    const std::string settings = std::string("reg HKLM\\") + SETTINGS_KEY;
+    const std::string settings = std::string("reg HKLM\\") + SETTINGS_PATH;
     state["reg HKLM\\Software\\Quorvale"] = state["reg HKLM\\Software\\Quorvale\\Tarnlink"] =
         state[settings] = "key";
     state[settings + " : Applets"] = state[settings + " : RawSock"] = "REG_DWORD 0";

@@ -13,7 +13,7 @@
 
 extern const char DEFAULT_DIR[];
 extern const char UNINSTALL_KEY[];
-extern const char SETTINGS_KEY[];
+extern const char SETTINGS_PATH[];
 
 struct PayloadFile {
     const char *name;

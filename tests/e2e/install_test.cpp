@@ -211,7 +211,7 @@ TEST_F(Install, Nt350IsRefusedAfterExtractionAndCleanedUp)
     std::vector<std::string> lines = Log();
     EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "You are running NT 3.50."));
     EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, SETTINGS_KEY));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, SETTINGS_PATH));
     ExpectNoTempFiles();
     // The extracted files were removed, each with its line.
     EXPECT_EQ(0u, lines.back().find("Removing " + TempPath() + "~tl")) << lines.back();
@@ -410,11 +410,11 @@ TEST_F(Install, RawSockIsKeptOnlyWhenItHoldsTwoToFourBytes)
                  {REG_SZ, std::string("ab\0", 3), "REG_SZ ab"},
                  {REG_BINARY, std::string("\x05", 1), nullptr},
                  {REG_SZ, std::string("too long\0", 9), nullptr}};
-    const std::string settings = std::string("reg HKLM\\") + SETTINGS_KEY;
+    const std::string settings = std::string("reg HKLM\\") + SETTINGS_PATH;
     for (const auto &c : cases) {
         ResetMachineState();
         HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, &key));
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, SETTINGS_PATH, &key));
         RegSetValueExA(key, "RawSock", 0, c.type, (const BYTE *)c.data.data(),
                        (DWORD)c.data.size());
         DWORD five = 5;

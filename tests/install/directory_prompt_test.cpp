@@ -296,7 +296,7 @@ TEST_F(DirectoryPrompt, SourceFoundUnderItsCompressedName)
             CancelOwnDialogs();
         }
     }));
-    EXPECT_EQ(1, LocateSourceDirectory(session.instance, nullptr, directory, "tarnlink.exe"));
+    EXPECT_EQ(1, LocateSourceDirectory(session.instance, nullptr, directory, sizeof directory, "tarnlink.exe"));
     driver.Join();
     EXPECT_FALSE(prompted);
     EXPECT_EQ(source + "\\", std::string(directory));
@@ -338,7 +338,7 @@ TEST_F(DirectoryPrompt, SourcePromptSearchesEachNamedDirectoryUntilFound)
         SetItemText(again, 954, good);
         PressButton(again, IDOK);
     }));
-    EXPECT_EQ(1, LocateSourceDirectory(session.instance, nullptr, directory, "tarnlink.exe"));
+    EXPECT_EQ(1, LocateSourceDirectory(session.instance, nullptr, directory, sizeof directory, "tarnlink.exe"));
     driver.Join();
     ASSERT_EQ(2u, prompts.size());
     EXPECT_EQ("Please locate source directory!", prompts[0].prompt);
@@ -362,7 +362,7 @@ TEST_F(DirectoryPrompt, CancelledSourcePromptLeavesTheDirectory)
         SetItemText(prompt, 954, "C:\\");
         PressButton(prompt, IDCANCEL);
     }));
-    EXPECT_EQ(0, LocateSourceDirectory(session.instance, nullptr, directory, "tarnlink.exe"));
+    EXPECT_EQ(0, LocateSourceDirectory(session.instance, nullptr, directory, sizeof directory, "tarnlink.exe"));
     driver.Join();
     EXPECT_EQ(empty, std::string(directory));
 }
@@ -379,7 +379,7 @@ TEST_F(DirectoryPrompt, DestinationIsCreatedOnceConfirmed)
         seen = ReadPrompt(prompt);
         PressButton(prompt, IDOK);
     }));
-    EXPECT_EQ(1, AskDestinationDirectory(session.instance, nullptr, directory));
+    EXPECT_EQ(1, AskDestinationDirectory(session.instance, nullptr, directory, sizeof directory));
     driver.Join();
     EXPECT_EQ("Please enter the destination directory:", seen.prompt);
     EXPECT_EQ(root + "\\dest\\new", seen.edit);
@@ -411,7 +411,7 @@ TEST_F(DirectoryPrompt, DestinationThatIsNotAbsoluteIsAskedAgain)
         SetItemText(prompt, 954, root + "\\made");
         PressButton(prompt, IDOK);
     }));
-    EXPECT_EQ(1, AskDestinationDirectory(session.instance, nullptr, directory));
+    EXPECT_EQ(1, AskDestinationDirectory(session.instance, nullptr, directory, sizeof directory));
     driver.Join();
     EXPECT_EQ((std::vector<std::string>{"Tarnlink", "\\Tarnlink", "C:Tarnlink", "\\\\server", ""}),
               shown);
@@ -459,7 +459,7 @@ TEST_F(DirectoryPrompt, DestinationThatCannotBeCreatedIsReportedAndAskedAgain)
         askedAgain = ItemText(again, 954);
         PressButton(again, IDCANCEL);
     }));
-    EXPECT_EQ(0, AskDestinationDirectory(session.instance, nullptr, directory));
+    EXPECT_EQ(0, AskDestinationDirectory(session.instance, nullptr, directory, sizeof directory));
     driver.Join();
     Boxes expected = {
         {"Install", "Creation of Q: failed. (3)"},

@@ -33,9 +33,6 @@ struct RunFile {
 // it was deleted.
 int DeleteIfHolds(const char *path, DWORD length, DWORD crc);
 
-// The marker's name in a run's directory.
-extern const char RUN_MARKER_NAME[];
-
 // Makes the marker of a live run in `directory`, a new file holding the
 // marker's text, and returns its handle, which the run keeps open (the run's
 // children too, when `inheritable`); INVALID_HANDLE_VALUE when it cannot be

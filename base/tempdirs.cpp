@@ -2,15 +2,14 @@
 
 #include <string.h>
 
-#include "../base/system.h"
-#include "../base/text.h"
+#include "product.h"
+#include "system.h"
+#include "text.h"
 
-constexpr size_t PATH_SIZE = MAX_PATH;
 constexpr DWORD READ_CHUNK = 16384;
 
 // What a run writes into the marker of its directory, the file a live run
 // holds open so that no clean-up takes the directory.
-const char RUN_MARKER_NAME[] = "setup.run";
 static const char MARKER_TEXT[] = "Tarnlink Suite setup run\r\n";
 constexpr DWORD MARKER_LENGTH = sizeof MARKER_TEXT - 1;
 
