@@ -14,7 +14,8 @@
 #       --only N,N,... runs only those mutants of the draw (a run's survivors
 #       again, against newer tests).
 #   bash tools/mutants.sh                   every entry of tools/mutants.txt,
-#                                           the named protections (45 minutes)
+#                                           the named protections (45 minutes;
+#                                           frozen: no new entries)
 #   bash tools/mutants.sh --changed [BASE]  only the entries of files changed
 #                                           since BASE (default: where this
 #                                           branch left main), committed or not
@@ -40,7 +41,7 @@ suites_for() {
   install/*) echo install_tests e2e_tests app_tests ;;
   progman/*) echo progman_tests remove_tests install_tests e2e_tests ;;
   remove/*) echo remove_tests e2e_tests ;;
-  uninstall/*) echo e2e_tests ;;
+  uninstall/*) echo uninstall_tests e2e_tests ;;
   app/*) echo program_files app_tests e2e_tests ;;
   *) echo base_tests remove_tests payload_tests install_tests progman_tests e2e_tests app_tests ;;
   esac
@@ -179,6 +180,8 @@ if [ "$mode" != sample ]; then
     fi
   done
   if [ "$mode" = check ]; then
+    # The list is frozen: the drawn sample is the measure, not new entries.
+    [ ${#rows[@]} -le 104 ] || { echo "${#rows[@]} entries: the list is frozen at 104" >&2; exit 1; }
     echo "${#rows[@]} entries, $stale stale"
     [ $stale -eq 0 ]; exit
   fi

@@ -26,10 +26,10 @@ timestamp=()
 [ -n "${TL_SIGN_TIMESTAMP:-}" ] && timestamp=(-ts "$TL_SIGN_TIMESTAMP")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# The password goes through a file, not the command line, where other users
-# of the machine could read it.
-printf '%s' "${TL_SIGN_PASSWORD:-}" >"$work/pass"
-osslsigncode sign -pkcs12 "$TL_SIGN_PFX" -readpass "$work/pass" -h sha256 \
+# The password goes through a pipe: not the command line, where other users
+# of the machine could read it, and no file.
+printf '%s' "${TL_SIGN_PASSWORD:-}" |
+  osslsigncode sign -pkcs12 "$TL_SIGN_PFX" -readpass - -h sha256 \
   -n "$description" "${timestamp[@]}" -in "$file" -out "$work/signed" >/dev/null
 cp "$work/signed" "$file"
 echo "sign.sh: signed $file"
