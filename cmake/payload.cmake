@@ -111,6 +111,3 @@ add_dependencies(payloadsums packed)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/payload/sums.cpp PROPERTIES
   OBJECT_DEPENDS ${PAYLOAD_SUMS})
 
-add_library(payloadres OBJECT ${PAYLOAD_RC})
-set_source_files_properties(${PAYLOAD_RC} PROPERTIES OBJECT_DEPENDS "${PACKED_FILES}")
-add_dependencies(payloadres packed)

@@ -250,6 +250,16 @@ def check(build_dir):
         else:
             expect(not [r for r in found if r[0] == 14], "%s: carries an icon" % file)
 
+        # The setup programs' own texts, dialogs and pictures, and what
+        # setup.exe carries: all in the one resource tree a linker may not
+        # have joined (binutils 2.44's i686 ld kept only the first object's).
+        if file.startswith("setup"):
+            kinds = {r[0] for r in found}
+            expect({2, 5, 6} <= kinds, "%s: resource types %s" % (file, sorted(kinds, key=str)))
+            carried = sorted(r[1] for r in found if r[0] == "EXE")
+            expect(len(carried) == (7 if file == "setup.exe" else 0),
+                   "%s: carries %s" % (file, carried))
+
         manifests = [r for r in found if r[0] == 24]
         if elevated:
             expect(len(manifests) == 1 and manifests[0][1] == 1,
