@@ -72,21 +72,21 @@ int IsUsableGroupName(const char *name)
     return !IsDeviceName(name);
 }
 
-int ReadRegistryText(HKEY root, const char *keyPath, const char *name, char *text, size_t size)
+Outcome ReadRegistryText(HKEY root, const char *keyPath, const char *name, char *text, size_t size)
 {
     HKEY key;
     if (RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return 0;
+        return OUTCOME_NONE;
     DWORD type = 0, length = (DWORD)size;
     LONG status = RegQueryValueExA(key, name, nullptr, &type, (BYTE *)text, &length);
     RegCloseKey(key);
     if (status == ERROR_FILE_NOT_FOUND)
-        return 0;
+        return OUTCOME_NONE;
     // A value that fills the buffer without its NUL is not read whole.
     return status == ERROR_SUCCESS && type == REG_SZ && length > 0 && length <= size &&
                    text[length - 1] == '\0'
-               ? 1
-               : -1;
+               ? OUTCOME_DONE
+               : OUTCOME_UNUSABLE;
 }
 
 int ReadProgramsFolder(int common, char *path, size_t size)
@@ -97,11 +97,11 @@ int ReadProgramsFolder(int common, char *path, size_t size)
            IsAbsolutePath(path);
 }
 
-int ReadProfileValue(const char *key, const char *fallback, char *value, size_t size)
+Outcome ReadProfileValue(const char *key, const char *fallback, char *value, size_t size)
 {
     constexpr size_t READ_SIZE = 1024;
     if (size == 0 || size > READ_SIZE)
-        return -1;
+        return OUTCOME_UNUSABLE;
     // The platform cuts a longer value to the buffer without a word: read
     // into more room than the caller's, so a value that fills it exactly is
     // still known to be whole.
@@ -110,10 +110,10 @@ int ReadProfileValue(const char *key, const char *fallback, char *value, size_t 
     if (length >= size) {
         memcpy(value, text, size - 1);
         value[size - 1] = '\0';
-        return -1;
+        return OUTCOME_UNUSABLE;
     }
     CopyText(value, size, text);
-    return length > 0 ? 1 : 0;
+    return length > 0 ? OUTCOME_DONE : OUTCOME_NONE;
 }
 
 int IsRemovableGroupName(const char *name)
@@ -123,16 +123,16 @@ int IsRemovableGroupName(const char *name)
            strcmp(name, "..") != 0;
 }
 
-int ReadRecordedGroup(const char *fallback, char *group, size_t size,
-                      int (*usable)(const char *name))
+Outcome ReadRecordedGroup(const char *fallback, char *group, size_t size,
+                          int (*usable)(const char *name))
 {
-    int read = ReadProfileValue("GROUP", fallback, group, size);
-    if (read == 0)
-        return 0;
-    if (read > 0 && usable(group))
-        return 1;
+    Outcome read = ReadProfileValue("GROUP", fallback, group, size);
+    if (read == OUTCOME_NONE)
+        return OUTCOME_NONE;
+    if (read == OUTCOME_DONE && usable(group))
+        return OUTCOME_DONE;
     LogUnusableGroup(group);
-    return -1;
+    return OUTCOME_UNUSABLE;
 }
 
 void LogUnusableGroup(const char *group)

@@ -7,6 +7,8 @@
 #include <stddef.h>
 #include <windows.h>
 
+#include "outcome.h"
+
 // 1 for a drive path ("X:" or "X:\...") or a UNC path ("\\server\share...");
 // 0 for anything that depends on a current directory.
 int IsAbsolutePath(const char *path);
@@ -21,10 +23,10 @@ int IsUsableProgmanName(const char *name);
 // LPT1, with or without an extension). An empty name is not one.
 int IsUsableGroupName(const char *name);
 
-// Reads a REG_SZ value: 1 when it was read whole, its NUL included; 0 when
-// the key or the value is absent; -1 when it is of another type or does not
-// fit `size`.
-int ReadRegistryText(HKEY root, const char *keyPath, const char *name, char *text, size_t size);
+// Reads a REG_SZ value: DONE when it was read whole, its NUL included; NONE
+// when the key or the value is absent; UNUSABLE when it is of another type
+// or does not fit `size`.
+Outcome ReadRegistryText(HKEY root, const char *keyPath, const char *name, char *text, size_t size);
 
 // The Start Menu's "Programs" folder of the user (`common` 0) or of all
 // users (1), where the shell keeps the groups as folders and the items as
@@ -33,10 +35,10 @@ int ReadRegistryText(HKEY root, const char *keyPath, const char *name, char *tex
 int ReadProgramsFolder(int common, char *path, size_t size);
 
 // Reads a WIN.INI value of the product's section into `value` (at most 1024
-// bytes). Returns 1 when a non-empty value fits whole, 0 when it is absent or
-// empty, and -1 when it does not fit: `value` then holds only its beginning,
-// for the log, and must not be used.
-int ReadProfileValue(const char *key, const char *fallback, char *value, size_t size);
+// bytes). DONE when a non-empty value fits whole, NONE when it is absent or
+// empty, and UNUSABLE when it does not fit: `value` then holds only its
+// beginning, for the log, and must not be used.
+Outcome ReadProfileValue(const char *key, const char *fallback, char *value, size_t size);
 
 // 1 when a removal may name the group in the Program Manager's commands:
 // usable in a command, and nothing that could reach outside the Programs
@@ -45,10 +47,10 @@ int ReadProfileValue(const char *key, const char *fallback, char *value, size_t 
 int IsRemovableGroupName(const char *name);
 
 // Reads the recorded GROUP (with `fallback` for a missing key) when `usable`
-// accepts it: 1. 0 when it is empty; -1 when it is unusable or too long to
-// be read whole, which is logged.
-int ReadRecordedGroup(const char *fallback, char *group, size_t size,
-                      int (*usable)(const char *name));
+// accepts it: DONE. NONE when it is empty; UNUSABLE when it is unusable or
+// too long to be read whole, which is logged.
+Outcome ReadRecordedGroup(const char *fallback, char *group, size_t size,
+                          int (*usable)(const char *name));
 // Logs that the recorded group cannot be used.
 void LogUnusableGroup(const char *group);
 

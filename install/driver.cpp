@@ -62,8 +62,8 @@ static int ChooseDefaultDirectory(HWND mainWindow, const char *caption, char *di
 static int ReadProfileEntry(const char *key, char *value, size_t size)
 {
     char text[DIR_SIZE];
-    int read = ReadProfileValue(key, "", text, sizeof text);
-    if (read < 0) {
+    Outcome read = ReadProfileValue(key, "", text, sizeof text);
+    if (read == OUTCOME_UNUSABLE) {
         char line[DIR_SIZE + 64];
         FormatText(line, sizeof line, "%s in WIN.INI is too long: %s", key, text);
         LogLine(line);
@@ -116,12 +116,13 @@ static void MakeProgramItems(const RunDirectories &dirs)
 {
     const char *group = session.groupName;
     LogMessage(IDS_CREATINGGROUP);
-    int created = ProgmanCreateGroup(group);
+    Outcome created = ProgmanCreateGroup(group);
     // A refused group leaves the link open. The names the install takes can
     // always be sent, so a closed one means there is no DDE to ask.
-    if (created <= 0)
-        LogOutcome("group", created == 0 && progmanLink.isOpen ? "refused" : "not made", group);
-    for (int i = 0; created > 0 && i < payloadCount; i++) {
+    if (created != OUTCOME_DONE)
+        LogOutcome("group", created == OUTCOME_NONE && progmanLink.isOpen ? "refused" : "not made",
+                   group);
+    for (int i = 0; created == OUTCOME_DONE && i < payloadCount; i++) {
         const PayloadEntry &row = payloadTable[i];
         if (!(row.state & PAYLOAD_COPIED) || !row.makeItem)
             continue;
@@ -133,9 +134,10 @@ static void MakeProgramItems(const RunDirectories &dirs)
         }
         if (fits)
             LogWithName("creating icon for %s", path);
-        int added = fits ? ProgmanAddItem(row.itemTitle, dirs.data, row.destName, path) : 0;
-        if (added <= 0)
-            LogOutcome("icon", added == 0 ? "refused" : "not made", row.itemTitle);
+        Outcome added =
+            fits ? ProgmanAddItem(row.itemTitle, dirs.data, row.destName, path) : OUTCOME_NONE;
+        if (added != OUTCOME_DONE)
+            LogOutcome("icon", added == OUTCOME_NONE ? "refused" : "not made", row.itemTitle);
     }
     PumpMessages();
     ProgmanClose();
@@ -335,7 +337,7 @@ int RunInstall(HWND mainWindow)
     if (done) {
         // A recorded group that cannot be a group is not used.
         char group[TEXT_FIELD];
-        if (ReadRecordedGroup("", group, sizeof group, IsUsableGroupName) > 0) {
+        if (ReadRecordedGroup("", group, sizeof group, IsUsableGroupName) == OUTCOME_DONE) {
             if (GroupFits(group))
                 CopyText(session.groupName, sizeof session.groupName, group);
             else

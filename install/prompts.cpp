@@ -368,7 +368,8 @@ int GroupFits(const char *name)
     for (int i = 0; i < 2 * payloadCount; i++) {
         char link[MAX_PATH];
         const PayloadEntry &row = payloadTable[i / 2];
-        if (row.makeItem && ProgmanItemPath(i % 2, name, row.itemTitle, link, sizeof link) == 0)
+        if (row.makeItem &&
+            ProgmanItemPath(i % 2, name, row.itemTitle, link, sizeof link) == OUTCOME_UNUSABLE)
             return 0;
     }
     return 1;

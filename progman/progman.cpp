@@ -287,20 +287,22 @@ static int ComposeNameCommand(char *command, size_t size, const char *verb, cons
            AppendText(command, size, ")]");
 }
 
-int ProgmanCreateGroup(const char *groupName)
+Outcome ProgmanCreateGroup(const char *groupName)
 {
     char command[PROGMAN_COMMAND_SIZE];
     // A group that cannot be named is not made, and no item may follow:
     // it would land in whichever group the Program Manager has current.
     if (!ComposeNameCommand(command, sizeof command, "CreateGroup", groupName, 0, ""))
-        return 0;
+        return OUTCOME_NONE;
     if (!ProgmanOpen())
-        return 0;
+        return OUTCOME_NONE;
     // One that did not answer in time may be making it still: its items
     // follow. Where none answered, they would land in whichever group the
     // Program Manager has current, if one answers them.
     CommandOutcome outcome = Execute(command);
-    return outcome == COMMAND_UNANSWERED ? -1 : outcome != COMMAND_REFUSED;
+    return outcome == COMMAND_UNANSWERED ? OUTCOME_UNUSABLE
+           : outcome == COMMAND_REFUSED  ? OUTCOME_NONE
+                                         : OUTCOME_DONE;
 }
 
 int ProgmanShowGroup(const char *groupName)
@@ -312,17 +314,17 @@ int ProgmanShowGroup(const char *groupName)
     return ProgmanExecute(command);
 }
 
-int ProgmanAddItem(const char *itemName, const char *workingDirectory, const char *fileName,
-                   const char *commandLine)
+Outcome ProgmanAddItem(const char *itemName, const char *workingDirectory, const char *fileName,
+                       const char *commandLine)
 {
     char directory[PATH_SIZE];
     if (workingDirectory[0] != '\0') {
         if (!CopyText(directory, sizeof directory, workingDirectory))
-            return 0;
+            return OUTCOME_NONE;
     } else {
         DWORD length = GetCurrentDirectoryA(sizeof directory, directory);
         if (length == 0 || length >= sizeof directory)
-            return 0;
+            return OUTCOME_NONE;
     }
     const char *name = itemName[0] != '\0' ? itemName : fileName;
     // Both commands are composed first: removing the old item is no use when
@@ -337,12 +339,14 @@ int ProgmanAddItem(const char *itemName, const char *workingDirectory, const cha
         !AppendText(addCommand, sizeof addCommand, ",,,,,") ||
         !AppendArgument(addCommand, sizeof addCommand, directory, 0) ||
         !AppendText(addCommand, sizeof addCommand, ")]"))
-        return 0;
+        return OUTCOME_NONE;
     // An item of the same name is removed first, so a repeated install
     // replaces it instead of adding a second one.
     ProgmanExecute(deleteCommand);
     CommandOutcome outcome = Execute(addCommand);
-    return outcome == COMMAND_DONE ? 1 : outcome == COMMAND_REFUSED ? 0 : -1;
+    return outcome == COMMAND_DONE      ? OUTCOME_DONE
+           : outcome == COMMAND_REFUSED ? OUTCOME_NONE
+                                        : OUTCOME_UNUSABLE;
 }
 
 int ProgmanDeleteItem(const char *itemName, const char *filePath)
@@ -377,15 +381,16 @@ int ProgmanCloseAndDeleteGroup(const char *groupName)
     return ProgmanClose();
 }
 
-int ProgmanItemPath(int common, const char *group, const char *itemName, char *path,
-                    size_t size)
+Outcome ProgmanItemPath(int common, const char *group, const char *itemName, char *path,
+                        size_t size)
 {
     char folder[MAX_PATH];
     if (!ReadProgramsFolder(common, folder, sizeof folder))
-        return -1;
-    if (itemName == nullptr)
-        return JoinPath(path, size, folder, group);
-    return FormatText(path, size, "%s\\%s\\%s.lnk", folder, group, itemName);
+        return OUTCOME_NONE;
+    int fits = itemName == nullptr
+                   ? JoinPath(path, size, folder, group)
+                   : FormatText(path, size, "%s\\%s\\%s.lnk", folder, group, itemName);
+    return fits ? OUTCOME_DONE : OUTCOME_UNUSABLE;
 }
 
 static void AddGroupNames(HWND comboBox)

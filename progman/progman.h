@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "../base/outcome.h"
+
 struct ProgmanLink {
     DWORD instanceId;   // the worker's DDE instance
     bool isOpen;
@@ -17,30 +19,30 @@ int ProgmanOpen();
 // Arguments holding "(", ")", ",", "[", "]" or a blank at either end are
 // sent in double quotes; names that hold '"', '[', ']' or a control
 // character are never sent (IsUsableProgmanName).
-// 0 when the link could not start or the group cannot be named (the link
-// stays closed for the items), or the Program Manager refused it (the link
-// is open); -1 when no Program Manager answered: no item may follow either.
-// 1 when it was made, or the Program Manager did not answer in time (it may
-// make it still).
-int ProgmanCreateGroup(const char *groupName);
+// NONE when the link could not start or the group cannot be named (the
+// link stays closed for the items), or the Program Manager refused it (the
+// link is open); UNUSABLE when no Program Manager answered: no item may
+// follow either. DONE when it was made, or the Program Manager did not
+// answer in time (it may make it still).
+Outcome ProgmanCreateGroup(const char *groupName);
 // Makes a group the Program Manager's current one, which DeleteItem and
 // AddItem act on.
 int ProgmanShowGroup(const char *groupName);
-// 1 when the item was added; 0 when it could not be sent or the Program
-// Manager refused it; -1 when none answered, or not in time (it may still
-// add it).
-int ProgmanAddItem(const char *itemName, const char *workingDirectory, const char *fileName,
-                   const char *commandLine);
+// DONE when the item was added; NONE when it could not be sent or the
+// Program Manager refused it; UNUSABLE when none answered, or not in time
+// (it may still add it).
+Outcome ProgmanAddItem(const char *itemName, const char *workingDirectory, const char *fileName,
+                       const char *commandLine);
 int ProgmanDeleteItem(const char *itemName, const char *filePath);
 int ProgmanClose();
 // Deletes the group only when it carries the default name, then closes.
 int ProgmanCloseAndDeleteGroup(const char *groupName);
 // Where the shell keeps an item's shortcut in the user's (`common` 0) or all
 // users' (1) Start Menu: "<Programs>\<group>\<item>.lnk" in `path` (with no
-// item, the group's folder), 1. 0 when it would not fit `size`; -1 when the
-// system names no such Programs folder.
-int ProgmanItemPath(int common, const char *group, const char *itemName, char *path,
-                    size_t size);
+// item, the group's folder): DONE. UNUSABLE when it would not fit `size`;
+// NONE when the system names no such Programs folder.
+Outcome ProgmanItemPath(int common, const char *group, const char *itemName, char *path,
+                        size_t size);
 // Fills the combo box with the existing groups; returns the reply buffer, or
 // nullptr when no conversation was made.
 const char *ProgmanListGroups(HWND comboBox);

@@ -13,7 +13,7 @@
 // started; one that fills the buffer may have been cut to a parent.
 static int ReadInstallDirectory(char *directory, size_t size)
 {
-    return ReadProfileValue(DIR_RECORD, "", directory, size) > 0 && IsAbsolutePath(directory);
+    return ReadProfileValue(DIR_RECORD, "", directory, size) == OUTCOME_DONE && IsAbsolutePath(directory);
 }
 
 int RemoveInstallation(HWND owner)
@@ -31,8 +31,9 @@ int RemoveInstallation(HWND owner)
     // A recorded group that cannot be named in a command withholds only the
     // Program Manager's part; an empty one keeps the directory as well.
     char group[TEXT_FIELD];
-    int groupRead = ReadRecordedGroup(session.groupName, group, sizeof group, IsRemovableGroupName);
-    if (groupRead > 0)
+    Outcome groupRead =
+        ReadRecordedGroup(session.groupName, group, sizeof group, IsRemovableGroupName);
+    if (groupRead == OUTCOME_DONE)
         CopyText(session.groupName, sizeof session.groupName, group);
 
     // The entry goes with the installation; where anything of it stays, the
@@ -41,10 +42,10 @@ int RemoveInstallation(HWND owner)
     // version names none.
     char location[DIR_SIZE];
     int entryHere = ReadRegistryText(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, LOCATION_VALUE,
-                                     location, sizeof location) <= 0 ||
+                                     location, sizeof location) != OUTCOME_DONE ||
                     SameText(location, installDir);
     RemovalReport report;
-    RemoveProduct(installDir, groupRead < 0 ? nullptr : group, nullptr, entryHere, report);
+    RemoveProduct(installDir, groupRead == OUTCOME_UNUSABLE ? nullptr : group, nullptr, entryHere, report);
 
     int recordsGone = WriteProfileStringA(PRODUCT_NAME, nullptr, nullptr);
 

@@ -182,7 +182,7 @@ static void LogLeftItems(const char *group, RemovalReport &report)
         if (name != nullptr ? !payloadTable[i].makeItem : !SameText(group, PRODUCT_NAME))
             continue;
         for (int common = 0; common < 2; common++) {
-            if (ProgmanItemPath(common, group, name, link, sizeof link) > 0 &&
+            if (ProgmanItemPath(common, group, name, link, sizeof link) == OUTCOME_DONE &&
                 GetFileAttributesA(link) != INVALID_FILE_ATTRIBUTES) {
                 LogOutcome(name != nullptr ? "icon" : "group", "left", name != nullptr ? name : group);
                 if (report.itemsLeft++ == 0)

@@ -9,10 +9,10 @@ Records ReadRecords(const Arguments &args)
     Records records;
     char recorded[DIR_SIZE];
     records.profileRead = ReadProfileValue(DIR_RECORD, "", recorded, sizeof recorded);
-    records.profileHere = records.profileRead > 0 && SameText(recorded, args.programDir);
+    records.profileHere = records.profileRead == OUTCOME_DONE && SameText(recorded, args.programDir);
     records.locationRead = ReadRegistryText(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY,
                                             LOCATION_VALUE, recorded, sizeof recorded);
-    records.locationHere = records.locationRead > 0 && SameText(recorded, args.programDir);
+    records.locationHere = records.locationRead == OUTCOME_DONE && SameText(recorded, args.programDir);
     return records;
 }
 

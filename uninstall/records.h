@@ -2,14 +2,15 @@
 #ifndef TARNLINK_RECORDS_H
 #define TARNLINK_RECORDS_H
 
+#include "../base/outcome.h"
 #include "args.h"
 
 // What the records say of this directory: WIN.INI's DIR and the Uninstall
 // entry's InstallLocation. A record too long to be read whole names none.
 struct Records {
-    int profileRead;    // ReadProfileValue's answer for DIR
+    Outcome profileRead;    // ReadProfileValue's answer for DIR
     int profileHere;
-    int locationRead;   // ReadRegistryText's answer for InstallLocation
+    Outcome locationRead;   // ReadRegistryText's answer for InstallLocation
     int locationHere;
 };
 

@@ -51,7 +51,8 @@ static int Remove(const Arguments &args)
     // names none either: WIN.INI's record tells then.
     Records records = ReadRecords(args);
     int entryHere = records.locationHere ||
-                    (records.locationRead <= 0 && (records.profileRead == 0 || records.profileHere));
+                    (records.locationRead != OUTCOME_DONE &&
+                     (records.profileRead == OUTCOME_NONE || records.profileHere));
     // A group that could reach outside the Programs folder, or break the
     // command syntax, withholds only the Program Manager's part.
     RemovalReport report;
@@ -59,7 +60,7 @@ static int Remove(const Arguments &args)
                   ReleaseInstalledCopy, entryHere, report);
     RemoveEmptyVendorKeys();
     int recordsGone = 1;
-    if (records.profileRead == 0 || records.profileHere)
+    if (records.profileRead == OUTCOME_NONE || records.profileHere)
         recordsGone = WriteProfileStringA(PRODUCT_NAME, nullptr, nullptr);
 
     if (report.complete && recordsGone && report.itemsLeft == 0) {
