@@ -221,6 +221,30 @@ std::string Answer(const Program &program, const char *caption, int button, DWOR
     return text;
 }
 
+std::string EntryValue(const char *name)
+{
+    std::string data;
+    RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, name, data);
+    return data;
+}
+
+void RemoveUninstallerCopies()
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search;
+    for (int i = 0; i < 10 && (search = FindFirstFileA((TempPath() + "~rt*.tmp").c_str(),
+                                                       &found)) != INVALID_HANDLE_VALUE; i++) {
+        FindClose(search);
+        DeleteTree(TempPath() + found.cFileName);
+    }
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, "PendingFileRenameOperations");
+        RegCloseKey(key);
+    }
+}
+
 std::string Lowered(std::string text)
 {
     for (char &c : text)

@@ -69,6 +69,12 @@ protected:
     MachineState clean;
 };
 
+// A value of the Uninstall entry ("" where there is none).
+std::string EntryValue(const char *name);
+// What removetl.exe's copies leave for the next restart (their directories
+// under the temporary one, the requests to delete them) goes now.
+void RemoveUninstallerCopies();
+
 // A text in lower case (ASCII letters).
 std::string Lowered(std::string text);
 // The requests to delete files at the next restart, lower case, each text
