@@ -271,54 +271,59 @@ TEST_F(Removal, WhatGoesAndWhatStays)
              },
              {}});
     }
-    // A recorded group that could reach outside the Programs folder, or break
-    // the command syntax, is left alone, as is another group's folder;
-    // everything else goes as for any group, the directory included. Any
-    // other name an earlier version recorded gets its items deleted. The
-    // Uninstall entry of another installation, whose 255 characters are read
-    // whole, stays.
+    // The default group goes whole, and the Uninstall entry and the product
+    // keys with whatever anyone put under them. A recorded group that could
+    // reach outside the Programs folder, or break the command syntax, is left
+    // alone, as is another group's folder; everything else goes as for any
+    // group, the directory included. Any other name an earlier version
+    // recorded gets its items deleted. The Uninstall entry of another
+    // installation, whose 255 characters are read whole, stays.
     const std::string victim = ProgramsFolder() + "\\Victim Group";
     const struct {
         const char *group;
         bool withheld;
-    } groups[] = {{"x,7)][DeleteGroup(Victim Group)][ShowGroup(y", true}, {"Say \"hi\"", true},
-                  {"Tab\tName", true}, {"..", true}, {".", true}, {"a\\b", true}, {"a/b", true},
-                  {"C:Tools", true}, {"Net: Tools", false}, {"CON", false}};
+    } groups[] = {{"Tarnlink Suite", false}, {"x,7)][DeleteGroup(Victim Group)][ShowGroup(y", true},
+                  {"Say \"hi\"", true}, {"Tab\tName", true}, {"..", true}, {".", true},
+                  {"a\\b", true}, {"a/b", true}, {"C:Tools", true}, {"Net: Tools", false},
+                  {"CON", false}};
     for (const auto &g : groups) {
-        std::vector<std::string> sent, icons, end = {"Removal process complete.",
-                                                    "All files removed."};
-        if (!g.withheld) {
+        const bool ours = lstrcmpA(g.group, "Tarnlink Suite") == 0;
+        std::vector<std::string> sent, before, after;
+        if (g.withheld)
+            before.push_back(std::string("GROUP in WIN.INI cannot be used: ") + g.group);
+        else
             sent.push_back(std::string("[ShowGroup(") + g.group + ",7)]");
-            for (int i = 0; i < payloadCount; i++)
-                if (payloadTable[i].makeItem) {
-                    sent.push_back(std::string("[DeleteItem(\"") + payloadTable[i].itemTitle +
-                                   "\")]");
-                    icons.push_back(std::string("Removing icon for ") + payloadTable[i].itemTitle);
-                }
-        }
+        for (int i = 0; i < payloadCount; i++)
+            if (payloadTable[i].makeItem && !g.withheld) {
+                sent.push_back(std::string("[DeleteItem(\"") + payloadTable[i].itemTitle + "\")]");
+                after.push_back(std::string("Removing icon for ") + payloadTable[i].itemTitle);
+            }
+        if (ours)
+            sent.push_back("[DeleteGroup(Tarnlink Suite)]");
         rows.push_back(
             {std::string("group ") + g.group,
-             [&, g] {
+             [&, g, ours] {
                  WriteProfileStringA("Tarnlink Suite", "GROUP", g.group);
+                 CreateKey(HKEY_LOCAL_MACHINE, std::string(UNINSTALL_KEY) + "\\Extra");
+                 CreateKey(HKEY_CURRENT_USER, "Software\\Quorvale\\Tarnlink\\Recent");
                  HKEY entry;
                  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, &entry));
-                 const std::string other = "C:\\" + std::string(252, 'o');
+                 const std::string other = ours ? installDir : "C:\\" + std::string(252, 'o');
                  RegSetValueExA(entry, "InstallLocation", 0, REG_SZ, (const BYTE *)other.c_str(),
-                                256);
+                                (DWORD)other.size() + 1);
                  RegCloseKey(entry);
                  CreateDirectoryA(victim.c_str(), nullptr);
                  WriteFileBytes(victim + "\\Keep Me.lnk", "not ours");
              },
              1,
-             [&, g, icons, end](const MachineState &arranged) {
-                 std::vector<std::string> after = icons;
-                 after.push_back("Removing " + installDir + "\\removetl.exe (ok)");
-                 after.push_back("Removing " + installDir + " (ok)");
-                 after.insert(after.end(), end.begin(), end.end());
-                 std::vector<std::string> before;
-                 if (g.withheld)
-                     before.push_back(std::string("GROUP in WIN.INI cannot be used: ") + g.group);
-                 return AllGoneBut(arranged) + LogState(Lines(installDir, before, after));
+             [&, ours, before, after](const MachineState &arranged) {
+                 std::vector<std::string> end = after;
+                 end.insert(end.end(), {"Removing " + installDir + "\\removetl.exe (ok)",
+                                        "Removing " + installDir + " (ok)",
+                                        "Removal process complete.", "All files removed."});
+                 return AllGoneBut(arranged) + LogState(Lines(installDir, before, end)) +
+                        (ours ? Gone(arranged, std::string("reg HKLM\\") + UNINSTALL_KEY)
+                              : MachineState());
              },
              sent});
     }
