@@ -91,10 +91,7 @@ void Scenario::EmulateWindows(const char *version)
         DeleteRegistryKeyTree(HKEY_CURRENT_USER, key);
         return;
     }
-    HKEY opened;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, key, &opened));
-    RegSetValueExA(opened, "Version", 0, REG_SZ, (const BYTE *)version, lstrlenA(version) + 1);
-    RegCloseKey(opened);
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, key, "Version", REG_SZ, version));
 }
 
 MachineState Scenario::Clean(const MachineState &overrides)

@@ -283,11 +283,7 @@ TEST_F(Faults, EveryFailedCallEndsHonestly)
         ResetMachineState();
         RemoveUninstallerCopies();
         WriteFileBytes("C:\\tltest\\keep.txt", "the user's");
-        HKEY key;
-        if (RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Quorvale", &key) == ERROR_SUCCESS) {
-            RegSetValueExA(key, "Licence", 0, REG_SZ, (const BYTE *)"Q-1234", 7);
-            RegCloseKey(key);
-        }
+        SetRegistryValue(HKEY_CURRENT_USER, "Software\\Quorvale", "Licence", REG_SZ, "Q-1234");
         if (installedFirst) {
             EXPECT_EQ(0, RunQuiet("-q"));
             line = EntryValue("QuietUninstallString");

@@ -300,17 +300,12 @@ TEST_F(Uninstall, RecordedLineRemovesEverything)
             continue;
         InstallInto(row.dir, row.group, row.line == ROOT ? "C:\\" : nullptr);
         if (row.locationType != REG_SZ) {
-            HKEY entry;
-            ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, 0,
-                                                   KEY_SET_VALUE, &entry));
-            RegSetValueExA(entry, "InstallLocation", 0, row.locationType, (const BYTE *)row.dir,
-                           (DWORD)strlen(row.dir) + 1);
-            RegCloseKey(entry);
+            ASSERT_TRUE(SetRegistryValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "InstallLocation",
+                                         row.locationType,
+                                         std::string(row.dir, strlen(row.dir) + 1)));
         }
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Quorvale", &key));
-        RegSetValueExA(key, "Licence", 0, REG_SZ, (const BYTE *)"Q-1234", 7);
-        RegCloseKey(key);
+        ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, "Software\\Quorvale", "Licence", REG_SZ,
+                                     "Q-1234"));
         MachineState kept = {{vendor, "key"}, {vendor + " : Licence", "REG_SZ Q-1234"}};
         std::string group = ProgramsFolder() + "\\" + row.group;
         if (std::string(row.group) != "Tarnlink Suite") {
@@ -364,9 +359,7 @@ TEST_F(Uninstall, StartMenuItemAsksFirstAndSaysWhenNothingIsLeft)
 {
     InstallInto(DEFAULT_DIR, "Tarnlink Suite");
     // Another product of the maker keeps the maker's key.
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Quorvale\\Netmon", &key));
-    RegCloseKey(key);
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, "Software\\Quorvale\\Netmon"));
     std::string uninstaller = "\"" + std::string(DEFAULT_DIR) + "\\removetl.exe\"";
     // The Start Menu item starts it without arguments.
     EXPECT_EQ("Remove Tarnlink Suite and all of its components from " + std::string(DEFAULT_DIR) +
@@ -517,10 +510,7 @@ TEST_F(Uninstall, EntryThatCannotBeDeletedIsNoSuccess)
     InstallInto(DEFAULT_DIR, "Tarnlink Suite");
     // A key with a subkey of its own that nobody may open.
     std::string locked = std::string(UNINSTALL_KEY) + "\\Locked";
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyA(HKEY_LOCAL_MACHINE, (locked + "\\Inner").c_str(), &key));
-    RegCloseKey(key);
+    ASSERT_TRUE(SetRegistryValue(HKEY_LOCAL_MACHINE, locked + "\\Inner"));
     if (!LockKey(locked, true))
         GTEST_SKIP() << "the platform does not enforce key security";
     std::string quietLine = EntryValue("QuietUninstallString");

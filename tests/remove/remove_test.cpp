@@ -20,11 +20,7 @@ const char TEST_KEY[] = "Software\\TarnlinkTest";
 
 void CreateKey(HKEY root, const std::string &path)
 {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(root, path.c_str(), &key));
-    const char data[] = "x";
-    RegSetValueExA(key, "value", 0, REG_SZ, (const BYTE *)data, sizeof data);
-    RegCloseKey(key);
+    ASSERT_TRUE(SetRegistryValue(root, path, "value", REG_SZ, "x"));
 }
 
 TEST(DeleteRegistryTree, RemovesEveryLevel)
@@ -300,12 +296,9 @@ TEST_F(Removal, WhatGoesAndWhatStays)
                  WriteProfileStringA("Tarnlink Suite", "GROUP", g.group);
                  CreateKey(HKEY_LOCAL_MACHINE, std::string(UNINSTALL_KEY) + "\\Extra");
                  CreateKey(HKEY_CURRENT_USER, "Software\\Quorvale\\Tarnlink\\Recent");
-                 HKEY entry;
-                 ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, &entry));
-                 const std::string other = ours ? installDir : "C:\\" + std::string(252, 'o');
-                 RegSetValueExA(entry, "InstallLocation", 0, REG_SZ, (const BYTE *)other.c_str(),
-                                (DWORD)other.size() + 1);
-                 RegCloseKey(entry);
+                 ASSERT_TRUE(SetRegistryValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "InstallLocation",
+                                              REG_SZ,
+                                              ours ? installDir : "C:\\" + std::string(252, 'o')));
                  CreateDirectoryA(victim.c_str(), nullptr);
                  WriteFileBytes(victim + "\\Keep Me.lnk", "not ours");
              },
