@@ -5,15 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
+#include "state.h"
 #include "wintest.h"
-
-extern const char DEFAULT_DIR[];
-extern const char UNINSTALL_KEY[];
-extern const char SETTINGS_PATH[];
 
 struct PayloadFile {
     const char *name;
@@ -23,20 +19,6 @@ struct PayloadFile {
 // itself, "signed\\build\\" the build that signs them).
 std::vector<PayloadFile> PayloadFiles(const std::string &programs = "");
 extern const char *const ITEM_TITLES[4];
-
-// Everything a run leaves, one line per item, by full path: "file PATH" (a
-// directory's ends in "\"), "item PATH" (shortcuts with their targets),
-// "temp PATH", "reg ROOT\KEY" and "reg ROOT\KEY : VALUE" (with its type),
-// "ini KEY", "log NNN". In an expected state an empty text stands for an item
-// that must not be there; "+" lays one state over another.
-using MachineState = std::map<std::string, std::string>;
-MachineState operator+(MachineState state, const MachineState &overrides);
-// The items of a state whose names begin with `prefix`.
-MachineState Only(const MachineState &state, const std::string &prefix);
-// The size and CRC-32 of a file's bytes, as the state shows them.
-std::string FileState(const std::string &bytes);
-// The log lines of a state, in order.
-MachineState LogState(const std::vector<std::string> &lines);
 
 class Scenario : public testing::Test {
 protected:
@@ -53,11 +35,8 @@ protected:
     // Emulated Windows version of setup.exe ("win95", "nt40", ...; "" none).
     void EmulateWindows(const char *version);
 
-    // The whole state now: files under C:\tltest (but the scenario's own
-    // directory), the three default destinations and drives T: and U:, the files in
-    // the root of C:, our keys in both hives and the Uninstall entry, WIN.INI's
-    // section, the Programs folder, setup.log and the temporary directory.
-    MachineState State();
+    // The whole state now (but the scenario's own directory), with setup.log.
+    MachineState State() { return TakeState(directory, directory + "\\setup.log"); }
     // The state as the scenario started, and what a successful install into
     // `dir` with `group` adds to it (no log).
     MachineState Clean(const MachineState &overrides = {});
@@ -74,7 +53,10 @@ protected:
     static MachineState InstallLog(const std::string &dir,
                                    std::vector<std::string> outcome = {});
     // Compares the whole state with `expected`; each difference is a line.
-    void ExpectState(const MachineState &expected, const std::string &row = "");
+    void ExpectState(const MachineState &expected, const std::string &row = "")
+    {
+        ::ExpectState(expected, State(), row);
+    }
     void ExpectInstalledIn(const std::string &dir, const std::string &group,
                            const MachineState &overrides = {})
     {
@@ -86,6 +68,12 @@ protected:
     std::string programs;   // the build folder whose programs an install carries
     MachineState clean;
 };
+
+// A value of the Uninstall entry ("" where there is none).
+std::string EntryValue(const char *name);
+// What removetl.exe's copies leave for the next restart (their directories
+// under the temporary one, the requests to delete them) goes now.
+void RemoveUninstallerCopies();
 
 // A text in lower case (ASCII letters).
 std::string Lowered(std::string text);

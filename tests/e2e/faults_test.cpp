@@ -8,6 +8,18 @@
 #include <tlhelp32.h>
 #include <random>
 
+namespace {
+// The tab-separated fields of a recorded site.
+std::vector<std::string> Fields(std::string line)
+{
+    std::vector<std::string> fields;
+    for (size_t tab; (tab = line.find('\t')) != std::string::npos; line.erase(0, tab + 1))
+        fields.push_back(line.substr(0, tab));
+    fields.push_back(line);
+    return fields;
+}
+} // namespace
+
 class Faults : public Scenario {
 protected:
     void SetUp() override
@@ -21,23 +33,6 @@ protected:
             SetEnvironmentVariableA(name, nullptr);
         RemoveUninstallerCopies();
         Scenario::TearDown();
-    }
-    // What removetl.exe's copy leaves for the next restart goes now.
-    static void RemoveUninstallerCopies()
-    {
-        WIN32_FIND_DATAA found;
-        HANDLE search;
-        for (int i = 0; i < 10 && (search = FindFirstFileA((TempPath() + "~rt*.tmp").c_str(),
-                                                           &found)) != INVALID_HANDLE_VALUE; i++) {
-            FindClose(search);
-            DeleteTree(TempPath() + found.cFileName);
-        }
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
-                          0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-            RegDeleteValueA(key, "PendingFileRenameOperations");
-            RegCloseKey(key);
-        }
     }
     // Ends what runs of setup.exe and removetl.exe in this prefix.
     static void EndPrograms()
@@ -88,11 +83,8 @@ protected:
                                                 const char *program = "setup.exe", int depth = 1)
     {
         std::vector<std::vector<std::string>> found;
-        for (std::string line : sites) {
-            std::vector<std::string> fields;
-            for (size_t tab; (tab = line.find('\t')) != std::string::npos; line.erase(0, tab + 1))
-                fields.push_back(line.substr(0, tab));
-            fields.push_back(line);
+        for (const std::string &line : sites) {
+            std::vector<std::string> fields = Fields(line);
             if (fields.size() == 6 && fields[0] == program && fields[1] == std::to_string(depth) &&
                 fields[2] == function)
                 found.push_back(fields);
@@ -183,8 +175,8 @@ TEST_F(Faults, ProfilesAnswerAsTheirWindows)
 
         DeleteFileA((directory + "\\setup.log").c_str());
         ASSERT_EQ(0, Install("", row.profile));
-        std::string line;
-        ASSERT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", line));
+        std::string line = EntryValue("QuietUninstallString");
+        ASSERT_NE("", line);
         EXPECT_EQ(0, Run(line, "", 60000, row.profile));
         // The copy's own files wait for a restart.
         RemoveUninstallerCopies();
@@ -203,8 +195,8 @@ TEST_F(Faults, ProfilesAnswerAsTheirWindows)
 TEST_F(Faults, TheUninstallersCopyRunsUnderTheHookToo)
 {
     ASSERT_EQ(0, RunQuiet("-q"));
-    std::string line;
-    ASSERT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", line));
+    std::string line = EntryValue("QuietUninstallString");
+    ASSERT_NE("", line);
     EXPECT_EQ(0, Run(line, ""));
     EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
     EXPECT_EQ(1u, Sites("CreateProcessA", "removetl.exe").size());
@@ -228,15 +220,6 @@ TEST_F(Faults, AFailedCallReturnsTheFunctionsFailureAndLeavesTheStackAsTheFuncti
 // word), a crash, a hang, or something of someone else's lost.
 namespace {
 enum Verdict { HONEST, WHOLE, FALSE_SUCCESS, CRASH, HANG, LOST, VERDICTS };
-
-std::vector<std::string> Fields(std::string line)
-{
-    std::vector<std::string> fields;
-    for (size_t tab; (tab = line.find('\t')) != std::string::npos; line.erase(0, tab + 1))
-        fields.push_back(line.substr(0, tab));
-    fields.push_back(line);
-    return fields;
-}
 
 bool StartsWith(const std::string &text, const std::string &start)
 {
@@ -300,14 +283,10 @@ TEST_F(Faults, EveryFailedCallEndsHonestly)
         ResetMachineState();
         RemoveUninstallerCopies();
         WriteFileBytes("C:\\tltest\\keep.txt", "the user's");
-        HKEY key;
-        if (RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Quorvale", &key) == ERROR_SUCCESS) {
-            RegSetValueExA(key, "Licence", 0, REG_SZ, (const BYTE *)"Q-1234", 7);
-            RegCloseKey(key);
-        }
+        SetRegistryValue(HKEY_CURRENT_USER, "Software\\Quorvale", "Licence", REG_SZ, "Q-1234");
         if (installedFirst) {
             EXPECT_EQ(0, RunQuiet("-q"));
-            RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", line);
+            line = EntryValue("QuietUninstallString");
         }
         DeleteFileA((directory + "\\setup.log").c_str());
     };

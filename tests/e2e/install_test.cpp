@@ -22,17 +22,11 @@ TEST_F(Install, QuietInstallLeavesEveryRecord)
         WriteFileBytes(TempPath() + name, planted);
     SetFileAttributesA((TempPath() + "tarnlink.hlp").c_str(), FILE_ATTRIBUTE_READONLY);
     // Our values replace what anyone left under the entry's name; theirs stay.
-    HKEY foreign;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE,
-                                           (std::string(UNINSTALL_KEY) + "\\Extra").c_str(),
-                                           &foreign));
-    RegCloseKey(foreign);
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, &foreign));
-    const char evil[] = "C:\\evil.exe";
-    RegSetValueExA(foreign, "QuietUninstallString", 0, REG_SZ, (const BYTE *)evil, sizeof evil);
-    DWORD one = 1;
-    RegSetValueExA(foreign, "NoRemove", 0, REG_DWORD, (const BYTE *)&one, sizeof one);
-    RegCloseKey(foreign);
+    ASSERT_TRUE(SetRegistryValue(HKEY_LOCAL_MACHINE, std::string(UNINSTALL_KEY) + "\\Extra"));
+    ASSERT_TRUE(SetRegistryValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString",
+                                 REG_SZ, "C:\\evil.exe"));
+    ASSERT_TRUE(SetRegistryValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "NoRemove", REG_DWORD,
+                                 std::string("\1\0\0\0", 4)));
 
     ASSERT_EQ(0, RunQuiet("-q -l"));
     // The run extracted into a directory of its own under the temporary one.
@@ -407,20 +401,16 @@ TEST_F(Install, RawSockIsKeptOnlyWhenItHoldsTwoToFourBytes)
         const char *kept;   // as the state shows it; null: reset to 0
     } cases[] = {{REG_BINARY, std::string("\x01\x02", 2), "type 3: 01 02"},
                  {REG_BINARY, std::string("\x07\x08\x09\x0a", 4), "type 3: 07 08 09 0a"},
-                 {REG_SZ, std::string("ab\0", 3), "REG_SZ ab"},
+                 {REG_SZ, "ab", "REG_SZ ab"},   // with its closing zero, as below
                  {REG_BINARY, std::string("\x05", 1), nullptr},
-                 {REG_SZ, std::string("too long\0", 9), nullptr}};
+                 {REG_SZ, "too long", nullptr}};
     const std::string settings = std::string("reg HKLM\\") + SETTINGS_PATH;
     for (const auto &c : cases) {
         ResetMachineState();
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, SETTINGS_PATH, &key));
-        RegSetValueExA(key, "RawSock", 0, c.type, (const BYTE *)c.data.data(),
-                       (DWORD)c.data.size());
-        DWORD five = 5;
-        RegSetValueExA(key, "Applets", 0, REG_DWORD, (const BYTE *)&five, sizeof five);
-        RegSetValueExA(key, "Proxy", 0, REG_SZ, (const BYTE *)"gw:8080", 8);
-        RegCloseKey(key);
+        ASSERT_TRUE(SetRegistryValue(HKEY_LOCAL_MACHINE, SETTINGS_PATH, "RawSock", c.type, c.data));
+        SetRegistryValue(HKEY_LOCAL_MACHINE, SETTINGS_PATH, "Applets", REG_DWORD,
+                         std::string("\5\0\0\0", 4));
+        SetRegistryValue(HKEY_LOCAL_MACHINE, SETTINGS_PATH, "Proxy", REG_SZ, "gw:8080");
         ASSERT_EQ(0, RunQuiet("-q"));
         ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite",
                           {{settings + " : RawSock", c.kept ? c.kept : "REG_DWORD 0"},

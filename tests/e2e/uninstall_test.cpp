@@ -103,40 +103,20 @@ struct Uninstaller {
     }
 };
 
-void ClearPendingDeletes()
-{
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
-                      0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    RegDeleteValueA(key, "PendingFileRenameOperations");
-    RegCloseKey(key);
-}
-
-std::string RecordedLine()
-{
-    std::string line;
-    RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "UninstallString", line);
-    return line;
-}
-
 class Uninstall : public Scenario {
 protected:
     // Copies of earlier runs would wait for a restart that never comes; they
     // go before the state the scenario starts from is taken.
     void SetUp() override
     {
-        for (std::string dir = CopyDirectory(); !dir.empty(); dir = CopyDirectory())
-            DeleteTree(dir);
+        RemoveUninstallerCopies();
         Scenario::SetUp();
     }
 
     void TearDown() override
     {
         // The copies that were to go at the next restart go now.
-        for (std::string dir = CopyDirectory(); !dir.empty(); dir = CopyDirectory())
-            DeleteTree(dir);
-        ClearPendingDeletes();
+        RemoveUninstallerCopies();
         EmulateWindowsEverywhere("");
         WritePrivateProfileStringA("rename", nullptr, nullptr, "WININIT.INI");
         Scenario::TearDown();
@@ -167,6 +147,19 @@ protected:
         EXPECT_EQ(first, run.WaitCopy(5000)) << "a quiet run ends with its copy's outcome";
         NoteCopy(run);
         return first;
+    }
+
+    // A run that ends at its first message, answered with `button`: no copy,
+    // exit code 1. Returns the message's text.
+    std::string RunToFirstAnswer(const std::string &line, int button)
+    {
+        Uninstaller run;
+        if (!run.Start(line, directory))
+            return "<not started>";
+        std::string text = Answer(run.first, "Uninstall Tarnlink Suite", button);
+        EXPECT_EQ(1, run.WaitFirst(15000)) << line;
+        EXPECT_EQ(nullptr, run.copy) << line;
+        return text;
     }
 
     // A run that the user confirms: the text of the copy's final message,
@@ -307,17 +300,12 @@ TEST_F(Uninstall, RecordedLineRemovesEverything)
             continue;
         InstallInto(row.dir, row.group, row.line == ROOT ? "C:\\" : nullptr);
         if (row.locationType != REG_SZ) {
-            HKEY entry;
-            ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, 0,
-                                                   KEY_SET_VALUE, &entry));
-            RegSetValueExA(entry, "InstallLocation", 0, row.locationType, (const BYTE *)row.dir,
-                           (DWORD)strlen(row.dir) + 1);
-            RegCloseKey(entry);
+            ASSERT_TRUE(SetRegistryValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "InstallLocation",
+                                         row.locationType,
+                                         std::string(row.dir, strlen(row.dir) + 1)));
         }
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Quorvale", &key));
-        RegSetValueExA(key, "Licence", 0, REG_SZ, (const BYTE *)"Q-1234", 7);
-        RegCloseKey(key);
+        ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, "Software\\Quorvale", "Licence", REG_SZ,
+                                     "Q-1234"));
         MachineState kept = {{vendor, "key"}, {vendor + " : Licence", "REG_SZ Q-1234"}};
         std::string group = ProgramsFolder() + "\\" + row.group;
         if (std::string(row.group) != "Tarnlink Suite") {
@@ -334,9 +322,9 @@ TEST_F(Uninstall, RecordedLineRemovesEverything)
             kept = kept + Only(Installed(row.dir, row.group), "ini ") +
                    MachineState{{"ini DIR", std::string("= ") + row.otherInstallation}};
         std::string dir = row.dir;
-        std::string line = RecordedLine() + " -q";
+        std::string line = EntryValue("UninstallString") + " -q";
         if (row.line == QUIET)
-            RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", line);
+            line = EntryValue("QuietUninstallString");
         if (row.line == LEGACY)
             line = "\"" + dir + "\\removetl.exe\" -f " + dir + " -d " + dir + " -g " + row.group +
                    " -q";
@@ -371,20 +359,12 @@ TEST_F(Uninstall, StartMenuItemAsksFirstAndSaysWhenNothingIsLeft)
 {
     InstallInto(DEFAULT_DIR, "Tarnlink Suite");
     // Another product of the maker keeps the maker's key.
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Quorvale\\Netmon", &key));
-    RegCloseKey(key);
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, "Software\\Quorvale\\Netmon"));
     std::string uninstaller = "\"" + std::string(DEFAULT_DIR) + "\\removetl.exe\"";
-    {
-        // The Start Menu item starts it without arguments.
-        Uninstaller run;
-        ASSERT_TRUE(run.Start(uninstaller, directory));
-        EXPECT_EQ("Remove Tarnlink Suite and all of its components from " +
-                      std::string(DEFAULT_DIR) + "?",
-                  Answer(run.first, "Uninstall Tarnlink Suite", IDNO));
-        EXPECT_EQ(1, run.WaitFirst(15000));
-        EXPECT_EQ(nullptr, run.copy);
-    }
+    // The Start Menu item starts it without arguments.
+    EXPECT_EQ("Remove Tarnlink Suite and all of its components from " + std::string(DEFAULT_DIR) +
+                  "?",
+              RunToFirstAnswer(uninstaller, IDNO));
     ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite",
                       {{"reg HKCU\\Software\\Quorvale", "key"},
                        {"reg HKCU\\Software\\Quorvale\\Netmon", "key"}});
@@ -399,15 +379,11 @@ TEST_F(Uninstall, StartMenuItemAsksFirstAndSaysWhenNothingIsLeft)
                                    {"reg HKCU\\Software\\Quorvale\\Netmon", "key"}});
 
     // A second run, with the arguments that were recorded.
-    Uninstaller again;
-    ASSERT_TRUE(again.Start("\"" + BuildPath("removetl.exe") + "\" -f \"" + DEFAULT_DIR +
-                                "\" -d \"" + DEFAULT_DIR + "\" -g \"Tarnlink Suite\"",
-                            directory));
     EXPECT_EQ("Tarnlink Suite is not installed in " + std::string(DEFAULT_DIR) +
                   ".\nThere is nothing to remove.",
-              Answer(again.first, "Uninstall Tarnlink Suite", IDOK));
-    EXPECT_EQ(1, again.WaitFirst(15000));
-    EXPECT_EQ(nullptr, again.copy);
+              RunToFirstAnswer("\"" + BuildPath("removetl.exe") + "\" -f \"" + DEFAULT_DIR +
+                                   "\" -d \"" + DEFAULT_DIR + "\" -g \"Tarnlink Suite\"",
+                               IDOK));
 }
 
 TEST_F(Uninstall, FileInUseIsNamedAndCanBeRemovedLater)
@@ -420,11 +396,10 @@ TEST_F(Uninstall, FileInUseIsNamedAndCanBeRemovedLater)
     EXPECT_EQ("Removal process complete, except for\n" + held +
                   "\nwhich is in use or could not be deleted.\n"
                   "Close the program that uses it and run Uninstall again.",
-              RunAnsweringYes(RecordedLine(), code));
+              RunAnsweringYes(EntryValue("UninstallString"), code));
     EXPECT_EQ(2, code);
     // A deployment tool running the quiet line learns that something stayed.
-    std::string quietLine;
-    RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", quietLine);
+    std::string quietLine = EntryValue("QuietUninstallString");
     EXPECT_EQ(2, RunToEnd(quietLine));
     CloseHandle(file);
 
@@ -495,8 +470,7 @@ TEST_F(Uninstall, SetupRemovalThatKeepsAFileKeepsTheUninstallerToFinishIt)
         else
             file = CreateFileA(kept.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                OPEN_EXISTING, 0, nullptr);
-        std::string quietLine;
-        RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", quietLine);
+        std::string quietLine = EntryValue("QuietUninstallString");
         EXPECT_EQ(1, RunQuiet("-q -r"));
         MachineState left = Left(DEFAULT_DIR, {row.file, "removetl.exe"});
         ExpectState(left + MachineState{{"reg HKLM\\Software\\Quorvale", "key"}});
@@ -536,14 +510,10 @@ TEST_F(Uninstall, EntryThatCannotBeDeletedIsNoSuccess)
     InstallInto(DEFAULT_DIR, "Tarnlink Suite");
     // A key with a subkey of its own that nobody may open.
     std::string locked = std::string(UNINSTALL_KEY) + "\\Locked";
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyA(HKEY_LOCAL_MACHINE, (locked + "\\Inner").c_str(), &key));
-    RegCloseKey(key);
+    ASSERT_TRUE(SetRegistryValue(HKEY_LOCAL_MACHINE, locked + "\\Inner"));
     if (!LockKey(locked, true))
         GTEST_SKIP() << "the platform does not enforce key security";
-    std::string quietLine;
-    RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", quietLine);
+    std::string quietLine = EntryValue("QuietUninstallString");
 
     EXPECT_EQ(1, RunQuiet("-q -r -l"));
     EXPECT_EQ("The Add/Remove Programs entry of Tarnlink Suite could not be removed.",
@@ -564,8 +534,7 @@ TEST_F(Uninstall, EntryThatCannotBeDeletedIsNoSuccess)
 TEST_F(Uninstall, CopyNeverGoesIntoADirectoryThatWasThere)
 {
     InstallInto(DEFAULT_DIR, "Tarnlink Suite");
-    std::string quietLine;
-    RegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "QuietUninstallString", quietLine);
+    std::string quietLine = EntryValue("QuietUninstallString");
     // Its own file held by another program in a way that keeps it from being
     // read as the copy's source: nothing is done, and no directory is left.
     HANDLE held = CreateFileA((std::string(DEFAULT_DIR) + "\\removetl.exe").c_str(), DELETE,
@@ -608,12 +577,8 @@ TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
     // are refused as such, not taken for a line that names nothing installed.
     for (const std::string arguments :
          {"-f Tarnlink -g \"Tarnlink Suite\"", "-w 8 -o 4 -f C: -g \"Tarnlink Suite\""}) {
-        Uninstaller run;
-        ASSERT_TRUE(run.Start(program + arguments, directory));
-        std::string text = Answer(run.first, "Uninstall Tarnlink Suite", IDOK);
+        std::string text = RunToFirstAnswer(program + arguments, IDOK);
         EXPECT_EQ(0u, text.find("Uninstall cannot tell what to remove")) << arguments << ": " << text;
-        EXPECT_EQ(1, run.WaitFirst(15000)) << arguments;
-        EXPECT_EQ(nullptr, run.copy) << arguments;
     }
     ExpectInstalledIn("C:", "Tarnlink Suite", {{"file C:\\keep.txt", FileState("not ours")}});
 
@@ -622,12 +587,12 @@ TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
     HANDLE held = CreateFileA("C:\\tarnlink.dll", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
                               nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    EXPECT_EQ(2, RunToEnd(RecordedLine() + " -q"));
+    EXPECT_EQ(2, RunToEnd(EntryValue("UninstallString") + " -q"));
     CloseHandle(held);
     ExpectState(Left("C:", {"tarnlink.dll", "removetl.exe"}) +
                 MachineState{{"file C:\\keep.txt", FileState("not ours")}});
 
-    EXPECT_EQ(0, RunToEnd(RecordedLine() + " -q"));
+    EXPECT_EQ(0, RunToEnd(EntryValue("UninstallString") + " -q"));
     ExpectNothingLeft({{"file C:\\keep.txt", FileState("not ours")}});
     EXPECT_TRUE(DirectoryExists("C:\\windows"));
     DeleteFileA("C:\\keep.txt");
@@ -636,11 +601,8 @@ TEST_F(Uninstall, RefusesWhatItCannotUseAndKeepsTheRootOfADrive)
     // from Add/Remove Programs, still asks first, and No keeps everything.
     const std::string apps = "C:\\tltest\\Apps -s Net";
     InstallInto(apps, "Tarnlink Suite");
-    Uninstaller asked;
-    ASSERT_TRUE(asked.Start(RecordedLine(), directory));
     EXPECT_EQ("Remove Tarnlink Suite and all of its components from " + apps + "?",
-              Answer(asked.first, "Uninstall Tarnlink Suite", IDNO));
-    EXPECT_EQ(1, asked.WaitFirst(15000));
+              RunToFirstAnswer(EntryValue("UninstallString"), IDNO));
     ExpectInstalledIn(apps, "Tarnlink Suite");
 }
 

@@ -1,5 +1,5 @@
 // Removal of a prior installation recorded in WIN.INI, run in-process and
-// quiet, read back from the disk, the registry, WIN.INI and the log.
+// quiet, each run judged by the whole state of the machine it leaves.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 #include "remove/remove.h"
 #include "remove/rules.h"
 #include "progman_support.h"
+#include "state.h"
 #include "wintest.h"
 
 namespace {
@@ -19,11 +20,7 @@ const char TEST_KEY[] = "Software\\TarnlinkTest";
 
 void CreateKey(HKEY root, const std::string &path)
 {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(root, path.c_str(), &key));
-    const char data[] = "x";
-    RegSetValueExA(key, "value", 0, REG_SZ, (const BYTE *)data, sizeof data);
-    RegCloseKey(key);
+    ASSERT_TRUE(SetRegistryValue(root, path, "value", REG_SZ, "x"));
 }
 
 TEST(DeleteRegistryTree, RemovesEveryLevel)
@@ -90,28 +87,19 @@ TEST(IsDriveRoot, DriveAloneOrWithItsBackslash)
         EXPECT_EQ(c.root, IsDriveRoot(c.path)) << c.path;
 }
 
-// A recorded installation in a scratch directory, removed quietly with the
-// log in another scratch directory.
+// Each row starts from an installation planted in a scratch directory (its
+// files, the product keys in both hives, WIN.INI's records), changes it to a
+// machine found in the field, and removes it quietly with the log in another
+// scratch directory, the current one, while a Program Manager of the test's
+// own records the commands. What the row expects is what its arranged
+// machine becomes: the state after the removal is compared whole.
 class Removal : public testing::Test {
 protected:
     void SetUp() override
     {
-        ResetMachineState();
-        installDir = ScratchDirectory("removal");
-        logDir = ScratchDirectory("removal-log");
         GetCurrentDirectoryA(sizeof previous, previous);
-        SetCurrentDirectoryA(logDir.c_str());
         session.quiet = 1;
         session.logEnabled = 1;
-        lstrcpyA(session.groupName, "Tarnlink Suite");
-        for (int i = 0; i < payloadCount; i++)
-            WriteFileBytes(installDir + "\\" + payloadTable[i].destName, "payload");
-        WriteFileBytes(installDir + "\\tarnlink.gid", "help index");
-        CreateKey(HKEY_CURRENT_USER, "Software\\Quorvale\\Tarnlink\\Settings");
-        CreateKey(HKEY_LOCAL_MACHINE, "Software\\Quorvale\\Tarnlink\\Settings");
-        WriteProfileStringA("Tarnlink Suite", "DIR", installDir.c_str());
-        WriteProfileStringA("Tarnlink Suite", "DEFDIR", installDir.c_str());
-        WriteProfileStringA("Tarnlink Suite", "INSTOPTS", "1");
     }
     void TearDown() override
     {
@@ -122,63 +110,81 @@ protected:
         DeleteTree(logDir);
         ResetMachineState();
     }
-    std::vector<std::string> Log() { return ReadLogLines(logDir + "\\setup.log"); }
-    std::string installDir, logDir;
+    void Plant()
+    {
+        ResetMachineState();
+        installDir = ScratchDirectory("removal");
+        logDir = ScratchDirectory("removal-log");
+        SetCurrentDirectoryA(logDir.c_str());
+        lstrcpyA(session.groupName, "Tarnlink Suite");
+        for (int i = 0; i < payloadCount; i++)
+            WriteFileBytes(installDir + "\\" + payloadTable[i].destName, "payload");
+        WriteFileBytes(installDir + "\\tarnlink.gid", "help index");
+        CreateKey(HKEY_CURRENT_USER, "Software\\Quorvale\\Tarnlink\\Settings");
+        CreateKey(HKEY_LOCAL_MACHINE, "Software\\Quorvale\\Tarnlink\\Settings");
+        WriteProfileStringA("Tarnlink Suite", "DIR", installDir.c_str());
+        WriteProfileStringA("Tarnlink Suite", "DEFDIR", installDir.c_str());
+        WriteProfileStringA("Tarnlink Suite", "INSTOPTS", "1");
+    }
+    MachineState State() { return TakeState(logDir + "\\setup.log", logDir + "\\setup.log"); }
+    // The items of `state` under `prefix`, as items that must be gone.
+    static MachineState Gone(const MachineState &state, const std::string &prefix)
+    {
+        MachineState gone = Only(state, prefix);
+        for (auto &item : gone)
+            item.second.clear();
+        return gone;
+    }
+    // Everything of the planted installation gone, but the items named.
+    MachineState AllGoneBut(const MachineState &arranged, const std::vector<std::string> &kept = {})
+    {
+        MachineState state = Gone(arranged, "file " + installDir + "\\") +
+                             Gone(arranged, "reg HKCU\\Software\\Quorvale\\Tarnlink") +
+                             Gone(arranged, "reg HKLM\\Software\\Quorvale\\Tarnlink") +
+                             Gone(arranged, "ini ");
+        for (const std::string &name : kept)
+            state = state + Only(arranged, name);
+        return state;
+    }
+    // The log of a removal from `dir` that went as far as its files and keys,
+    // with the lines before and after those given: every file goes but
+    // `missing`, or none where their paths begin with `shownDir` (cut).
+    std::vector<std::string> Lines(const std::string &dir, std::vector<std::string> before,
+                                   const std::vector<std::string> &after,
+                                   const char *missing = "", const std::string &shownDir = "")
+    {
+        before.insert(before.begin(), {"", "Removing installation of Tarnlink Suite from " + dir});
+        for (int i = 0; i < payloadCount; i++)
+            if (lstrcmpA(payloadTable[i].destName, "removetl.exe") != 0)
+                before.push_back("Removing " + (shownDir.empty() ? dir : shownDir) + "\\" +
+                                 payloadTable[i].destName +
+                                 (lstrcmpA(payloadTable[i].destName, missing) == 0 ||
+                                          !shownDir.empty()
+                                      ? " (failed)"
+                                      : " (ok)"));
+        before.push_back("Removing HKEY_CURRENT_USER registry entries");
+        before.push_back("Removing HKEY_LOCAL_MACHINE registry entries");
+        before.insert(before.end(), after.begin(), after.end());
+        return before;
+    }
+    std::string installDir = "C:\\tltest\\removal", logDir = "C:\\tltest\\removal-log";
     char previous[MAX_PATH];
 };
 
-TEST_F(Removal, NothingRecordedChangesNothing)
+TEST_F(Removal, WhatGoesAndWhatStays)
 {
-    DeleteProfileSection("Tarnlink Suite");
-    WriteProfileStringA("Tarnlink Suite", "GROUP", "Tarnlink Suite");
-    EXPECT_EQ(0, RemoveInstallation(nullptr));
-    std::vector<std::string> lines = Log();
-    ASSERT_EQ(2u, lines.size());
-    EXPECT_EQ("Insufficient information available to", lines[0]);
-    EXPECT_EQ("remove this application.", lines[1]);
-    EXPECT_TRUE(FileExists(installDir + "\\tarnlink.exe"));
-    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Quorvale\\Tarnlink"));
-    EXPECT_EQ("Tarnlink Suite", ProfileString("Tarnlink Suite", "GROUP"));
-}
-
-TEST_F(Removal, EmptyGroupLeavesTheDirectoryAndReportsLeftovers)
-{
-    // An empty "GROUP": no Program Manager command, no directory removal.
-    WriteProfileStringA("Tarnlink Suite", "GROUP", "");
-    EXPECT_EQ(0, RemoveInstallation(nullptr));
-
-    // The directory stays, and with it the uninstaller, to try again.
-    for (int i = 0; i < payloadCount; i++)
-        EXPECT_EQ(i == 5, FileExists(installDir + "\\" + payloadTable[i].destName)) << i;
-    EXPECT_FALSE(FileExists(installDir + "\\tarnlink.gid"));
-    EXPECT_TRUE(DirectoryExists(installDir));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Quorvale\\Tarnlink"));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Quorvale\\Tarnlink"));
-    EXPECT_EQ("", ProfileString("Tarnlink Suite", "DIR"));
-    EXPECT_EQ("", ProfileString("Tarnlink Suite", "INSTOPTS"));
-
-    std::vector<std::string> expected = {
-        "",
-        "Removing installation of Tarnlink Suite from " + installDir,
+    IsolatedProgman progman(IsolatedProgman::ANSWERING);
+    ASSERT_TRUE(progman.ready);
+    const std::vector<std::string> noInfo = {"Insufficient information available to",
+                                             "remove this application."};
+    auto leftovers = [](const std::string &dir) {
+        return std::vector<std::string>{"Removal process complete.",
+                                        "Check the directory " + dir + " for excess files",
+                                        "that caused the removal process to not cleanup entirely."};
     };
-    for (int i = 0; i < payloadCount; i++)
-        if (i != 5)
-            expected.push_back("Removing " + installDir + "\\" + payloadTable[i].destName + " (ok)");
-    expected.push_back("Removing HKEY_CURRENT_USER registry entries");
-    expected.push_back("Removing HKEY_LOCAL_MACHINE registry entries");
-    expected.push_back("Removal process complete.");
-    expected.push_back("Check the directory " + installDir + " for excess files");
-    expected.push_back("that caused the removal process to not cleanup entirely.");
-    EXPECT_EQ(expected, Log());
-}
-
-// A recorded directory that would name files somewhere else is refused
-// whole: a relative one (resolved against the removal's own directory) and
-// one too long for its 256-byte field, whose cut text would name another
-// directory (here the installation itself). 255 characters are taken.
-TEST_F(Removal, DirectoryThatIsRelativeOrFillsItsBufferRemovesNothing)
-{
-    // installDir\.\.\... names installDir itself at any length.
+    // installDir\.\.\... names installDir itself at any length; one that fills
+    // its 256-byte field would be cut to another directory (here the
+    // installation itself), and is refused whole. 255 characters are taken.
     auto dotted = [&](size_t length) {
         std::string dir = installDir;
         while (dir.size() + 2 <= length)
@@ -187,106 +193,141 @@ TEST_F(Removal, DirectoryThatIsRelativeOrFillsItsBufferRemovesNothing)
             dir += "\\";
         return dir;
     };
-    ASSERT_EQ(256u, dotted(256).size());
-    for (int i = 0; i < payloadCount; i++)
-        WriteFileBytes(logDir + "\\" + payloadTable[i].destName, "not installed here");
-    const struct {
-        std::string dir;
-        bool accepted;
-    } cases[] = {
-        {".", false},   // the removal's own current directory
-        {dotted(256) + "\\elsewhere", false},
-        {dotted(256), false},
-        {dotted(255), true},
+    struct Row {
+        std::string name;
+        std::function<void()> arrange;
+        int result;
+        // What the arranged machine becomes, with the whole log.
+        std::function<MachineState(const MachineState &)> changes;
+        std::vector<std::string> commands;
     };
-    for (const auto &c : cases) {
-        DeleteFileA((logDir + "\\setup.log").c_str());
-        WriteProfileStringA("Tarnlink Suite", "DIR", c.dir.c_str());
-        WriteProfileStringA("Tarnlink Suite", "GROUP", "");
-        EXPECT_EQ(0, RemoveInstallation(nullptr)) << c.dir;
-        EXPECT_TRUE(FileExists(logDir + "\\tarnlink.exe")) << c.dir;
-        std::vector<std::string> lines = Log();
-        ASSERT_GE(lines.size(), 2u) << c.dir;
-        if (c.accepted) {
-            EXPECT_EQ("Removing installation of Tarnlink Suite from " + c.dir, lines[1]);
-        } else {
-            EXPECT_EQ("Insufficient information available to", lines[0]) << c.dir;
-            EXPECT_EQ(2u, lines.size()) << c.dir;
-            EXPECT_TRUE(FileExists(installDir + "\\tarnlink.exe")) << c.dir;
-            EXPECT_EQ(c.dir, ProfileString("Tarnlink Suite", "DIR")) << c.dir;
-        }
+    std::vector<Row> rows = {
+        {"nothing recorded changes nothing",
+         [&] {
+             DeleteProfileSection("Tarnlink Suite");
+             WriteProfileStringA("Tarnlink Suite", "GROUP", "Tarnlink Suite");
+         },
+         0, [&](const MachineState &) { return LogState(noInfo); }, {}},
+    };
+    // An empty "GROUP": no Program Manager command, no directory removal;
+    // the directory stays, and with it the uninstaller, to try again. A file
+    // already gone is reported and the rest goes on; absent keys still get
+    // their lines.
+    for (const char *missing : {"", "tarnlink.cnt"})
+        rows.push_back(
+            {missing[0] == '\0' ? "an empty group keeps the directory and names it"
+                                : "a file already gone and no user keys",
+             [&, missing] {
+                 WriteProfileStringA("Tarnlink Suite", "GROUP", "");
+                 if (missing[0] != '\0') {
+                     DeleteFileA((installDir + "\\" + missing).c_str());
+                     DeleteRegistryKeyTree(HKEY_CURRENT_USER, "Software\\Quorvale");
+                 }
+             },
+             0,
+             [&, missing](const MachineState &arranged) {
+                 return AllGoneBut(arranged, {"file " + installDir + "\\removetl.exe"}) +
+                        MachineState{{"file " + installDir + "\\", "dir"}} +
+                        LogState(Lines(installDir, {}, leftovers(installDir), missing));
+             },
+             {}});
+    // A recorded directory that would name files somewhere else is refused
+    // whole: a relative one (resolved against the removal's own directory,
+    // which holds files of the same names) and one too long for its field.
+    const struct {
+        size_t length;   // of installDir\.\.\... (0: ".")
+        const char *beyond;
+    } dirs[] = {{0, ""}, {256, "\\elsewhere"}, {256, ""}, {255, ""}};
+    ASSERT_EQ(256u, dotted(256).size());
+    for (const auto &d : dirs) {
+        auto recorded = [&, d] { return d.length == 0 ? "." : dotted(d.length) + d.beyond; };
+        bool accepted = d.length == 255;
+        rows.push_back(
+            {"recorded directory of " + std::to_string(d.length) + d.beyond,
+             [&, recorded] {
+                 for (int i = 0; i < payloadCount; i++)
+                     WriteFileBytes(logDir + "\\" + payloadTable[i].destName, "not installed here");
+                 WriteProfileStringA("Tarnlink Suite", "DIR", recorded().c_str());
+                 WriteProfileStringA("Tarnlink Suite", "GROUP", "");
+             },
+             0,
+             [&, recorded, accepted](const MachineState &arranged) {
+                 if (!accepted)
+                     return LogState(noInfo);
+                 // A payload file's path would not fit: it is refused, never cut.
+                 return AllGoneBut(arranged, {"file " + installDir + "\\"}) +
+                        LogState(Lines(recorded(), {}, leftovers(recorded()), "",
+                                       recorded().substr(0, 200) + "..."));
+             },
+             {}});
     }
-}
-
-// A recorded group that could reach outside the Programs folder, or break
-// the command syntax, is left alone; everything else goes as for any group,
-// the directory included. Any other name an earlier version recorded gets
-// its items deleted. The Uninstall entry of another installation, whose
-// 255 characters are read whole, stays.
-TEST_F(Removal, UnusableGroupSendsNoCommandButEverythingElseGoes)
-{
-    IsolatedProgman progman(IsolatedProgman::ANSWERING);
-    ASSERT_TRUE(progman.ready);
-    HKEY entry;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, &entry));
-    const std::string other = "C:\\" + std::string(252, 'o');
-    RegSetValueExA(entry, "InstallLocation", 0, REG_SZ, (const BYTE *)other.c_str(), 256);
-    RegCloseKey(entry);
+    // The default group goes whole, and the Uninstall entry and the product
+    // keys with whatever anyone put under them. A recorded group that could
+    // reach outside the Programs folder, or break the command syntax, is left
+    // alone, as is another group's folder; everything else goes as for any
+    // group, the directory included. Any other name an earlier version
+    // recorded gets its items deleted. The Uninstall entry of another
+    // installation, whose 255 characters are read whole, stays.
+    const std::string victim = ProgramsFolder() + "\\Victim Group";
     const struct {
         const char *group;
         bool withheld;
-    } cases[] = {{"x,7)][DeleteGroup(Victim Group)][ShowGroup(y", true}, {"Say \"hi\"", true},
-                 {"Tab\tName", true}, {"..", true}, {".", true}, {"a\\b", true}, {"a/b", true},
-                 {"C:Tools", true}, {"Net: Tools", false}, {"CON", false}};
-    for (const auto &c : cases) {
-        CreateDirectoryA(installDir.c_str(), nullptr);
+    } groups[] = {{"Tarnlink Suite", false}, {"x,7)][DeleteGroup(Victim Group)][ShowGroup(y", true},
+                  {"Say \"hi\"", true}, {"Tab\tName", true}, {"..", true}, {".", true},
+                  {"a\\b", true}, {"a/b", true}, {"C:Tools", true}, {"Net: Tools", false},
+                  {"CON", false}};
+    for (const auto &g : groups) {
+        const bool ours = lstrcmpA(g.group, "Tarnlink Suite") == 0;
+        std::vector<std::string> sent, before, after;
+        if (g.withheld)
+            before.push_back(std::string("GROUP in WIN.INI cannot be used: ") + g.group);
+        else
+            sent.push_back(std::string("[ShowGroup(") + g.group + ",7)]");
         for (int i = 0; i < payloadCount; i++)
-            WriteFileBytes(installDir + "\\" + payloadTable[i].destName, "payload");
-        WriteProfileStringA("Tarnlink Suite", "DIR", installDir.c_str());
-        WriteProfileStringA("Tarnlink Suite", "GROUP", c.group);
-        DeleteFileA((logDir + "\\setup.log").c_str());
+            if (payloadTable[i].makeItem && !g.withheld) {
+                sent.push_back(std::string("[DeleteItem(\"") + payloadTable[i].itemTitle + "\")]");
+                after.push_back(std::string("Removing icon for ") + payloadTable[i].itemTitle);
+            }
+        if (ours)
+            sent.push_back("[DeleteGroup(Tarnlink Suite)]");
+        rows.push_back(
+            {std::string("group ") + g.group,
+             [&, g, ours] {
+                 WriteProfileStringA("Tarnlink Suite", "GROUP", g.group);
+                 CreateKey(HKEY_LOCAL_MACHINE, std::string(UNINSTALL_KEY) + "\\Extra");
+                 CreateKey(HKEY_CURRENT_USER, "Software\\Quorvale\\Tarnlink\\Recent");
+                 ASSERT_TRUE(SetRegistryValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "InstallLocation",
+                                              REG_SZ,
+                                              ours ? installDir : "C:\\" + std::string(252, 'o')));
+                 CreateDirectoryA(victim.c_str(), nullptr);
+                 WriteFileBytes(victim + "\\Keep Me.lnk", "not ours");
+             },
+             1,
+             [&, ours, before, after](const MachineState &arranged) {
+                 std::vector<std::string> end = after;
+                 end.insert(end.end(), {"Removing " + installDir + "\\removetl.exe (ok)",
+                                        "Removing " + installDir + " (ok)",
+                                        "Removal process complete.", "All files removed."});
+                 return AllGoneBut(arranged) + LogState(Lines(installDir, before, end)) +
+                        (ours ? Gone(arranged, std::string("reg HKLM\\") + UNINSTALL_KEY)
+                              : MachineState());
+             },
+             sent});
+    }
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Plant();
+        row.arrange();
+        MachineState arranged = State();
         size_t before = progman.Commands().size();
         int result = -1;
         ASSERT_TRUE(progman.Run([&] { result = RemoveInstallation(nullptr); }));
-        EXPECT_EQ(1, result) << c.group;
-        EXPECT_FALSE(DirectoryExists(installDir)) << c.group;
-        std::string location;
-        EXPECT_TRUE(RegistryString(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, "InstallLocation",
-                                   location));
-        EXPECT_EQ(other, location) << c.group;
-        std::vector<std::string> lines = Log();
-        EXPECT_EQ(c.withheld,
-                  std::find(lines.begin(), lines.end(),
-                            std::string("GROUP in WIN.INI cannot be used: ") + c.group) !=
-                      lines.end())
-            << c.group;
+        EXPECT_EQ(row.result, result);
+        ExpectState(arranged + row.changes(arranged), State(), row.name);
         std::vector<std::string> commands = progman.Commands();
-        std::vector<std::string> sent(commands.begin() + before, commands.end());
-        std::vector<std::string> expected;
-        if (!c.withheld) {
-            expected.push_back(std::string("[ShowGroup(") + c.group + ",7)]");
-            for (int i = 0; i < payloadCount; i++)
-                if (payloadTable[i].makeItem)
-                    expected.push_back(std::string("[DeleteItem(\"") + payloadTable[i].itemTitle +
-                                       "\")]");
-        }
-        EXPECT_EQ(expected, sent) << c.group;
+        EXPECT_EQ(row.commands, std::vector<std::string>(commands.begin() + before, commands.end()));
+        DeleteTree(victim);
     }
-}
-
-TEST_F(Removal, MissingFileIsReportedAndTheRestGoesOn)
-{
-    WriteProfileStringA("Tarnlink Suite", "GROUP", "");
-    DeleteFileA((installDir + "\\tarnlink.cnt").c_str());
-    // Absent keys still get their lines.
-    DeleteRegistryKeyTree(HKEY_CURRENT_USER, "Software\\Quorvale");
-    EXPECT_EQ(0, RemoveInstallation(nullptr));
-    std::vector<std::string> lines = Log();
-    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
-                                     "Removing " + installDir + "\\tarnlink.cnt (failed)"));
-    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
-                                     "Removing HKEY_CURRENT_USER registry entries"));
-    EXPECT_FALSE(FileExists(installDir + "\\mib.txt"));
 }
 
 } // namespace

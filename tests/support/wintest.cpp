@@ -367,6 +367,20 @@ bool RegistryKeyExists(HKEY root, const char *key)
     return true;
 }
 
+bool SetRegistryValue(HKEY root, const std::string &key, const char *name, DWORD type,
+                      const std::string &bytes)
+{
+    HKEY opened;
+    if (RegCreateKeyA(root, key.c_str(), &opened) != ERROR_SUCCESS)
+        return false;
+    std::string data = type == REG_SZ ? bytes + '\0' : bytes;
+    LONG set = name == nullptr ? ERROR_SUCCESS
+                               : RegSetValueExA(opened, name, 0, type, (const BYTE *)data.data(),
+                                                (DWORD)data.size());
+    RegCloseKey(opened);
+    return set == ERROR_SUCCESS;
+}
+
 void DeleteRegistryKeyTree(HKEY root, const char *key)
 {
     RegDeleteTreeA(root, key);

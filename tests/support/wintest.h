@@ -79,6 +79,10 @@ private:
 bool RegistryString(HKEY root, const char *key, const char *value, std::string &data);
 bool RegistryDword(HKEY root, const char *key, const char *value, DWORD &data);
 bool RegistryKeyExists(HKEY root, const char *key);
+// Makes the key as needed and sets a value of it (`bytes`, and for REG_SZ
+// its closing zero); a null `name` makes the key alone. False on a failure.
+bool SetRegistryValue(HKEY root, const std::string &key, const char *name = nullptr,
+                      DWORD type = REG_SZ, const std::string &bytes = "");
 void DeleteRegistryKeyTree(HKEY root, const char *key);
 
 // WIN.INI.
