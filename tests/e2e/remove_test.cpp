@@ -11,6 +11,40 @@ namespace {
 
 using Remove = Scenario;
 
+TEST_F(Remove, QuietRemovalTakesEverythingAway)
+{
+    ASSERT_EQ(0, RunQuiet("-q"));
+    WriteFileBytes(std::string(DEFAULT_DIR) + "\\tarnlink.gid", "help index");
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Quorvale\\Tarnlink\\Recent", &key));
+    RegCloseKey(key);
+    // The entry goes with whatever anyone put under it.
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyA(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL_KEY) + "\\Extra").c_str(),
+                            &key));
+    RegCloseKey(key);
+
+    ASSERT_EQ(0, RunQuiet("-q -r -l"));
+    // Every line in order; the uninstaller goes last, and the entry, which
+    // would name it, before it. The maker's keys stay.
+    const std::string dir = DEFAULT_DIR;
+    std::vector<std::string> lines = {"", "Removing installation of Tarnlink Suite from " + dir};
+    for (const PayloadFile &file : PayloadFiles())
+        if (file.name != std::string("removetl.exe"))
+            lines.push_back("Removing " + dir + "\\" + file.name + " (ok)");
+    lines.push_back("Removing HKEY_CURRENT_USER registry entries");
+    lines.push_back("Removing HKEY_LOCAL_MACHINE registry entries");
+    for (const char *title : ITEM_TITLES)
+        lines.push_back(std::string("Removing icon for ") + title);
+    for (const char *last : {"\\removetl.exe (ok)", " (ok)"})
+        lines.push_back("Removing " + dir + last);
+    lines.push_back("Removal process complete.");
+    lines.push_back("All files removed.");
+    ExpectState(Clean(LogState(lines) + MachineState{{"reg HKLM\\Software\\Quorvale", "key"},
+                                                      {"reg HKCU\\Software\\Quorvale", "key"}}));
+}
+
 TEST_F(Remove, InteractiveRemovalThenNothingLeftToRemove)
 {
     ASSERT_EQ(0, RunQuiet("-q"));
@@ -66,6 +100,30 @@ TEST_F(Remove, AnotherGroupKeepsItsFolderAndLeftoversAreNamed)
     EXPECT_EQ(std::string("Check the directory ") + DEFAULT_DIR + " for excess files",
               lines[lines.size() - 2]);
     DeleteTree(group);
+}
+
+// A recorded group that cannot be named in a command withholds the Program
+// Manager's part only: everything else goes as for any group.
+TEST_F(Remove, InjectedGroupTouchesNoGroupButEverythingElseGoes)
+{
+    ASSERT_EQ(0, RunQuiet("-q"));
+    std::string victim = ProgramsFolder() + "\\Victim Group";
+    CreateDirectoryA(victim.c_str(), nullptr);
+    WriteFileBytes(victim + "\\Keep Me.lnk", "not ours");
+    const char injected[] = "x,7)][DeleteGroup(Victim Group)][ShowGroup(y";
+    WriteProfileStringA("Tarnlink Suite", "GROUP", injected);
+
+    EXPECT_EQ(0, RunQuiet("-q -r -l"));
+    // No command at all: the items stay where the install put them.
+    ExpectState(Clean(LogState(Log()) + Only(Installed(DEFAULT_DIR, "Tarnlink Suite"), "item ") +
+                      MachineState{{"item " + victim + "\\", "dir"},
+                                   {"item " + victim + "\\Keep Me.lnk", FileState("not ours")},
+                                   {"reg HKLM\\Software\\Quorvale", "key"}}));
+    std::vector<std::string> lines = Log();
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                     std::string("GROUP in WIN.INI cannot be used: ") + injected));
+    EXPECT_EQ("All files removed.", lines.back());
+    DeleteTree(victim);
 }
 
 } // namespace
