@@ -96,21 +96,18 @@ const char NOTHING_TO_REMOVE[] = "Insufficient information available to";
 
 TEST_F(QuietRun, SwitchesChooseTheModeAndTheLog)
 {
-    std::vector<std::string> lines = Run("-q -l");
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(EXTRACTION_FAILED, lines.back());
-
-    lines = Run("-s -l -r");
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(NOTHING_TO_REMOVE, lines[0]);
-
-    lines = Run("-q -l -r -i");
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(EXTRACTION_FAILED, lines.back());
-
-    lines = Run("-q -l C:\\my-install\\x -r");
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(EXTRACTION_FAILED, lines.back());
+    // The install ends at the extraction, the removal at its start.
+    const struct {
+        const char *arguments;
+        bool removal;
+    } runs[] = {{"-q -l", false}, {"-s -l -r", true}, {"-q -l -r -i", false},
+                {"-q -l C:\\my-install\\x -r", false}};
+    for (const auto &r : runs) {
+        std::vector<std::string> lines = Run(r.arguments);
+        ASSERT_FALSE(lines.empty()) << r.arguments;
+        EXPECT_EQ(r.removal ? NOTHING_TO_REMOVE : EXTRACTION_FAILED,
+                  r.removal ? lines[0] : lines.back()) << r.arguments;
+    }
 
     // Quiet, but nothing after "-installsi" is looked at: no log.
     EXPECT_TRUE(Run("-installsi -l").empty());
@@ -143,14 +140,14 @@ protected:
     HWND prompt = nullptr;
 };
 
-TEST_F(Backdrop, WindowHasItsClassStylesAndPlace)
+// The window while the prompt waits, and Exit there ends the program with 0.
+TEST_F(Backdrop, WindowHasItsClassStylesAndPlaceAndExitEndsWithZero)
 {
     Program program;
     HWND window = Start(program);
     ASSERT_NE(nullptr, window);
     EXPECT_EQ("Tarnlink Suite Install", WindowText(window));
 
-    WNDCLASSA windowClass;
     LONG style = GetWindowLongA(window, GWL_STYLE);
     // Disabled while it owns the modal prompt.
     EXPECT_EQ(WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN,
@@ -158,7 +155,6 @@ TEST_F(Backdrop, WindowHasItsClassStylesAndPlace)
     EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
     DWORD classStyle = GetClassLongA(window, GCL_STYLE);
     EXPECT_EQ((DWORD)(CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS | CS_NOCLOSE), classStyle);
-    (void)windowClass;
 
     // 800 x 600 desktop: 640 x 480 at (80, 60).
     RECT box;
@@ -168,6 +164,7 @@ TEST_F(Backdrop, WindowHasItsClassStylesAndPlace)
     EXPECT_EQ(640, box.right - box.left);
     EXPECT_EQ(480, box.bottom - box.top);
     Leave(program);
+    EXPECT_EQ(nullptr, FindTopWindow(program.pid, "TLInstal", nullptr));
 }
 
 COLORREF PictureColour(const char *name, int x, int y, int *width, int *height)
@@ -235,14 +232,6 @@ TEST_F(Backdrop, PicturesArePaintedAtTheirPlacesOnDarkCyan)
     EXPECT_EQ(84, height);
     ReleaseDC(nullptr, screen);
     Leave(program);
-}
-
-TEST_F(Backdrop, ExitAtThePromptEndsWithZero)
-{
-    Program program;
-    ASSERT_NE(nullptr, Start(program));
-    Leave(program);
-    EXPECT_EQ(nullptr, FindTopWindow(program.pid, "TLInstal", nullptr));
 }
 
 TEST_F(Backdrop, QuietRunStartsMinimised)

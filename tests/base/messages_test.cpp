@@ -90,37 +90,31 @@ TEST(CopyText, SevenOfEightFitEightAreRefused)
     EXPECT_EQ(0, CopyText(full, 0, ""));
 }
 
-TEST(LoadMessageString, LoadsTextsAndCutsThemToTheBuffer)
+// A text whole, cut to the buffer, none at all into no buffer, and the
+// fallback for a number the table does not use, cut too.
+TEST(LoadMessageString, LoadsTextsCutToTheBufferOrTheFallback)
 {
-    char text[1024];
-    EXPECT_EQ(1, LoadMessageString(IDS_COPYFAILED, text, sizeof text));
-    EXPECT_STREQ("Copy of %1!s! to %2!s! failed. (%3!u!)", text);
-    EXPECT_EQ(1, LoadMessageString(IDS_REMOVINGFROM, text, sizeof text));
-    EXPECT_STREQ("\nRemoving installation of %1!s! from %2!s!", text);
-
+    const struct {
+        UINT id;
+        size_t size;
+        int loaded;
+        const char *text;
+    } cases[] = {
+        {IDS_COPYFAILED, 1024, 1, "Copy of %1!s! to %2!s! failed. (%3!u!)"},
+        {IDS_REMOVINGFROM, 1024, 1, "\nRemoving installation of %1!s! from %2!s!"},
+        {IDS_TITLE, 0, 0, "intact"},
+        {MISSING, 1024, 0, "10050 DEBUG - Unable to load string"},
+        {MISSING, 16, 0, "10050 DEBUG - U"},
+    };
+    for (const auto &c : cases) {
+        char text[1024] = "intact";
+        EXPECT_EQ(c.loaded, LoadMessageString(c.id, text, c.size)) << c.id << " " << c.size;
+        EXPECT_STREQ(c.text, text) << c.id << " " << c.size;
+    }
     char small[256];
     EXPECT_EQ(1, LoadMessageString(LONG_TEXT, small, sizeof small));
     EXPECT_EQ(255u, strlen(small));
     EXPECT_EQ(0, strncmp(small, "0123456789", 10));
-}
-
-TEST(LoadMessageString, ZeroSizeLeavesTheBufferAlone)
-{
-    char text[8] = "intact";
-    EXPECT_EQ(0, LoadMessageString(IDS_TITLE, text, 0));
-    EXPECT_STREQ("intact", text);
-}
-
-TEST(LoadMessageString, MissingNumberGivesTheFallbackText)
-{
-    char text[1024];
-    EXPECT_EQ(0, LoadMessageString(MISSING, text, sizeof text));
-    EXPECT_STREQ("10050 DEBUG - Unable to load string", text);
-
-    char small[16];
-    memset(small, 'x', sizeof small);
-    EXPECT_EQ(0, LoadMessageString(MISSING, small, sizeof small));
-    EXPECT_STREQ("10050 DEBUG - U", small);
 }
 
 TEST(FormatMessageText, ExpandsTextAndNumberInserts)

@@ -58,10 +58,8 @@ protected:
     {
         DialogDriver driver(Settled([&] {
             HWND dialog = WaitForDialog(Self(), "Install", 5000);
-            if (dialog == nullptr) {
-                CancelOwnDialogs();
-                return;
-            }
+            if (dialog == nullptr)
+                return CancelOwnDialogs();
             seen.seen = true;
             seen.caption = WindowText(dialog);
             seen.installText = ItemText(dialog, 1851);
@@ -79,48 +77,50 @@ protected:
 };
 } // namespace
 
-TEST_F(ModePrompt, WithoutRecordedDirectoryOnlyInstallIsOffered)
+// Each answer, with and without the directory an earlier installation
+// recorded: Remove can be chosen only when there is one, Install is
+// preselected either way, and Exit or the close box leave.
+TEST_F(ModePrompt, AnswersWithAndWithoutARecordedDirectory)
 {
-    ModeDialog seen;
-    EXPECT_EQ(1, Choose(seen, [](HWND dialog) { PressButton(dialog, IDOK); }));
-    ASSERT_TRUE(seen.seen);
-    EXPECT_EQ("Install or update Tarnlink Suite", seen.installText);
-    EXPECT_EQ("Remove prior installation of Tarnlink Suite", seen.removeText);
-    EXPECT_TRUE(seen.installChecked);
-    EXPECT_FALSE(seen.removeChecked);
-    EXPECT_FALSE(seen.removeEnabled);
-    EXPECT_TRUE(seen.centred);
-}
-
-TEST_F(ModePrompt, RecordedDirectoryOffersRemovalWithInstallPreselected)
-{
-    WriteProfileStringA("Tarnlink Suite", "DIR", "C:\\Tarnlink");
-    ModeDialog seen;
-    int result = Choose(seen, [](HWND dialog) {
-        PressButton(dialog, 1852);
-        WaitUntil([&] { return Checked(dialog, 1852); }, 2000);
-        PressButton(dialog, IDOK);
-    });
-    EXPECT_EQ(2, result);
-    EXPECT_TRUE(seen.installChecked);
-    EXPECT_TRUE(seen.removeEnabled);
-
-    // Continue with the preselected choice installs.
-    EXPECT_EQ(1, Choose(seen, [](HWND dialog) { PressButton(dialog, IDOK); }));
-}
-
-TEST_F(ModePrompt, ExitAndCloseBoxLeave)
-{
-    WriteProfileStringA("Tarnlink Suite", "DIR", "C:\\Tarnlink");
-    ModeDialog seen;
-    EXPECT_EQ(0, Choose(seen, [](HWND dialog) { PressButton(dialog, IDCANCEL); }));
-    EXPECT_TRUE(seen.seen);
-    seen = ModeDialog();
-    EXPECT_EQ(0, Choose(seen, [](HWND dialog) {
-        PressButton(dialog, 1852);
-        PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-    }));
-    EXPECT_TRUE(seen.seen);
+    auto press = [](int id) { return [id](HWND dialog) { PressButton(dialog, id); }; };
+    const struct {
+        const char *what;
+        bool recorded;
+        std::function<void(HWND)> answer;
+        int result;
+    } cases[] = {
+        {"nothing recorded", false, press(IDOK), 1},
+        {"remove", true,
+         [](HWND dialog) {
+             PressButton(dialog, 1852);
+             WaitUntil([&] { return Checked(dialog, 1852); }, 2000);
+             PressButton(dialog, IDOK);
+         },
+         2},
+        {"continue with the preselected choice", true, press(IDOK), 1},
+        {"exit", true, press(IDCANCEL), 0},
+        {"close box", true,
+         [](HWND dialog) {
+             PressButton(dialog, 1852);
+             PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+         },
+         0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteProfileSection("Tarnlink Suite");
+        if (c.recorded)
+            WriteProfileStringA("Tarnlink Suite", "DIR", "C:\\Tarnlink");
+        ModeDialog seen;
+        EXPECT_EQ(c.result, Choose(seen, c.answer));
+        ASSERT_TRUE(seen.seen);
+        EXPECT_EQ("Install or update Tarnlink Suite", seen.installText);
+        EXPECT_EQ("Remove prior installation of Tarnlink Suite", seen.removeText);
+        EXPECT_TRUE(seen.installChecked);
+        EXPECT_FALSE(seen.removeChecked);
+        EXPECT_EQ(c.recorded, seen.removeEnabled);
+        EXPECT_TRUE(seen.centred);
+    }
 }
 
 TEST_F(ModePrompt, SwitchesAnswerWithoutDialog)
@@ -174,51 +174,44 @@ protected:
 };
 } // namespace
 
-TEST_F(GroupPrompt, ListsExistingGroupsAndStartsWithTheProposedName)
+// The group prompt, typed into and answered: OK takes the name, Cancel
+// keeps the one there was.
+TEST_F(GroupPrompt, ListsExistingGroupsAndTakesTheNameOnlyOnOk)
 {
-    Texts listed;
-    std::string edit;
-    bool seen = false, centred = false;
-    DialogDriver driver(Settled([&] {
-        HWND dialog = WaitForDialog(Self(), "Program Manager Group", 5000);
-        if (dialog == nullptr) {
-            CancelOwnDialogs();
-            return;
-        }
-        seen = true;
-        centred = Centred(dialog);
-        listed = ComboItems(GetDlgItem(dialog, 2405));
-        edit = ItemText(dialog, 2405);
-        SetItemText(dialog, 2405, "My Tools");
-        PressButton(dialog, IDOK);
-    }));
-    int result = AskGroup(nullptr, session.instance);
-    driver.Join();
-    ASSERT_TRUE(seen);
-    EXPECT_EQ(1, result);
-    EXPECT_EQ("Tarnlink Suite", edit);
-    EXPECT_TRUE(centred);
-    EXPECT_NE(listed.end(), std::find(listed.begin(), listed.end(), "TL Group A"));
-    EXPECT_NE(listed.end(), std::find(listed.begin(), listed.end(), "TL Group B"));
-    EXPECT_EQ(listed.end(), std::find(listed.begin(), listed.end(), ""));
-    EXPECT_EQ(listed.end(), std::find(listed.begin(), listed.end(), "Tarnlink Suite"));
-    EXPECT_STREQ("My Tools", session.groupName);
-}
-
-TEST_F(GroupPrompt, CancelKeepsTheGroupName)
-{
-    DialogDriver driver(Settled([&] {
-        HWND dialog = WaitForDialog(Self(), "Program Manager Group", 5000);
-        if (dialog == nullptr) {
-            CancelOwnDialogs();
-            return;
-        }
-        SetItemText(dialog, 2405, "Something Else");
-        PressButton(dialog, IDCANCEL);
-    }));
-    EXPECT_EQ(0, AskGroup(nullptr, session.instance));
-    driver.Join();
-    EXPECT_STREQ("Tarnlink Suite", session.groupName);
+    const struct {
+        const char *typed;
+        int button, result;
+        const char *group;
+    } cases[] = {{"My Tools", IDOK, 1, "My Tools"}, {"Something Else", IDCANCEL, 0, "Tarnlink Suite"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.typed);
+        CopyText(session.groupName, sizeof session.groupName, "Tarnlink Suite");
+        Texts listed;
+        std::string edit;
+        bool seen = false, centred = false;
+        DialogDriver driver(Settled([&] {
+            HWND dialog = WaitForDialog(Self(), "Program Manager Group", 5000);
+            if (dialog == nullptr)
+                return CancelOwnDialogs();
+            seen = true;
+            centred = Centred(dialog);
+            listed = ComboItems(GetDlgItem(dialog, 2405));
+            edit = ItemText(dialog, 2405);
+            SetItemText(dialog, 2405, c.typed);
+            PressButton(dialog, c.button);
+        }));
+        int result = AskGroup(nullptr, session.instance);
+        driver.Join();
+        ASSERT_TRUE(seen);
+        EXPECT_EQ(c.result, result);
+        EXPECT_EQ("Tarnlink Suite", edit);
+        EXPECT_TRUE(centred);
+        EXPECT_NE(listed.end(), std::find(listed.begin(), listed.end(), "TL Group A"));
+        EXPECT_NE(listed.end(), std::find(listed.begin(), listed.end(), "TL Group B"));
+        EXPECT_EQ(listed.end(), std::find(listed.begin(), listed.end(), ""));
+        EXPECT_EQ(listed.end(), std::find(listed.begin(), listed.end(), "Tarnlink Suite"));
+        EXPECT_STREQ(c.group, session.groupName);
+    }
 }
 
 // A name the Program Manager cannot be given, or that cannot be one folder of
@@ -235,10 +228,8 @@ TEST_F(GroupPrompt, NamesThatCannotBeAGroupAreRefused)
     std::vector<bool> stayed;
     DialogDriver driver(Settled([&] {
         HWND dialog = WaitForDialog(Self(), "Program Manager Group", 5000);
-        if (dialog == nullptr) {
-            CancelOwnDialogs();
-            return;
-        }
+        if (dialog == nullptr)
+            return CancelOwnDialogs();
         for (const char *name : refused) {
             SetItemText(dialog, 2405, name);
             SendMessageA(dialog, WM_COMMAND, IDOK, 0);

@@ -547,111 +547,95 @@ TEST_F(Copy, OverlongPathsFailWithoutBeingCut)
     }
 }
 
-TEST_F(Copy, CancelOnARequiredRowStopsTheCopy)
+// A whole copy that the user stops, or that goes through: Cancel at the disk
+// prompt of a required or the optional row, the progress window's Cancel
+// button, a quiet run.
+struct WholeCopy {
+    const char *what;
+    int missing;           // the row whose extracted file is not there, or -1
+    int quiet;
+    int answer;            // the disk prompt's button; IDRETRY clicks the window's Cancel too
+    const char *clickAt;   // the window's Cancel is clicked when the status line names this
+    int result;
+    int copied;            // rows below it are installed, the others untouched
+    size_t boxes;
+    int tried;             // rows whose copy was logged and shown
+    const char *failure;   // the start of the failure box's text, or null
+    bool closing;          // the closing status line follows
+};
+
+class CopyStop : public Copy, public testing::WithParamInterface<WholeCopy> {};
+
+TEST_P(CopyStop, StopsAfterTheRowTheUserStoppedAt)
 {
-    PutPackedFiles(1);   // tarnlink.hlp missing
+    const WholeCopy &c = GetParam();
+    SCOPED_TRACE(c.what);
+    PutPackedFiles(c.missing);
+    // Where tarnlink.txt is installed, it replaces a file of its name.
+    if (c.copied > 4)
+        WriteFileBytes(dst + "\\tarnlink.txt", "old notes");
+    session.quiet = c.quiet;
     StatusWatch watch;
-    BoxAnswerer boxes({Press(IDCANCEL), Press(IDOK)});
-    EXPECT_EQ(0, CopyAll());
+    // A click that arrives while a row is being expanded waits in the queue
+    // until the pump of the next row, just after its status line is set.
+    if (c.clickAt != nullptr)
+        watch.onText = [&](HWND progress, const std::string &text) {
+            if (text.find(c.clickAt) != std::string::npos)
+                PostMessageA(GetDlgItem(progress, IDCANCEL), BM_CLICK, 0, 0);
+        };
+    std::vector<BoxAnswer> script;
+    if (c.answer == IDRETRY)
+        script.push_back([&](HWND) {
+            PostMessageA(GetDlgItem(session.activeDialog, IDCANCEL), BM_CLICK, 0, 0);
+            PutPacked(c.missing);
+            return IDRETRY;
+        });
+    else if (c.answer != 0)
+        script = {Press(c.answer), Press(IDOK)};
+    BoxAnswerer boxes(script);
+    EXPECT_EQ(c.result, CopyAll());
     std::vector<SeenBox> seen = boxes.Finish();
-    ASSERT_EQ(2u, seen.size());
+    ASSERT_EQ(c.boxes, seen.size());
     // After the first row: Retry and Cancel.
-    EXPECT_TRUE(seen[0].retry && seen[0].cancel);
-    EXPECT_EQ(0u, seen[1].text.find("Copy of tarnlink.hlp to "));
+    EXPECT_TRUE(seen.empty() || (seen[0].retry && seen[0].cancel));
 
-    EXPECT_TRUE(Copied(0));
-    for (int i = 1; i < payloadCount; ++i) {
-        EXPECT_FALSE(Copied(i)) << i;
-        EXPECT_EQ(0u, payloadTable[i].state) << i;
-    }
-    std::vector<std::string> log = LogLines();
-    ASSERT_EQ(5u, log.size());
-    EXPECT_EQ(CopyingLine(0), log[2]);
-    EXPECT_EQ(CopyingLine(1), log[3]);
-    EXPECT_EQ(seen[1].text, log[4]);
-    EXPECT_EQ(std::vector<std::string>({CopyingLine(0), CopyingLine(1)}), watch.texts);
-    EXPECT_EQ(nullptr, session.activeDialog);
-}
-
-TEST_F(Copy, CancelOnTheOptionalRowStillSucceeds)
-{
-    PutPackedFiles(6);
-    // Replaced rather than made: a file of the name was there before.
-    WriteFileBytes(dst + "\\tarnlink.txt", "old notes");
-    StatusWatch watch;
-    BoxAnswerer boxes({Press(IDCANCEL)});
-    EXPECT_EQ(1, CopyAll());
-    EXPECT_EQ(1u, boxes.Finish().size());
-    for (int i = 0; i < 6; ++i)
-        EXPECT_EQ(PAYLOAD_COPIED, payloadTable[i].state) << i;
-    EXPECT_EQ(0u, payloadTable[6].state);
-    EXPECT_EQ(CLOSING, watch.texts.back());
-    EXPECT_EQ((size_t)payloadCount + 2, LogLines().size());
-}
-
-TEST_F(Copy, CancelButtonStopsAfterTheRowThatTakesTheClickIn)
-{
-    PutPackedFiles();
-    StatusWatch watch;
-    // A click that arrives while row 3 is being expanded waits in the queue
-    // until the pump of row 4, just after row 4's status line is set.
-    watch.onText = [](HWND progress, const std::string &text) {
-        if (text.find("tarnlink.dll to") != std::string::npos)
-            PostMessageA(GetDlgItem(progress, IDCANCEL), BM_CLICK, 0, 0);
-    };
-    BoxAnswerer boxes;
-    EXPECT_EQ(0, CopyAll());
-    EXPECT_TRUE(boxes.Finish().empty());
     for (int i = 0; i < payloadCount; ++i) {
-        EXPECT_EQ(i <= 3, Copied(i)) << i;
-        EXPECT_EQ(i <= 3 ? PAYLOAD_COPIED : 0u, payloadTable[i].state) << i;
+        EXPECT_EQ(i < c.copied, Copied(i)) << i;
+        EXPECT_EQ(i < c.copied ? PAYLOAD_COPIED : 0u, payloadTable[i].state) << i;
+        EXPECT_TRUE(i >= c.copied || ReadFileBytes(dst + "\\" + payloadTable[i].destName) ==
+                                         OriginalBytes(payloadTable[i])) << i;
     }
-    EXPECT_EQ(CopyingLine(3), watch.texts.back());
+    std::vector<std::string> log = {"installing 7 files", ""}, status;
+    for (int i = 0; i < c.tried; ++i) {
+        log.push_back(CopyingLine(i));
+        if (!c.quiet)
+            status.push_back(CopyingLine(i));
+    }
+    if (c.failure != nullptr) {
+        EXPECT_EQ(0u, seen.back().text.find(c.failure)) << seen.back().text;
+        log.push_back(seen.back().text);
+    }
+    if (c.closing)
+        status.push_back(CLOSING);
+    EXPECT_EQ(log, LogLines());
+    EXPECT_EQ(status, watch.texts);
     EXPECT_EQ(nullptr, session.activeDialog);
-
-    // The same click during the last row: every file is there, but the user
-    // asked to stop, so the copy does not report success.
-    DeleteTree(dst);
-    CreateDirectoryA(dst.c_str(), nullptr);
-    watch.texts.clear();
-    watch.onText = [](HWND progress, const std::string &text) {
-        if (text.find("mib.txt to") != std::string::npos)
-            PostMessageA(GetDlgItem(progress, IDCANCEL), BM_CLICK, 0, 0);
-    };
-    EXPECT_EQ(0, CopyAll());
-    for (int i = 0; i < payloadCount; ++i)
-        EXPECT_TRUE(Copied(i)) << i;
-    EXPECT_NE(CLOSING, watch.texts.back());
 }
 
-TEST_F(Copy, CancelButtonDuringAPromptStopsAfterThatRow)
-{
-    PutPackedFiles(2);   // tarnlink.cnt missing
-    BoxAnswerer boxes({[&](HWND) {
-        PostMessageA(GetDlgItem(session.activeDialog, IDCANCEL), BM_CLICK, 0, 0);
-        PutPacked(2);
-        return IDRETRY;
-    }});
-    EXPECT_EQ(0, CopyAll());
-    EXPECT_EQ(1u, boxes.Finish().size());
-    for (int i = 0; i < payloadCount; ++i)
-        EXPECT_EQ(i <= 2, Copied(i)) << i;
-    EXPECT_TRUE(ReadFileBytes(dst + "\\tarnlink.cnt") == OriginalBytes(payloadTable[2]));
-}
-
-TEST_F(Copy, QuietCopyShowsNoWindow)
-{
-    PutPackedFiles();
-    session.quiet = 1;
-    StatusWatch watch;
-    BoxAnswerer boxes;
-    EXPECT_EQ(1, CopyAll());
-    EXPECT_TRUE(boxes.Finish().empty());
-    EXPECT_TRUE(watch.texts.empty());
-    EXPECT_EQ(nullptr, session.activeDialog);
-    for (int i = 0; i < payloadCount; ++i)
-        EXPECT_TRUE(Copied(i)) << i;
-}
+// The same click during the last row leaves every file there, but the user
+// asked to stop, so the copy does not report success.
+INSTANTIATE_TEST_SUITE_P(Rows, CopyStop, testing::Values(
+    WholeCopy{"Cancel at a required row's prompt", 1, 0, IDCANCEL, nullptr, 0, 1, 2, 2,
+              "Copy of tarnlink.hlp to ", false},
+    WholeCopy{"Cancel at the optional row's prompt", 6, 0, IDCANCEL, nullptr, 1, 6, 1, 7,
+              nullptr, true},
+    WholeCopy{"Cancel button during row 3", -1, 0, 0, "tarnlink.dll to", 0, 4, 0, 4, nullptr,
+              false},
+    WholeCopy{"Cancel button during the last row", -1, 0, 0, "mib.txt to", 0, 7, 0, 7, nullptr,
+              false},
+    WholeCopy{"Cancel button during a prompt", 2, 0, IDRETRY, nullptr, 0, 3, 1, 3, nullptr,
+              false},
+    WholeCopy{"quiet: no window", -1, 1, 0, nullptr, 1, 7, 0, 7, nullptr, false}));
 
 TEST_F(Copy, EmptyTableSucceeds)
 {

@@ -36,45 +36,40 @@ struct EnvironmentScope {
     ~EnvironmentScope() { SetEnvironmentVariableA(name.c_str(), had ? saved.c_str() : nullptr); }
 };
 
-TEST_F(Extraction, WritesEveryRowUnchangedUnderTheProgressWindow)
+// A quiet run logs the same lines, and shows no window.
+TEST_F(Extraction, WritesEveryRowUnchangedUnderTheProgressWindowUnlessQuiet)
 {
-    StatusWatch watch;
-    EXPECT_EQ(payloadCount, ExtractPayload(session.instance, owner));
+    for (int quiet : {0, 1}) {
+        SCOPED_TRACE(quiet ? "quiet" : "with the window");
+        session.quiet = quiet;
+        ClearLog();
+        StatusWatch watch;
+        EXPECT_EQ(payloadCount, ExtractPayload(session.instance, owner));
 
-    // A directory of the run's own, new under the temporary one.
-    std::string dir = ExtractionDirectory();
-    std::vector<std::string> dirs = ExtractionDirectories();
-    EXPECT_NE(dirs.end(), std::find(dirs.begin(), dirs.end(), dir)) << dir;
-    std::vector<std::string> expected;
-    for (int i = 0; i < payloadCount; ++i) {
-        const PayloadEntry &row = payloadTable[i];
-        std::string bytes = ReadFileBytes(dir + row.destName);
-        EXPECT_EQ(SZDD_MAGIC, bytes.substr(0, 8)) << row.destName;
-        EXPECT_TRUE(bytes == ResourceBytes(row.resourceName)) << row.destName;
-        EXPECT_EQ(PAYLOAD_EXTRACTED, row.state) << row.destName;
-        EXPECT_FALSE(FileExists(TempPath() + row.destName)) << row.destName;
-        expected.push_back(ExtractingLine(dir, row));
+        // A directory of the run's own, new under the temporary one.
+        std::string dir = ExtractionDirectory();
+        std::vector<std::string> dirs = ExtractionDirectories();
+        EXPECT_NE(dirs.end(), std::find(dirs.begin(), dirs.end(), dir)) << dir;
+        std::vector<std::string> expected;
+        for (int i = 0; i < payloadCount; ++i) {
+            PayloadEntry &row = payloadTable[i];
+            std::string bytes = ReadFileBytes(dir + row.destName);
+            EXPECT_EQ(SZDD_MAGIC, bytes.substr(0, 8)) << row.destName;
+            EXPECT_TRUE(bytes == ResourceBytes(row.resourceName)) << row.destName;
+            EXPECT_EQ(PAYLOAD_EXTRACTED, row.state) << row.destName;
+            EXPECT_FALSE(FileExists(TempPath() + row.destName)) << row.destName;
+            expected.push_back(ExtractingLine(dir, row));
+            row.state = 0;
+        }
+        EXPECT_EQ(expected, LogLines());
+        // Each line was on the status line of the progress window, the active dialog.
+        EXPECT_EQ(quiet ? std::vector<std::string>{} : expected, watch.texts);
+        EXPECT_EQ(std::vector<std::string>(watch.texts.size(), "Installation"), watch.captions);
+        EXPECT_TRUE(watch.activeDialogWasProgress);
+        EXPECT_EQ(nullptr, session.activeDialog);
+        EXPECT_EQ(nullptr, FindTopWindow(GetCurrentProcessId(), "#32770", "Installation"));
+        EXPECT_EQ(0, RemoveTempFiles());
     }
-    EXPECT_EQ(expected, LogLines());
-    // Each line was on the status line of the progress window, the active dialog.
-    EXPECT_EQ(expected, watch.texts);
-    EXPECT_EQ(std::vector<std::string>(expected.size(), "Installation"), watch.captions);
-    EXPECT_TRUE(watch.activeDialogWasProgress);
-    EXPECT_EQ(nullptr, session.activeDialog);
-    EXPECT_EQ(nullptr, FindTopWindow(GetCurrentProcessId(), "#32770", "Installation"));
-}
-
-TEST_F(Extraction, QuietShowsNoWindowAndLogsTheSame)
-{
-    session.quiet = 1;
-    StatusWatch watch;
-    EXPECT_EQ(payloadCount, ExtractPayload(session.instance, owner));
-    std::vector<std::string> expected;
-    for (int i = 0; i < payloadCount; ++i)
-        expected.push_back(ExtractingLine(ExtractionDirectory(), payloadTable[i]));
-    EXPECT_EQ(expected, LogLines());
-    EXPECT_TRUE(watch.texts.empty());
-    EXPECT_EQ(nullptr, session.activeDialog);
 }
 
 TEST_F(Extraction, MissingResourceSkipsOnlyItsRow)

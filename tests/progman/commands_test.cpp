@@ -24,6 +24,18 @@ std::string Reply(const std::string &text)
     return text + '\0';
 }
 
+// The names the group listing puts into a combo box, and its reply.
+Texts ListedGroups(const char **reply = nullptr)
+{
+    HWND combo = MakeCombo();
+    const char *listed = ProgmanListGroups(combo);
+    if (reply != nullptr)
+        *reply = listed;
+    Texts names = ComboItems(combo);
+    DestroyWindow(combo);
+    return names;
+}
+
 std::string Repeat(char c, size_t count)
 {
     return std::string(count, c);
@@ -33,7 +45,6 @@ std::string Repeat(char c, size_t count)
 TEST(ProgmanCommands, InstallAndRemovalSendTheTemplatesCharacterForCharacter)
 {
     IsolatedProgman progman(IsolatedProgman::ANSWERING);
-    ASSERT_TRUE(progman.ready);
     int created = 0, added = 0, deleted = 0;
     bool openAfterCreate = false, openAfterClose = true;
     ASSERT_TRUE(progman.Run([&] {
@@ -74,7 +85,6 @@ TEST(ProgmanCommands, InstallAndRemovalSendTheTemplatesCharacterForCharacter)
 TEST(ProgmanCommands, EmptyNamesAndDirectoryFallBack)
 {
     IsolatedProgman progman(IsolatedProgman::ANSWERING);
-    ASSERT_TRUE(progman.ready);
     char current[MAX_PATH];
     GetCurrentDirectoryA(sizeof current, current);
     ASSERT_TRUE(progman.Run([&] {
@@ -94,7 +104,6 @@ TEST(ProgmanCommands, EmptyNamesAndDirectoryFallBack)
 TEST(ProgmanCommands, DefaultGroupIsDeletedWhateverItsCaseAndNoOtherGroup)
 {
     IsolatedProgman progman(IsolatedProgman::ANSWERING);
-    ASSERT_TRUE(progman.ready);
     ASSERT_TRUE(progman.Run([&] {
         ProgmanOpen();
         ProgmanCloseAndDeleteGroup("TARNLINK suite");
@@ -111,7 +120,6 @@ TEST(ProgmanCommands, DefaultGroupIsDeletedWhateverItsCaseAndNoOtherGroup)
 TEST(ProgmanCommands, ClosedLinkDropsEveryCommand)
 {
     IsolatedProgman progman(IsolatedProgman::ANSWERING);
-    ASSERT_TRUE(progman.ready);
     int executed = -1, shown = -1, added = -1, deleted = -1, executedAfterClose = -1;
     ASSERT_TRUE(progman.Run([&] {
         executed = ProgmanExecute("[CreateGroup(Never)]");
@@ -134,7 +142,6 @@ TEST(ProgmanCommands, ClosedLinkDropsEveryCommand)
 TEST(ProgmanCommands, CommandThatDoesNotFitIsNotSent)
 {
     IsolatedProgman progman(IsolatedProgman::ANSWERING);
-    ASSERT_TRUE(progman.ready);
     std::string longPath = "C:\\" + Repeat('p', 250);
     std::string longName = Repeat('n', 200);
     int created = -1;
@@ -182,7 +189,6 @@ TEST(ProgmanCommands, ArgumentsTheSyntaxWouldSplitAreQuotedAndUnusableNamesNotSe
     };
     for (const auto &c : cases) {
         IsolatedProgman progman(IsolatedProgman::ANSWERING);
-        ASSERT_TRUE(progman.ready);
         int created = -1, added = -1;
         std::string commandLine = std::string(c.directory) + "\\t.exe";
         ASSERT_TRUE(progman.Run([&] {
@@ -197,7 +203,6 @@ TEST(ProgmanCommands, ArgumentsTheSyntaxWouldSplitAreQuotedAndUnusableNamesNotSe
     // Item names follow the group's rule; a path that holds a quote cannot be
     // sent at all. Either is an item not made.
     IsolatedProgman progman(IsolatedProgman::ANSWERING);
-    ASSERT_TRUE(progman.ready);
     int bracketName = -1, quotedPath = -1, plain = -1;
     ASSERT_TRUE(progman.Run([&] {
         ProgmanOpen();
@@ -216,10 +221,9 @@ TEST(ProgmanCommands, ArgumentsTheSyntaxWouldSplitAreQuotedAndUnusableNamesNotSe
 TEST(ProgmanCommands, NoProgramManagerMeansCommandsDroppedWithoutDelay)
 {
     IsolatedProgman progman(IsolatedProgman::ABSENT);
-    ASSERT_TRUE(progman.ready);
     int created = 0, executed = -1, added = 0, closed = 0;
     const char *groups = "not called";
-    LRESULT listed = -1;
+    Texts listed = {"not called"};
     DWORD elapsed = 0;
     ASSERT_TRUE(progman.Run([&] {
         DWORD start = GetTickCount();
@@ -227,10 +231,7 @@ TEST(ProgmanCommands, NoProgramManagerMeansCommandsDroppedWithoutDelay)
         executed = ProgmanExecute("[ShowGroup(Tarnlink Suite,7)]");
         added = ProgmanAddItem("Tarnlink", "C:\\Tarnlink", "tarnlink.exe", "C:\\Tarnlink\\t.exe");
         closed = ProgmanCloseAndDeleteGroup("Tarnlink Suite");
-        HWND combo = MakeCombo();
-        groups = ProgmanListGroups(combo);
-        listed = SendMessageA(combo, CB_GETCOUNT, 0, 0);
-        DestroyWindow(combo);
+        listed = ListedGroups(&groups);
         elapsed = GetTickCount() - start;
     }));
     EXPECT_EQ(-1, created);
@@ -238,7 +239,7 @@ TEST(ProgmanCommands, NoProgramManagerMeansCommandsDroppedWithoutDelay)
     EXPECT_EQ(-1, added);
     EXPECT_EQ(1, closed);
     EXPECT_EQ(nullptr, groups);
-    EXPECT_EQ(0, listed);
+    EXPECT_EQ(Texts{}, listed);
     EXPECT_FALSE(progmanLink.isOpen);
     EXPECT_LT(elapsed, 2000u);
 }
@@ -246,7 +247,6 @@ TEST(ProgmanCommands, NoProgramManagerMeansCommandsDroppedWithoutDelay)
 TEST(ProgmanCommands, RefusingServerIsAskedOncePerCommandAndGetsNothing)
 {
     IsolatedProgman progman(IsolatedProgman::REFUSING);
-    ASSERT_TRUE(progman.ready);
     progman.ReplyToGroups("Accessories\r\n");
     int executed = -1;
     const char *groups = "not called";
@@ -255,9 +255,7 @@ TEST(ProgmanCommands, RefusingServerIsAskedOncePerCommandAndGetsNothing)
         executed = ProgmanExecute("[CreateGroup(X)]");
         ProgmanAddItem("Tarnlink", "C:\\Tarnlink", "tarnlink.exe", "C:\\Tarnlink\\t.exe");
         ProgmanClose();
-        HWND combo = MakeCombo();
-        groups = ProgmanListGroups(combo);
-        DestroyWindow(combo);
+        ListedGroups(&groups);
     }));
     EXPECT_EQ(0, executed);
     EXPECT_EQ(nullptr, groups);
@@ -269,7 +267,6 @@ TEST(ProgmanCommands, RefusingServerIsAskedOncePerCommandAndGetsNothing)
 TEST(ProgmanCommands, UnansweredTransactionGivesUpAfterOneSecond)
 {
     IsolatedProgman progman(IsolatedProgman::STALLING);
-    ASSERT_TRUE(progman.ready);
     int executed = -1, added = -1;
     DWORD elapsed = 0;
     ASSERT_TRUE(progman.Run([&] {
@@ -291,7 +288,6 @@ TEST(ProgmanCommands, UnansweredTransactionGivesUpAfterOneSecond)
     // debugger) holds a run for a few seconds, once; the commands after it
     // are dropped at once while the conversation it holds still waits.
     IsolatedProgman frozen(IsolatedProgman::FROZEN);
-    ASSERT_TRUE(frozen.ready);
     int created = -1, deleted = -1;
     DWORD first = 0, rest = 0;
     ASSERT_TRUE(frozen.Run([&] {
@@ -317,7 +313,6 @@ TEST(ProgmanCommands, RefusedGroupIsNotMadeButALateOneMayBe)
 {
     for (auto mode : {IsolatedProgman::REJECTING, IsolatedProgman::STALLING}) {
         IsolatedProgman progman(mode);
-        ASSERT_TRUE(progman.ready);
         int created = -1;
         ASSERT_TRUE(progman.Run([&] {
             created = ProgmanCreateGroup("Net Tools");
@@ -330,16 +325,12 @@ TEST(ProgmanCommands, RefusedGroupIsNotMadeButALateOneMayBe)
 TEST(ProgmanGroups, ReplyIsSplitIntoNamesWithoutEmptyOnes)
 {
     IsolatedProgman progman(IsolatedProgman::ANSWERING);
-    ASSERT_TRUE(progman.ready);
     progman.ReplyToGroups(Reply("Accessories\r\n\r\nGames\n\rTarnlink Suite\r\n"));
     Texts names;
     const char *reply = nullptr;
     bool openAfter = true;
     ASSERT_TRUE(progman.Run([&] {
-        HWND combo = MakeCombo();
-        reply = ProgmanListGroups(combo);
-        names = ComboItems(combo);
-        DestroyWindow(combo);
+        names = ListedGroups(&reply);
         openAfter = progmanLink.isOpen;
     }));
     EXPECT_EQ((Texts{"Accessories", "Games", "Tarnlink Suite"}), names);
@@ -381,13 +372,9 @@ TEST(ProgmanGroups, ReplyLongerThanTheBufferKeepsOnlyWholeNames)
             reply += "\r\n";
         IsolatedProgman progman(IsolatedProgman::ANSWERING);
         progman.ReplyToGroups(Reply(reply));
-        ASSERT_TRUE(progman.ready);
         Texts names;
         ASSERT_TRUE(progman.Run([&] {
-            HWND combo = MakeCombo();
-            ProgmanListGroups(combo);
-            names = ComboItems(combo);
-            DestroyWindow(combo);
+            names = ListedGroups();
         }));
         EXPECT_EQ(kept, names) << reply.size();
     }
@@ -399,25 +386,17 @@ TEST(ProgmanGroups, RequestWithoutDataAddsNoNames)
     const char *reply = nullptr;
     {
         IsolatedProgman progman(IsolatedProgman::ANSWERING);
-        ASSERT_TRUE(progman.ready);
         progman.ReplyToGroups(Reply("Old Group\r\n"));
         ASSERT_TRUE(progman.Run([&] {
-            HWND combo = MakeCombo();
-            ProgmanListGroups(combo);
-            first = ComboItems(combo);
-            DestroyWindow(combo);
+            first = ListedGroups();
         }));
     }
     ASSERT_EQ(Texts{"Old Group"}, first);
     // A server that answers the conversation but not the request: the last
     // reply must not come back.
     IsolatedProgman silent(IsolatedProgman::ANSWERING);
-    ASSERT_TRUE(silent.ready);
     ASSERT_TRUE(silent.Run([&] {
-        HWND combo = MakeCombo();
-        reply = ProgmanListGroups(combo);
-        second = ComboItems(combo);
-        DestroyWindow(combo);
+        second = ListedGroups(&reply);
     }));
     EXPECT_TRUE(second.empty());
     ASSERT_NE(nullptr, reply);

@@ -174,6 +174,8 @@ void IsolatedProgman::ReplyToGroups(const std::string &reply)
 
 bool IsolatedProgman::Run(const std::function<void()> &work, DWORD ms)
 {
+    if (!ready)
+        return false;
     WorkItem item = {desktop, &work};
     HANDLE thread = CreateThread(nullptr, 0, RunWork, &item, 0, nullptr);
     if (thread == nullptr)

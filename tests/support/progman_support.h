@@ -31,8 +31,8 @@ public:
     // as Wine sends it); without one the request gets no data.
     void ReplyToGroups(const std::string &reply);
 
-    // Runs `work` on a thread of the private desktop; false when it did not
-    // end within `ms`.
+    // Runs `work` on a thread of the private desktop; false when the server
+    // is not ready, or when `work` did not end within `ms`.
     bool Run(const std::function<void()> &work, DWORD ms = 20000);
 
     // What the server saw, in order.
