@@ -52,10 +52,17 @@ void Scenario::Start(Program &program, const std::string &switches)
     ASSERT_TRUE(program.Start(BuildPath("setup.exe"), switches, directory));
 }
 
-int Scenario::RunQuiet(const std::string &switches)
+HWND Scenario::StartToPrompt(Program &program, const std::string &switches)
+{
+    if (!program.Start(BuildPath("setup.exe"), switches, directory))
+        return nullptr;
+    return WaitForDialog(program.pid, "PROGRAM files directory", 15000);
+}
+
+int Scenario::RunQuiet(const std::string &switches, const std::string &exe)
 {
     Program program;
-    if (!program.Start(BuildPath("setup.exe"), switches, directory))
+    if (!program.Start(exe.empty() ? BuildPath("setup.exe") : exe, switches, directory))
         return -2000;
     return program.Wait(60000);
 }
@@ -82,6 +89,33 @@ int Scenario::RunQuietWatched(const std::string &switches, int &dialogs)
 std::vector<std::string> Scenario::Log()
 {
     return ReadLogLines(directory + "\\setup.log");
+}
+
+bool Scenario::Logged(const std::string &line)
+{
+    std::vector<std::string> lines = Log();
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+ScopedVariable::ScopedVariable(const char *name, const char *value) : name(name)
+{
+    char text[1024] = "";
+    had = GetEnvironmentVariableA(name, text, sizeof text) > 0;
+    saved = text;
+    if (value != nullptr)
+        SetEnvironmentVariableA(name, value);
+}
+
+ScopedVariable::~ScopedVariable()
+{
+    SetEnvironmentVariableA(name.c_str(), had ? saved.c_str() : nullptr);
+}
+
+std::string WindowsFile(const char *name)
+{
+    char windows[MAX_PATH] = "";
+    GetWindowsDirectoryA(windows, sizeof windows);
+    return std::string(windows) + "\\" + name;
 }
 
 void Scenario::EmulateWindows(const char *version)

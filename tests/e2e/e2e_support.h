@@ -26,12 +26,18 @@ protected:
     void TearDown() override;
     // Starts setup.exe with the switches, its current directory the scratch one.
     void Start(Program &program, const std::string &switches);
-    // A whole quiet run; returns its exit code.
-    int RunQuiet(const std::string &switches);
+    // The same, until its destination prompt shows (null when none came).
+    HWND StartToPrompt(Program &program, const std::string &switches);
+    // A whole quiet run of `exe` (by default the build's setup.exe); returns
+    // its exit code.
+    int RunQuiet(const std::string &switches, const std::string &exe = "");
     // The same, looking for a dialog or message box of the program all the
     // while; one that appears is counted in `dialogs` and cancelled.
     int RunQuietWatched(const std::string &switches, int &dialogs);
     std::vector<std::string> Log();
+    // Whether the log holds `line` whole.
+    bool Logged(const std::string &line);
+    void DeleteLog() { DeleteFileA((directory + "\\setup.log").c_str()); }
     // Emulated Windows version of setup.exe ("win95", "nt40", ...; "" none).
     void EmulateWindows(const char *version);
 
@@ -68,6 +74,20 @@ protected:
     std::string programs;   // the build folder whose programs an install carries
     MachineState clean;
 };
+
+// An environment variable of this process, and so of the programs it
+// starts, set while this lives (null: left as it is); then as it was.
+class ScopedVariable {
+public:
+    ScopedVariable(const char *name, const char *value);
+    ~ScopedVariable();
+private:
+    std::string name, saved;
+    bool had;
+};
+
+// A file of the Windows directory ("win.ini").
+std::string WindowsFile(const char *name);
 
 // A value of the Uninstall entry ("" where there is none).
 std::string EntryValue(const char *name);

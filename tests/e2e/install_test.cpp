@@ -50,9 +50,7 @@ TEST_F(Install, SignedCopyInstallsQuietly)
 {
     std::string signedCopy = BuildPath("signed\\setup.exe");
     ASSERT_TRUE(FileExists(signedCopy)) << signedCopy << ": run the sign_setup test first";
-    Program program;
-    ASSERT_TRUE(program.Start(signedCopy, "-q", directory));
-    ASSERT_EQ(0, program.Wait(60000));
+    ASSERT_EQ(0, RunQuiet("-q", signedCopy));
     programs = "signed\\build\\";
     ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");
     for (const char *name : {"removetl.exe", "tarnlink.exe", "tarnlink.dll"})
@@ -115,8 +113,7 @@ const char FAILED[] = "Some portion of installation process failed.";
 TEST_F(Install, CancelledGroupPromptKeepsFilesAndSettingsAndRecordsNothing)
 {
     Program program;
-    Start(program, "-i -l");
-    HWND prompt = WaitForDialog(program.pid, "PROGRAM files directory", 15000);
+    HWND prompt = StartToPrompt(program, "-i -l");
     ASSERT_NE(nullptr, prompt);
     PressButton(prompt, IDOK);
     HWND group = WaitForDialog(program.pid, "Program Manager Group", 30000);
@@ -144,20 +141,19 @@ TEST_F(Install, QuietInstallGoesToTheSystemsDefaultFromAnyTemporaryDirectory)
                  {"win31", "C:\\Tarnlink", "", ""},
                  {"", DEFAULT_DIR, "C:\\" + std::string(253, 'd'), ""},
                  {"", DEFAULT_DIR, "", longTemp}};
-    char savedTmp[MAX_PATH] = "";
-    GetEnvironmentVariableA("TMP", savedTmp, sizeof savedTmp);
     for (const auto &c : cases) {
         ResetMachineState();
         EmulateWindows(c.version);
         if (!c.recorded.empty())
             WriteProfileStringA("Tarnlink Suite", "DIR", c.recorded.c_str());
-        if (!c.temp.empty()) {
+        if (!c.temp.empty())
             CreateDirectoryA(c.temp.c_str(), nullptr);
-            SetEnvironmentVariableA("TMP", c.temp.c_str());
+        DeleteLog();
+        int code;
+        {
+            ScopedVariable temp("TMP", c.temp.empty() ? nullptr : c.temp.c_str());
+            code = RunQuiet("-q -l");
         }
-        DeleteFileA((directory + "\\setup.log").c_str());
-        int code = RunQuiet("-q -l");
-        SetEnvironmentVariableA("TMP", savedTmp);
         EXPECT_EQ(0, code) << c.version << c.recorded << c.temp;
         EXPECT_TRUE(FileExists(std::string(c.directory) + "\\tarnlink.exe")) << c.version;
         EXPECT_EQ(c.directory, ProfileString("Tarnlink Suite", "DIR")) << c.version;
@@ -202,11 +198,10 @@ TEST_F(Install, Nt350IsRefusedAfterExtractionAndCleanedUp)
     RegCloseKey(opened);
 
     EXPECT_EQ(1, code);
+    EXPECT_TRUE(Logged("You are running NT 3.50."));
+    // No destination, no settings, no extraction directory or file.
     std::vector<std::string> lines = Log();
-    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "You are running NT 3.50."));
-    EXPECT_FALSE(DirectoryExists(DEFAULT_DIR));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, SETTINGS_PATH));
-    ExpectNoTempFiles();
+    ExpectState(Clean(LogState(lines)));
     // The extracted files were removed, each with its line.
     EXPECT_EQ(0u, lines.back().find("Removing " + TempPath() + "~tl")) << lines.back();
     EXPECT_EQ(".tmp\\mib.txt", lines.back().substr(lines.back().size() - 12));
@@ -237,12 +232,7 @@ TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
     // does: the primary file is missing.
     std::string crampedTemp = "C:\\tltest\\cramped";
     crampedTemp += "\\" + std::string(236 - crampedTemp.size() - 1, 't');
-    std::string winIni;
-    {
-        char windows[MAX_PATH];
-        GetWindowsDirectoryA(windows, sizeof windows);
-        winIni = std::string(windows) + "\\win.ini";
-    }
+    const std::string winIni = WindowsFile("win.ini");
     // A file held open without sharing cannot be written by anyone else,
     // whatever the user's rights.
     HANDLE locked = INVALID_HANDLE_VALUE;
@@ -331,7 +321,7 @@ TEST_F(Install, QuietFailuresShowNothingAndExitWithOne)
     };
     for (const auto &c : cases) {
         ResetMachineState();
-        DeleteFileA((directory + "\\setup.log").c_str());
+        DeleteLog();
         c.arrange();
         int dialogs = -1;
         int code = RunQuietWatched("-q -l", dialogs);
@@ -440,12 +430,10 @@ TEST_F(Install, NoProgramManagerStillSucceedsWithEveryRecord)
     EXPECT_EQ(DEFAULT_DIR, ProfileString("Tarnlink Suite", "DIR"));
     EXPECT_EQ("Tarnlink Suite", ProfileString("Tarnlink Suite", "GROUP"));
     EXPECT_FALSE(DirectoryExists(ProgramsFolder() + "\\Tarnlink Suite"));
-    std::vector<std::string> lines = Log();
-    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "Installation successful!"));
+    EXPECT_TRUE(Logged("Installation successful!"));
     // Nobody took the group, and no item was sent after it.
-    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "group not made: Tarnlink Suite"));
-    EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(),
-                                     "creating icon for " + std::string(DEFAULT_DIR) + "\\tarnlink.exe"));
+    EXPECT_TRUE(Logged("group not made: Tarnlink Suite"));
+    EXPECT_FALSE(Logged("creating icon for " + std::string(DEFAULT_DIR) + "\\tarnlink.exe"));
 }
 
 TEST_F(Install, ItemsPointAtTheInstalledFiles)
@@ -523,7 +511,11 @@ TEST_F(Install, DamagedProgramSaysSoAndChangesNothing)
         const char *label, *resource, *packed;
         std::function<void(std::string &)> damage;
         size_t cut;
+        const char *switches = "-q -l", *message = DAMAGED;
     } cases[] = {
+        // A question the program cannot show at all is not an answer.
+        {"install question renamed", "DLG_INSTALL", nullptr, [](std::string &b) { b[20] = 'Y'; },
+         0, "-l", "The install or remove question could not be shown."},
         {"one data byte flipped", "DLLFILE", "tarnlink.dl_",
          [](std::string &b) { b[b.size() / 2] ^= 0x10; }, 0},
         {"last byte flipped", "TXTFILE", "tarnlink.tx_", [](std::string &b) { b.back() ^= 1; }, 0},
@@ -539,11 +531,11 @@ TEST_F(Install, DamagedProgramSaysSoAndChangesNothing)
         MakeDamagedCopy(damaged, c.resource, c.packed, c.damage, c.cut);
         if (HasFailure())
             return;
-        DeleteFileA((directory + "\\setup.log").c_str());
+        DeleteLog();
         Program program;
-        ASSERT_TRUE(program.Start(damaged, "-q -l", directory));
+        ASSERT_TRUE(program.Start(damaged, c.switches, directory));
         EXPECT_EQ(1, program.Wait(30000)) << c.label;
-        ExpectState(Clean(LogState({DAMAGED})), c.label);
+        ExpectState(Clean(LogState({c.message})), c.label);
     }
 
     // Not quiet: a message box says it.
@@ -554,22 +546,10 @@ TEST_F(Install, DamagedProgramSaysSoAndChangesNothing)
     ExpectState(Clean(LogState({DAMAGED})));
 }
 
-// A question the program cannot show at all is not an answer.
-TEST_F(Install, ModeQuestionThatCannotBeShownFailsTheRun)
-{
-    std::string changed = directory + "\\nodialog.exe";
-    MakeDamagedCopy(changed, "DLG_INSTALL", nullptr, [](std::string &b) { b[20] = 'Y'; }, 0);
-    Program program;
-    ASSERT_TRUE(program.Start(changed, "-l", directory));
-    EXPECT_EQ(1, program.Wait(30000));
-    ExpectState(Clean(LogState({"The install or remove question could not be shown."})));
-}
-
 TEST_F(Install, SecondSetupWhileOneRunsChangesNothing)
 {
     Program first;
-    Start(first, "-i -l");
-    HWND prompt = WaitForDialog(first.pid, "PROGRAM files directory", 15000);
+    HWND prompt = StartToPrompt(first, "-i -l");
     ASSERT_NE(nullptr, prompt);
     std::vector<std::string> extracted = ExtractionDirectories();
     ASSERT_EQ(1u, extracted.size());
@@ -633,8 +613,7 @@ TEST_F(Install, SecondSetupWhileOneRunsChangesNothing)
 TEST_F(Install, FileSwappedWhileAPromptIsOpenIsNotInstalled)
 {
     Program program;
-    Start(program, "-i -l");
-    HWND prompt = WaitForDialog(program.pid, "PROGRAM files directory", 15000);
+    HWND prompt = StartToPrompt(program, "-i -l");
     ASSERT_NE(nullptr, prompt);
     std::vector<std::string> extracted = ExtractionDirectories();
     ASSERT_EQ(1u, extracted.size());
@@ -667,8 +646,7 @@ TEST_F(Install, DestinationFileThatCannotBeWrittenFailsTheRunAndStays)
     ASSERT_NE(INVALID_HANDLE_VALUE, running);
 
     Program program;
-    Start(program, "-i -l");
-    HWND prompt = WaitForDialog(program.pid, "PROGRAM files directory", 15000);
+    HWND prompt = StartToPrompt(program, "-i -l");
     ASSERT_NE(nullptr, prompt);
     PressButton(prompt, IDOK);
     EXPECT_EQ("Failed to open destination file tarnlink.dll",
@@ -771,8 +749,7 @@ TEST_F(Install, FullDiskFailsTheRunAndRecordsNothing)
             "Copy of tarnlink.exe to T:\\Tarnlink failed. (112)", failed};
         EXPECT_EQ(expected, texts);
     }
-    std::vector<std::string> lines = Log();
-    EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), "Installation successful!"));
+    EXPECT_FALSE(Logged("Installation successful!"));
     EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
     EXPECT_EQ("T:\\Tarnlink", ProfileString("Tarnlink Suite", "DIR"));   // only ours
     DeleteTree("T:\\Tarnlink");
@@ -782,28 +759,22 @@ TEST_F(Install, FullDiskFailsTheRunAndRecordsNothing)
     // As the temporary directory: the files that did not fit are not there to
     // be installed, short or whole.
     ResetMachineState();
-    DeleteFileA((directory + "\\setup.log").c_str());
-    char savedTmp[MAX_PATH] = "", savedTemp[MAX_PATH] = "";
-    GetEnvironmentVariableA("TMP", savedTmp, sizeof savedTmp);
-    GetEnvironmentVariableA("TEMP", savedTemp, sizeof savedTemp);
-    SetEnvironmentVariableA("TMP", FULL_DRIVE);
-    SetEnvironmentVariableA("TEMP", FULL_DRIVE);
+    DeleteLog();
     std::vector<std::string> texts;
     {
+        ScopedVariable tmp("TMP", FULL_DRIVE), temp("TEMP", FULL_DRIVE);
         Program program;
         Start(program, "-i -l");
         texts = AnswerUntilEnd(program);
     }
-    SetEnvironmentVariableA("TMP", savedTmp[0] ? savedTmp : nullptr);
-    SetEnvironmentVariableA("TEMP", savedTemp[0] ? savedTemp : nullptr);
     std::string seen;
     for (const std::string &text : texts)
         seen += "[" + text + "] ";
     ASSERT_EQ(3u, texts.size()) << seen;
     EXPECT_EQ(0u, texts[0].find("Insert disk 1 containing ")) << texts[0];
     EXPECT_EQ(failed, texts[2]);
-    lines = Log();
-    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), failed));
+    EXPECT_TRUE(Logged(failed));
+    std::vector<std::string> lines = Log();
     // The run's directory on T: is gone with everything in it.
     std::string missing = texts[0].substr(texts[0].rfind(' ') + 1);
     ExpectState(Copied(DEFAULT_DIR, LogState(lines) + NotCopied(DEFAULT_DIR, missing)));
@@ -819,8 +790,7 @@ TEST_F(Install, FullDiskFailsTheRunAndRecordsNothing)
 TEST_F(Install, NextRunTakesAwayWhatAKilledRunLeftInTheTemporaryDirectory)
 {
     Program killed;
-    Start(killed, "-i");
-    ASSERT_NE(nullptr, WaitForDialog(killed.pid, "PROGRAM files directory", 15000));
+    ASSERT_NE(nullptr, StartToPrompt(killed, "-i"));
     std::vector<std::string> dead = ExtractionDirectories();
     ASSERT_EQ(1u, dead.size());
     TerminateProcess(killed.process, 9);
@@ -910,12 +880,12 @@ TEST_F(Install, DllPlantedBesideTheProgramIsNeverLoaded)
                           (folder + "\\lz32.dll").c_str(), FALSE));
     char overrides[512] = "";
     GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
-    SetEnvironmentVariableA("WINEDLLOVERRIDES", (std::string(overrides) + ";lz32=n,b").c_str());
-    Program program;
-    bool started = program.Start(folder + "\\setup.exe", "-q", directory);
-    SetEnvironmentVariableA("WINEDLLOVERRIDES", overrides);
-    ASSERT_TRUE(started);
-    EXPECT_EQ(0, program.Wait(60000));
+    int code;
+    {
+        ScopedVariable dlls("WINEDLLOVERRIDES", (std::string(overrides) + ";lz32=n,b").c_str());
+        code = RunQuiet("-q", folder + "\\setup.exe");
+    }
+    EXPECT_EQ(0, code);
     EXPECT_FALSE(FileExists(folder + "\\planted-ran"));
     DeleteTree(folder);
     ExpectInstalledIn(DEFAULT_DIR, "Tarnlink Suite");

@@ -211,9 +211,8 @@ protected:
         if (windows95) {
             // Windows 95 reads the requests from WININIT.INI, by the short
             // name, one line each.
-            char windows[MAX_PATH], shortPath[MAX_PATH] = "";
-            GetWindowsDirectoryA(windows, sizeof windows);
-            std::string lines = ReadFileBytes(std::string(windows) + "\\WININIT.INI");
+            char shortPath[MAX_PATH] = "";
+            std::string lines = ReadFileBytes(WindowsFile("WININIT.INI"));
             // One section, whatever the case of the header that was there,
             // and its requests stay.
             std::string lower = Lowered(lines);
@@ -334,10 +333,8 @@ TEST_F(Uninstall, RecordedLineRemovesEverything)
         EmulateWindowsEverywhere(row.windows);
         if (windows95) {
             // Another program's request waits for the restart already.
-            char windows[MAX_PATH];
-            GetWindowsDirectoryA(windows, sizeof windows);
             restartLines = "NUL=C:\\EARLIER.TMP\r\n";
-            WriteFileBytes(std::string(windows) + "\\WININIT.INI", "[Rename]\r\n" + restartLines);
+            WriteFileBytes(WindowsFile("WININIT.INI"), "[Rename]\r\n" + restartLines);
         }
         int dialogs = 0;
         EXPECT_EQ(0, row.line == SETUP ? RunQuiet("-q -r") : RunToEnd(line, &dialogs));
