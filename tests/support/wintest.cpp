@@ -103,16 +103,12 @@ std::vector<std::string> ReadLogLines(const std::string &path)
 {
     std::vector<std::string> lines;
     std::string bytes = ReadFileBytes(path);
-    size_t start = 0;
-    for (;;) {
-        size_t end = bytes.find("\r\n", start);
+    for (size_t start = 0, end; start < bytes.size(); start = end + 2) {
+        end = bytes.find("\r\n", start);
+        lines.push_back(bytes.substr(start, end - start));   // the last may have no CR LF
         if (end == std::string::npos)
             break;
-        lines.push_back(bytes.substr(start, end - start));
-        start = end + 2;
     }
-    if (start < bytes.size())
-        lines.push_back(bytes.substr(start));
     return lines;
 }
 
