@@ -1,6 +1,8 @@
 // The program as a user starts it: switches, the backdrop window, exit code.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "base/session.h"
 #include "payload/table.h"
 #include "wintest.h"
@@ -70,12 +72,12 @@ protected:
     {
         ResetMachineState();
         directory = ScratchDirectory("switches");
-        GetEnvironmentVariableA("TMP", savedTmp, sizeof savedTmp);
-        SetEnvironmentVariableA("TMP", "C:\\tltest\\no-such-temp");
+        // After the reset, which clears the temporary directory TMP names.
+        tmp.emplace("C:\\tltest\\no-such-temp");
     }
     void TearDown() override
     {
-        SetEnvironmentVariableA("TMP", savedTmp);
+        tmp.reset();
         DeleteTree(directory);
     }
     std::vector<std::string> Run(const std::string &arguments)
@@ -88,7 +90,7 @@ protected:
         return ReadLogLines(directory + "\\setup.log");
     }
     std::string directory;
-    char savedTmp[MAX_PATH] = "";
+    std::optional<TempDirectoryScope> tmp;
 };
 
 const char EXTRACTION_FAILED[] = "File extraction to temporary directory failed.";

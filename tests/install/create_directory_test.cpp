@@ -51,60 +51,45 @@ protected:
 };
 } // namespace
 
-TEST_F(CreateDirectoryPathTest, ExistingDirectoryNeedsNoBox)
-{
-    Boxes boxes;
-    EXPECT_EQ(1, Create(root, boxes));
-    EXPECT_EQ(1, Create("C:\\", boxes));
-    EXPECT_TRUE(boxes.empty());
-}
-
-TEST_F(CreateDirectoryPathTest, MakesThreeMissingLevelsTopDown)
-{
-    Boxes boxes;
-    EXPECT_EQ(1, Create(root + "\\one\\two\\three", boxes));
-    EXPECT_TRUE(DirectoryExists(root + "\\one\\two\\three"));
-    EXPECT_TRUE(boxes.empty());
-    // A typed final backslash names the same directory.
-    EXPECT_EQ(1, Create(root + "\\four\\five\\", boxes));
-    EXPECT_TRUE(DirectoryExists(root + "\\four\\five"));
-    EXPECT_TRUE(boxes.empty());
-}
-
+// Every level that cannot be made shows its box, shortest first; what exists
+// already, or could be made, shows none.
 TEST_F(CreateDirectoryPathTest, EveryFailingLevelShowsItsBoxShortestFirst)
 {
-    Boxes boxes;
-    EXPECT_EQ(0, Create("Q:\\tl\\new", boxes));
-    // Wine's errors: the missing drive 3, below it 2, then 3 again.
-    Boxes expected = {
-        {"Install", "Creation of Q: failed. (3)"},
-        {"Install", "Creation of Q:\\tl failed. (2)"},
-        {"Install", "Creation of Q:\\tl\\new failed. (3)"},
-    };
-    EXPECT_EQ(expected, boxes);
-}
-
-TEST_F(CreateDirectoryPathTest, FileInTheWayFailsAndQuietRunLogsInsteadOfShowing)
-{
     WriteFileBytes(root + "\\taken", "x");
-    Boxes boxes;
-    EXPECT_EQ(0, Create(root + "\\taken\\sub", boxes));
-    Boxes expected = {
-        {"Install", "Creation of " + root + "\\taken failed. (183)"},
-        {"Install", "Creation of " + root + "\\taken\\sub failed. (3)"},
+    const std::string taken = "Creation of " + root + "\\taken failed. (183)";
+    const struct {
+        std::string path;
+        int result;
+        std::vector<std::string> boxes;   // each captioned "Install"
+        std::string made;                 // a directory there afterwards
+    } rows[] = {
+        {root, 1, {}, root},
+        {"C:\\", 1, {}, "C:\\"},
+        {root + "\\one\\two\\three", 1, {}, root + "\\one\\two\\three"},
+        // A typed final backslash names the same directory.
+        {root + "\\four\\five\\", 1, {}, root + "\\four\\five"},
+        // Wine's errors: the missing drive 3, below it 2, then 3 again.
+        {"Q:\\tl\\new", 0,
+         {"Creation of Q: failed. (3)", "Creation of Q:\\tl failed. (2)",
+          "Creation of Q:\\tl\\new failed. (3)"}, ""},
+        {root + "\\taken\\sub", 0, {taken, "Creation of " + root + "\\taken\\sub failed. (3)"}, ""},
+        // A file where the directory should be is no directory.
+        {root + "\\taken", 0, {taken}, ""},
     };
-    EXPECT_EQ(expected, boxes);
-    // A file where the directory should be is no directory.
-    EXPECT_EQ(0, Create(root + "\\taken", boxes));
-    EXPECT_EQ((Boxes{{"Install", "Creation of " + root + "\\taken failed. (183)"}}), boxes);
+    Boxes boxes;
+    for (const auto &row : rows) {
+        EXPECT_EQ(row.result, Create(row.path, boxes)) << row.path;
+        Boxes expected;
+        for (const std::string &text : row.boxes)
+            expected.emplace_back("Install", text);
+        EXPECT_EQ(expected, boxes) << row.path;
+        EXPECT_TRUE(row.made.empty() || DirectoryExists(row.made)) << row.path;
+    }
 
     // Quiet: no box at all, and the same texts in the log.
     session.quiet = 1;
     session.logEnabled = 1;
     EXPECT_EQ(0, Create(root + "\\taken\\sub", boxes));
     EXPECT_TRUE(boxes.empty());
-    std::vector<std::string> logged;
-    for (const auto &box : expected)
-        logged.push_back(box.second);
-    EXPECT_EQ(logged, ReadLogLines(root + "\\setup.log"));
+    EXPECT_EQ(rows[5].boxes, ReadLogLines(root + "\\setup.log"));
 }

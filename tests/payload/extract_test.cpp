@@ -21,21 +21,6 @@ std::string ExtractingLine(const std::string &directory, const PayloadEntry &row
            std::to_string(ResourceBytes(row.resourceName).size()) + " bytes";
 }
 
-// Sets an environment variable for the life of the object.
-struct EnvironmentScope {
-    std::string name, saved;
-    bool had;
-    EnvironmentScope(const char *variable, const std::string &value) : name(variable)
-    {
-        char old[1024];
-        DWORD length = GetEnvironmentVariableA(variable, old, sizeof old);
-        had = length > 0 && length < sizeof old;
-        saved = had ? old : "";
-        SetEnvironmentVariableA(variable, value.c_str());
-    }
-    ~EnvironmentScope() { SetEnvironmentVariableA(name.c_str(), had ? saved.c_str() : nullptr); }
-};
-
 // A quiet run logs the same lines, and shows no window.
 TEST_F(Extraction, WritesEveryRowUnchangedUnderTheProgressWindowUnlessQuiet)
 {
@@ -231,7 +216,7 @@ TEST_F(Extraction, OverlongTemporaryPathsAreNeverCut)
     // 252 characters with the closing backslash: the directory fits a path,
     // but the run's own directory does not fit under it.
     {
-        EnvironmentScope tmp("TMP", fits);
+        TempDirectoryScope tmp(fits);
         ASSERT_EQ(fits + "\\", TempPath());
         EXPECT_EQ(0, ExtractPayload(session.instance, owner));
     }
@@ -246,7 +231,7 @@ TEST_F(Extraction, OverlongTemporaryPathsAreNeverCut)
     ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
     ClearLog();
     {
-        EnvironmentScope tmp("TMP", deep);
+        TempDirectoryScope tmp(deep);
         EXPECT_EQ(0, ExtractPayload(session.instance, owner));
     }
     EXPECT_EQ(std::vector<std::string>{"File creation error on " + deep + "\\"}, LogLines());
@@ -260,7 +245,7 @@ TEST_F(Extraction, OverlongTemporaryPathsAreNeverCut)
     ASSERT_TRUE(CreateDirectoryA(dead.c_str(), nullptr));
     WriteFileBytes(dead + "\\setup.run", "Tarnlink Suite setup run\r\n");
     {
-        EnvironmentScope tmp("TMP", roomy);
+        TempDirectoryScope tmp(roomy);
         ExtractPayload(session.instance, owner);
         RemoveTempFiles();
     }
@@ -272,7 +257,7 @@ TEST_F(Extraction, OverlongTemporaryPathsAreNeverCut)
     std::string tooLong = parent + "\\" + std::string(259 - parent.size(), 'e');
     ClearLog();
     {
-        EnvironmentScope tmp("TMP", tooLong);
+        TempDirectoryScope tmp(tooLong);
         EXPECT_EQ(0, ExtractPayload(session.instance, owner));
         EXPECT_EQ(0, RemoveTempFiles());
     }

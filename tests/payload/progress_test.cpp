@@ -40,22 +40,19 @@ TEST_F(ProgressWindow, CancelButtonEscapeAndCloseBoxOnlyRaiseTheFlag)
     ASSERT_NE(nullptr, status);
     HWND dialog = session.activeDialog;
 
-    PressButton(dialog, IDCANCEL);
-    PumpMessages();
-    EXPECT_EQ(1, copyCancelled);
-
-    // Escape reaches the dialog through the pump's dialog keyboard handling.
-    copyCancelled = 0;
-    PostMessageA(GetDlgItem(dialog, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 0);
-    PumpMessages();
-    EXPECT_EQ(1, copyCancelled);
-
-    // The close box: the dialog manager posts IDCANCEL.
-    copyCancelled = 0;
-    SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-    PumpMessages();
-    EXPECT_EQ(1, copyCancelled);
-
+    // The button; Escape, which reaches the dialog through the pump's dialog
+    // keyboard handling; the close box, for which the dialog manager posts IDCANCEL.
+    for (int way = 0; way < 3; way++) {
+        copyCancelled = 0;
+        if (way == 0)
+            PressButton(dialog, IDCANCEL);
+        else if (way == 1)
+            PostMessageA(GetDlgItem(dialog, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 0);
+        else
+            SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        PumpMessages();
+        EXPECT_EQ(1, copyCancelled) << way;
+    }
     EXPECT_TRUE(IsWindow(dialog));
     EXPECT_TRUE(IsWindowVisible(dialog));
     CloseProgressWindow(owner);

@@ -2,6 +2,7 @@
 // test's own that is the only one on its desktop.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,142 +37,119 @@ Texts ListedGroups(const char **reply = nullptr)
     return names;
 }
 
-std::string Repeat(char c, size_t count)
-{
-    return std::string(count, c);
-}
 } // namespace
 
-TEST(ProgmanCommands, InstallAndRemovalSendTheTemplatesCharacterForCharacter)
+// Scripts of link calls against a server that records and acknowledges every
+// command: what the calls returned, and every command it got, in order, each
+// with its terminating zero and in a conversation of its own.
+TEST(ProgmanCommands, ScriptsSendTheTemplatesCharacterForCharacter)
 {
-    IsolatedProgman progman(IsolatedProgman::ANSWERING);
-    int created = 0, added = 0, deleted = 0;
-    bool openAfterCreate = false, openAfterClose = true;
-    ASSERT_TRUE(progman.Run([&] {
-        created = ProgmanCreateGroup("Net Tools");
-        openAfterCreate = progmanLink.isOpen;
-        added = ProgmanAddItem("Tarnlink", "C:\\Tarnlink\\data", "tarnlink.exe",
-                               "C:\\Tarnlink\\tarnlink.exe");
-        ProgmanClose();
-        ProgmanOpen();
-        ProgmanShowGroup("Tarnlink Suite");
-        deleted = ProgmanDeleteItem("Tarnlink Help", "C:\\Tarnlink\\tarnlink.hlp");
-        ProgmanCloseAndDeleteGroup("Tarnlink Suite");
-        openAfterClose = progmanLink.isOpen;
-    }));
-    EXPECT_EQ(1, created);
-    EXPECT_EQ(1, added);
-    EXPECT_EQ(1, deleted);
-    EXPECT_TRUE(openAfterCreate);
-    EXPECT_FALSE(openAfterClose);
-    Texts expected = {
-        "[CreateGroup(Net Tools)]",
-        "[DeleteItem(\"Tarnlink\")]",
-        "[AddItem(\"C:\\Tarnlink\\tarnlink.exe\",\"Tarnlink\",,,,,C:\\Tarnlink\\data)]",
-        "[ShowGroup(Tarnlink Suite,7)]",
-        "[DeleteItem(\"Tarnlink Help\")]",
-        "[DeleteGroup(Tarnlink Suite)]",
-    };
-    EXPECT_EQ(expected, progman.Commands());
-    // The terminating zero travels with each command.
-    std::vector<DWORD> sizes;
-    for (const std::string &command : expected)
-        sizes.push_back((DWORD)command.size() + 1);
-    EXPECT_EQ(sizes, progman.CommandSizes());
-    // One conversation per command.
-    EXPECT_EQ((int)expected.size(), progman.Connects());
-}
-
-TEST(ProgmanCommands, EmptyNamesAndDirectoryFallBack)
-{
-    IsolatedProgman progman(IsolatedProgman::ANSWERING);
     char current[MAX_PATH];
     GetCurrentDirectoryA(sizeof current, current);
-    ASSERT_TRUE(progman.Run([&] {
-        ProgmanOpen();
-        ProgmanAddItem("", "", "tarnlink.txt", "C:\\T\\tarnlink.txt");
-        ProgmanDeleteItem("", "C:\\T\\mib.txt");
-        ProgmanClose();
-    }));
-    Texts expected = {
-        "[DeleteItem(\"tarnlink.txt\")]",
-        std::string("[AddItem(\"C:\\T\\tarnlink.txt\",\"tarnlink.txt\",,,,,") + current + ")]",
-        "[DeleteItem(\"C:\\T\\mib.txt\")]",
+    struct Row {
+        std::string what;
+        std::function<std::vector<int>()> script;   // gives what its calls returned
+        std::vector<int> results;
+        Texts commands;
     };
-    EXPECT_EQ(expected, progman.Commands());
-}
-
-TEST(ProgmanCommands, DefaultGroupIsDeletedWhateverItsCaseAndNoOtherGroup)
-{
-    IsolatedProgman progman(IsolatedProgman::ANSWERING);
-    ASSERT_TRUE(progman.Run([&] {
-        ProgmanOpen();
-        ProgmanCloseAndDeleteGroup("TARNLINK suite");
-        ProgmanOpen();
-        ProgmanCloseAndDeleteGroup("Tarnlink Suite 2");
-        ProgmanOpen();
-        ProgmanCloseAndDeleteGroup("Accessories");
-        // Closed: nothing is sent even for the default name.
-        ProgmanCloseAndDeleteGroup("Tarnlink Suite");
-    }));
-    EXPECT_EQ(Texts{"[DeleteGroup(TARNLINK suite)]"}, progman.Commands());
-}
-
-TEST(ProgmanCommands, ClosedLinkDropsEveryCommand)
-{
-    IsolatedProgman progman(IsolatedProgman::ANSWERING);
-    int executed = -1, shown = -1, added = -1, deleted = -1, executedAfterClose = -1;
-    ASSERT_TRUE(progman.Run([&] {
-        executed = ProgmanExecute("[CreateGroup(Never)]");
-        shown = ProgmanShowGroup("Never");
-        added = ProgmanAddItem("Item", "C:\\", "item.exe", "C:\\item.exe");
-        deleted = ProgmanDeleteItem("Item", "C:\\item.exe");
-        ProgmanOpen();
-        ProgmanClose();
-        executedAfterClose = ProgmanExecute("[CreateGroup(Never)]");
-    }));
-    EXPECT_EQ(0, executed);
-    EXPECT_EQ(0, shown);
-    EXPECT_EQ(-1, added);
-    EXPECT_EQ(1, deleted);
-    EXPECT_EQ(0, executedAfterClose);
-    EXPECT_TRUE(progman.Commands().empty());
-    EXPECT_EQ(0, progman.Connects());
-}
-
-TEST(ProgmanCommands, CommandThatDoesNotFitIsNotSent)
-{
-    IsolatedProgman progman(IsolatedProgman::ANSWERING);
-    std::string longPath = "C:\\" + Repeat('p', 250);
-    std::string longName = Repeat('n', 200);
-    int created = -1;
-    bool open = true;
-    ASSERT_TRUE(progman.Run([&] {
-        // A group that cannot be named leaves the link closed: no item may
-        // land in whatever group is current.
-        created = ProgmanCreateGroup(Repeat('g', 600).c_str());
-        open = progmanLink.isOpen;
-        ProgmanOpen();
-        // The add command would exceed its buffer: the old item is not
-        // deleted either.
-        ProgmanAddItem(longName.c_str(), longPath.c_str(), "x.exe", (longPath + "\\x.exe").c_str());
-        // 495 characters of name make a delete command of exactly 511.
-        ProgmanDeleteItem(Repeat('d', 495).c_str(), "");
-        ProgmanDeleteItem(Repeat('e', 496).c_str(), "");
-        ProgmanClose();
-    }));
-    EXPECT_EQ(0, created);
-    EXPECT_FALSE(open);
-    EXPECT_EQ(Texts{"[DeleteItem(\"" + Repeat('d', 495) + "\")]"}, progman.Commands());
-}
-
-TEST(ProgmanCommands, ArgumentsTheSyntaxWouldSplitAreQuotedAndUnusableNamesNotSent)
-{
+    std::vector<Row> rows = {
+        {"install and removal",
+         [] {
+             // Created, then open; added; deleted; then closed.
+             std::vector<int> r = {ProgmanCreateGroup("Net Tools"), progmanLink.isOpen,
+                                   ProgmanAddItem("Tarnlink", "C:\\Tarnlink\\data", "tarnlink.exe",
+                                                  "C:\\Tarnlink\\tarnlink.exe")};
+             ProgmanClose();
+             ProgmanOpen();
+             ProgmanShowGroup("Tarnlink Suite");
+             r.push_back(ProgmanDeleteItem("Tarnlink Help", "C:\\Tarnlink\\tarnlink.hlp"));
+             ProgmanCloseAndDeleteGroup("Tarnlink Suite");
+             r.push_back(progmanLink.isOpen);
+             return r;
+         },
+         {1, 1, 1, 1, 0},
+         {"[CreateGroup(Net Tools)]", "[DeleteItem(\"Tarnlink\")]",
+          "[AddItem(\"C:\\Tarnlink\\tarnlink.exe\",\"Tarnlink\",,,,,C:\\Tarnlink\\data)]",
+          "[ShowGroup(Tarnlink Suite,7)]", "[DeleteItem(\"Tarnlink Help\")]",
+          "[DeleteGroup(Tarnlink Suite)]"}},
+        {"empty names and directory fall back",
+         [] {
+             ProgmanOpen();
+             ProgmanAddItem("", "", "tarnlink.txt", "C:\\T\\tarnlink.txt");
+             ProgmanDeleteItem("", "C:\\T\\mib.txt");
+             ProgmanClose();
+             return std::vector<int>{};
+         },
+         {},
+         {"[DeleteItem(\"tarnlink.txt\")]",
+          std::string("[AddItem(\"C:\\T\\tarnlink.txt\",\"tarnlink.txt\",,,,,") + current + ")]",
+          "[DeleteItem(\"C:\\T\\mib.txt\")]"}},
+        {"the default group is deleted whatever its case, and no other group",
+         [] {
+             for (const char *group : {"TARNLINK suite", "Tarnlink Suite 2", "Accessories"}) {
+                 ProgmanOpen();
+                 ProgmanCloseAndDeleteGroup(group);
+             }
+             // Closed: nothing is sent even for the default name.
+             ProgmanCloseAndDeleteGroup("Tarnlink Suite");
+             return std::vector<int>{};
+         },
+         {},
+         {"[DeleteGroup(TARNLINK suite)]"}},
+        {"a closed link drops every command",
+         [] {
+             std::vector<int> r = {ProgmanExecute("[CreateGroup(Never)]"),
+                                   ProgmanShowGroup("Never"),
+                                   ProgmanAddItem("Item", "C:\\", "item.exe", "C:\\item.exe"),
+                                   ProgmanDeleteItem("Item", "C:\\item.exe")};
+             ProgmanOpen();
+             ProgmanClose();
+             r.push_back(ProgmanExecute("[CreateGroup(Never)]"));
+             return r;
+         },
+         {0, 0, -1, 1, 0},
+         {}},
+        {"a command that does not fit is not sent",
+         [] {
+             // A group that cannot be named leaves the link closed: no item may
+             // land in whatever group is current.
+             std::vector<int> r = {ProgmanCreateGroup(std::string(600, 'g').c_str()),
+                                   progmanLink.isOpen};
+             ProgmanOpen();
+             // The add command would exceed its buffer: the old item is not
+             // deleted either.
+             std::string longPath = "C:\\" + std::string(250, 'p');
+             ProgmanAddItem(std::string(200, 'n').c_str(), longPath.c_str(), "x.exe",
+                            (longPath + "\\x.exe").c_str());
+             // 495 characters of name make a delete command of exactly 511.
+             ProgmanDeleteItem(std::string(495, 'd').c_str(), "");
+             ProgmanDeleteItem(std::string(496, 'e').c_str(), "");
+             ProgmanClose();
+             return r;
+         },
+         {0, 0},
+         {"[DeleteItem(\"" + std::string(495, 'd') + "\")]"}},
+        // Item names follow the group's rule; a path that holds a quote cannot
+        // be sent at all. Either is an item not made.
+        {"unusable item names and paths",
+         [] {
+             ProgmanOpen();
+             std::vector<int> r = {ProgmanAddItem("Tool [x]", "C:\\TL", "t.exe", "C:\\TL\\t.exe"),
+                                   ProgmanAddItem("Tool", "C:\\TL", "t.exe", "C:\\T\"L\\t.exe"),
+                                   ProgmanAddItem("Tool", "C:\\TL", "t.exe", "C:\\TL\\t.exe")};
+             ProgmanClose();
+             return r;
+         },
+         {0, 0, 1},
+         {"[DeleteItem(\"Tool\")]", "[AddItem(\"C:\\TL\\t.exe\",\"Tool\",,,,,C:\\TL)]"}},
+    };
+    // Arguments the syntax would split are quoted; a group that cannot be
+    // named is not made, and the link stays closed for the items.
     const struct {
         const char *group;
         const char *directory;
         Texts commands;   // CreateGroup, then DeleteItem and AddItem of "Tool"
-    } cases[] = {
+    } groups[] = {
         {"Net Tools (beta)", "C:\\Program Files (x86)\\TL",
          {"[CreateGroup(\"Net Tools (beta)\")]", "[DeleteItem(\"Tool\")]",
           "[AddItem(\"C:\\Program Files (x86)\\TL\\t.exe\",\"Tool\",,,,,"
@@ -182,40 +160,34 @@ TEST(ProgmanCommands, ArgumentsTheSyntaxWouldSplitAreQuotedAndUnusableNamesNotSe
           "[AddItem(\"C:\\x[1]\\t.exe\",\"Tool\",,,,,\"C:\\x[1]\")]"}},
         {"Padded ", "C:\\TL", {"[CreateGroup(\"Padded \")]", "[DeleteItem(\"Tool\")]",
           "[AddItem(\"C:\\TL\\t.exe\",\"Tool\",,,,,C:\\TL)]"}},
-        // Refused names: no group, and the link stays closed for the items.
         {"x,7)][DeleteGroup(Victim Group)][ShowGroup(y", "C:\\TL", {}},
         {"Say \"hi\"", "C:\\TL", {}},
         {"Tab\tName", "C:\\TL", {}},
     };
-    for (const auto &c : cases) {
+    for (const auto &g : groups)
+        rows.push_back({std::string("group ") + g.group,
+                        [group = std::string(g.group), dir = std::string(g.directory)] {
+                            std::vector<int> r = {ProgmanCreateGroup(group.c_str()),
+                                                  ProgmanAddItem("Tool", dir.c_str(), "t.exe",
+                                                                 (dir + "\\t.exe").c_str())};
+                            ProgmanClose();
+                            return r;
+                        },
+                        g.commands.empty() ? std::vector<int>{0, -1} : std::vector<int>{1, 1},
+                        g.commands});
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
         IsolatedProgman progman(IsolatedProgman::ANSWERING);
-        int created = -1, added = -1;
-        std::string commandLine = std::string(c.directory) + "\\t.exe";
-        ASSERT_TRUE(progman.Run([&] {
-            created = ProgmanCreateGroup(c.group);
-            added = ProgmanAddItem("Tool", c.directory, "t.exe", commandLine.c_str());
-            ProgmanClose();
-        }));
-        EXPECT_EQ(c.commands.empty() ? 0 : 1, created) << c.group;
-        EXPECT_EQ(c.commands.empty() ? -1 : 1, added) << c.group;
-        EXPECT_EQ(c.commands, progman.Commands()) << c.group;
+        std::vector<int> results;
+        ASSERT_TRUE(progman.Run([&] { results = row.script(); }));
+        EXPECT_EQ(row.results, results);
+        EXPECT_EQ(row.commands, progman.Commands());
+        std::vector<DWORD> sizes;
+        for (const std::string &command : row.commands)
+            sizes.push_back((DWORD)command.size() + 1);
+        EXPECT_EQ(sizes, progman.CommandSizes());
+        EXPECT_EQ((int)row.commands.size(), progman.Connects());
     }
-    // Item names follow the group's rule; a path that holds a quote cannot be
-    // sent at all. Either is an item not made.
-    IsolatedProgman progman(IsolatedProgman::ANSWERING);
-    int bracketName = -1, quotedPath = -1, plain = -1;
-    ASSERT_TRUE(progman.Run([&] {
-        ProgmanOpen();
-        bracketName = ProgmanAddItem("Tool [x]", "C:\\TL", "t.exe", "C:\\TL\\t.exe");
-        quotedPath = ProgmanAddItem("Tool", "C:\\TL", "t.exe", "C:\\T\"L\\t.exe");
-        plain = ProgmanAddItem("Tool", "C:\\TL", "t.exe", "C:\\TL\\t.exe");
-        ProgmanClose();
-    }));
-    EXPECT_EQ(0, bracketName);
-    EXPECT_EQ(0, quotedPath);
-    EXPECT_EQ(1, plain);
-    EXPECT_EQ((Texts{"[DeleteItem(\"Tool\")]", "[AddItem(\"C:\\TL\\t.exe\",\"Tool\",,,,,C:\\TL)]"}),
-              progman.Commands());
 }
 
 TEST(ProgmanCommands, NoProgramManagerMeansCommandsDroppedWithoutDelay)
@@ -361,7 +333,7 @@ TEST(ProgmanGroups, ReplyLongerThanTheBufferKeepsOnlyWholeNames)
         for (size_t i = 0; i < c.count; i++) {
             char name[16];
             wsprintfA(name, "Group-%03d", (int)i);
-            sent.push_back((i == 0 ? Repeat('p', c.padding) : std::string()) + name);
+            sent.push_back((i == 0 ? std::string(c.padding, 'p') : std::string()) + name);
             if (i > 0)
                 reply += "\r\n";
             reply += sent.back();

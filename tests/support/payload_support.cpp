@@ -4,7 +4,6 @@
 #include "payload/extract.h"
 #include "payload/progress.h"
 #include "resources/resource.h"
-#include "wintest.h"
 
 const std::string SZDD_MAGIC("SZDD\x88\xF0\x27\x33", 8);
 
@@ -101,26 +100,6 @@ BoxAnswer Press(int button)
 }
 
 namespace {
-struct BoxQuery {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK MatchBox(HWND window, LPARAM data)
-{
-    BoxQuery &query = *(BoxQuery *)data;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char name[64];
-    // Nothing here sends a message: the progress window's thread may be busy.
-    if (pid != query.pid || !IsWindowVisible(window) ||
-        !GetClassNameA(window, name, sizeof name) || lstrcmpA(name, "#32770") != 0 ||
-        GetDlgItem(window, 0xFFFF) == nullptr)
-        return TRUE;
-    query.found = window;
-    return FALSE;
-}
-
 // The box's icon control (stc1) holds an icon only when the style asked for one.
 bool HasIcon(HWND box)
 {
@@ -133,26 +112,16 @@ bool HasIcon(HWND box)
 
 HWND FindMessageBox()
 {
-    BoxQuery query = {GetCurrentProcessId(), nullptr};
-    EnumWindows(MatchBox, (LPARAM)&query);
-    return query.found;
+    // Nothing here sends a message: the progress window's thread may be busy.
+    auto isBox = [](HWND window) { return GetDlgItem(window, 0xFFFF) != nullptr; };
+    std::vector<HWND> boxes = TopWindows(GetCurrentProcessId(), "#32770", isBox, true);
+    return boxes.empty() ? nullptr : boxes[0];
 }
 } // namespace
 
-BoxAnswerer::BoxAnswerer(std::vector<BoxAnswer> answers) : script(std::move(answers))
+BoxAnswerer::BoxAnswerer(std::vector<BoxAnswer> answers)
+    : script(std::move(answers)), watcher([this] { Watch(); })
 {
-    thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
-}
-
-BoxAnswerer::~BoxAnswerer()
-{
-    Finish();
-}
-
-DWORD WINAPI BoxAnswerer::Run(void *self)
-{
-    ((BoxAnswerer *)self)->Watch();
-    return 0;
 }
 
 void BoxAnswerer::Watch()
@@ -179,12 +148,8 @@ void BoxAnswerer::Watch()
 
 std::vector<SeenBox> BoxAnswerer::Finish()
 {
-    if (thread != nullptr) {
-        InterlockedExchange(&done, 1);
-        WaitForSingleObject(thread, 30000);
-        CloseHandle(thread);
-        thread = nullptr;
-    }
+    InterlockedExchange(&done, 1);
+    watcher.Join();
     return seen;
 }
 

@@ -15,6 +15,7 @@
 
 #include "base/session.h"
 #include "payload/table.h"
+#include "wintest.h"
 
 // A path in the source tree (read from the build's CMakeCache.txt).
 std::string SourceTreePath(const char *relative);
@@ -61,7 +62,7 @@ BoxAnswer Press(int button);
 class BoxAnswerer {
 public:
     explicit BoxAnswerer(std::vector<BoxAnswer> script = {});
-    ~BoxAnswerer();
+    ~BoxAnswerer() { Finish(); }
     // Call once the code under test has returned: every box seen, in order.
     std::vector<SeenBox> Finish();
 private:
@@ -69,8 +70,7 @@ private:
     std::vector<BoxAnswer> script;
     std::vector<SeenBox> seen;
     volatile LONG done = 0;
-    HANDLE thread = nullptr;
-    static DWORD WINAPI Run(void *self);
+    DialogDriver watcher;   // last: it starts Watch() at once
 };
 
 // Records every text put on a progress window's status line on this thread.

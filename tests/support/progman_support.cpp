@@ -1,6 +1,7 @@
 #include "progman_support.h"
 
 #include <ddeml.h>
+#include <shlguid.h>
 #include <shobjidl.h>
 #include <tlhelp32.h>
 
@@ -12,7 +13,6 @@
 namespace {
 // The one server of the process: the DDE callback has no context pointer.
 struct ServerState {
-    std::mutex lock;
     IsolatedProgman::Mode mode = IsolatedProgman::ABSENT;
     DWORD instance = 0;
     HANDLE ready = nullptr;
@@ -22,11 +22,12 @@ struct ServerState {
     std::vector<DWORD> sizes;
     int connects = 0;
 } serverState;
+std::mutex serverLock;
 
 HDDEDATA CALLBACK ServerCallback(UINT type, UINT format, HCONV, HSZ, HSZ item, HDDEDATA data,
                                  ULONG_PTR, ULONG_PTR)
 {
-    std::lock_guard<std::mutex> hold(serverState.lock);
+    std::lock_guard<std::mutex> hold(serverLock);
     switch (type) {
     case XTYP_CONNECT:
         serverState.connects++;
@@ -79,14 +80,9 @@ IsolatedProgman::IsolatedProgman(Mode mode)
     // reach the display.
     GetDesktopWindow();
     {
-        std::lock_guard<std::mutex> hold(serverState.lock);
+        std::lock_guard<std::mutex> hold(serverLock);
+        serverState = ServerState();
         serverState.mode = mode;
-        serverState.instance = 0;
-        serverState.hasGroups = false;
-        serverState.groups.clear();
-        serverState.commands.clear();
-        serverState.sizes.clear();
-        serverState.connects = 0;
     }
     oldStation = GetProcessWindowStation();
     // Wine starts a shell process, and with it a Program Manager, for the
@@ -123,7 +119,7 @@ DWORD WINAPI IsolatedProgman::Serve(void *self)
                        0) == DMLERR_NO_ERROR) {
         service = DdeCreateStringHandleA(instance, "PROGMAN", CP_WINANSI);
         if (DdeNameService(instance, service, nullptr, DNS_REGISTER) != nullptr) {
-            std::lock_guard<std::mutex> hold(serverState.lock);
+            std::lock_guard<std::mutex> hold(serverLock);
             serverState.instance = instance;
         }
     }
@@ -167,7 +163,7 @@ IsolatedProgman::~IsolatedProgman()
 
 void IsolatedProgman::ReplyToGroups(const std::string &reply)
 {
-    std::lock_guard<std::mutex> hold(serverState.lock);
+    std::lock_guard<std::mutex> hold(serverLock);
     serverState.hasGroups = true;
     serverState.groups = reply;
 }
@@ -192,19 +188,19 @@ bool IsolatedProgman::Run(const std::function<void()> &work, DWORD ms)
 
 std::vector<std::string> IsolatedProgman::Commands()
 {
-    std::lock_guard<std::mutex> hold(serverState.lock);
+    std::lock_guard<std::mutex> hold(serverLock);
     return serverState.commands;
 }
 
 std::vector<DWORD> IsolatedProgman::CommandSizes()
 {
-    std::lock_guard<std::mutex> hold(serverState.lock);
+    std::lock_guard<std::mutex> hold(serverLock);
     return serverState.sizes;
 }
 
 int IsolatedProgman::Connects()
 {
-    std::lock_guard<std::mutex> hold(serverState.lock);
+    std::lock_guard<std::mutex> hold(serverLock);
     return serverState.connects;
 }
 
@@ -228,40 +224,14 @@ static std::vector<DWORD> FolderWindowProcesses()
     return found;
 }
 
-struct ProcessWindows {
-    DWORD pid;
-    std::vector<HWND> windows;
-};
-
-static BOOL CALLBACK CollectProcessWindow(HWND window, LPARAM data)
-{
-    ProcessWindows &query = *(ProcessWindows *)data;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == query.pid && IsWindowVisible(window))
-        query.windows.push_back(window);
-    return TRUE;
-}
-
-static std::vector<HWND> VisibleWindowsOf(DWORD pid)
-{
-    ProcessWindows query = {pid, {}};
-    EnumWindows(CollectProcessWindow, (LPARAM)&query);
-    return query.windows;
-}
-
 static const char OVERRIDES_KEY[] = "Software\\Wine\\DllOverrides";
 static const char MENU_BUILDER[] = "winemenubuilder.exe";
 
 GroupWindowGuard::GroupWindowGuard() : before(FolderWindowProcesses())
 {
     hadOverride = RegistryString(HKEY_CURRENT_USER, OVERRIDES_KEY, MENU_BUILDER, oldOverride);
-    HKEY key;
-    if (RegCreateKeyA(HKEY_CURRENT_USER, OVERRIDES_KEY, &key) == ERROR_SUCCESS) {
-        // An empty override: the program is not started at all.
-        RegSetValueExA(key, MENU_BUILDER, 0, REG_SZ, (const BYTE *)"", 1);
-        RegCloseKey(key);
-    }
+    // An empty override: the program is not started at all.
+    SetRegistryValue(HKEY_CURRENT_USER, OVERRIDES_KEY, MENU_BUILDER, REG_SZ, "");
 }
 
 GroupWindowGuard::~GroupWindowGuard()
@@ -274,44 +244,25 @@ GroupWindowGuard::~GroupWindowGuard()
             continue;
         // The window comes some time after the process.
         auto ended = [&] { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; };
-        WaitUntil([&] { return ended() || !VisibleWindowsOf(pid).empty(); }, 5000);
-        for (HWND window : VisibleWindowsOf(pid))
+        WaitUntil([&] { return ended() || !TopWindows(pid, nullptr).empty(); }, 5000);
+        for (HWND window : TopWindows(pid, nullptr))
             PostMessageA(window, WM_CLOSE, 0, 0);
         WaitForSingleObject(process, 5000);
         CloseHandle(process);
     }
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, OVERRIDES_KEY, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        if (hadOverride)
-            RegSetValueExA(key, MENU_BUILDER, 0, REG_SZ, (const BYTE *)oldOverride.c_str(),
-                           (DWORD)oldOverride.size() + 1);
-        else
-            RegDeleteValueA(key, MENU_BUILDER);
-        RegCloseKey(key);
-    }
+    if (hadOverride)
+        SetRegistryValue(HKEY_CURRENT_USER, OVERRIDES_KEY, MENU_BUILDER, REG_SZ, oldOverride);
+    else
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, OVERRIDES_KEY, MENU_BUILDER);
 }
 
 bool ReadShortcut(const std::string &path, std::string &target, std::string &workingDirectory)
 {
-    // OLE is loaded by hand: the suites link no OLE import library.
-    HMODULE ole = LoadLibraryA("ole32.dll");
-    if (ole == nullptr)
-        return false;
-    using Initialize = HRESULT(WINAPI *)(LPVOID);
-    using Uninitialize = void(WINAPI *)();
-    using Create = HRESULT(WINAPI *)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID *);
-    auto initialize = (Initialize)(void *)GetProcAddress(ole, "CoInitialize");
-    auto uninitialize = (Uninitialize)(void *)GetProcAddress(ole, "CoUninitialize");
-    auto create = (Create)(void *)GetProcAddress(ole, "CoCreateInstance");
-    if (initialize == nullptr || uninitialize == nullptr || create == nullptr)
-        return false;
-    static const CLSID shellLinkClass = {
-        0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
     bool read = false;
-    HRESULT started = initialize(nullptr);
+    HRESULT started = CoInitialize(nullptr);
     IShellLinkA *link = nullptr;
-    if (SUCCEEDED(create(shellLinkClass, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IShellLinkA),
-                         (void **)&link))) {
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                   __uuidof(IShellLinkA), (void **)&link))) {
         IPersistFile *file = nullptr;
         if (SUCCEEDED(link->QueryInterface(__uuidof(IPersistFile), (void **)&file))) {
             WCHAR widePath[MAX_PATH];
@@ -332,43 +283,13 @@ bool ReadShortcut(const std::string &path, std::string &target, std::string &wor
         link->Release();
     }
     if (SUCCEEDED(started))
-        uninitialize();
+        CoUninitialize();
     return read;
-}
-
-std::vector<std::string> FolderEntries(const std::string &folder, const char *pattern)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\" + pattern).c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        std::string name = found.cFileName;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
-}
-
-static BOOL CALLBACK CollectOwnDialog(HWND window, LPARAM data)
-{
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char name[16] = "";
-    GetClassNameA(window, name, sizeof name);
-    if (pid == GetCurrentProcessId() && IsWindowVisible(window) &&
-        lstrcmpA(name, "#32770") == 0)
-        ((std::vector<HWND> *)data)->push_back(window);
-    return TRUE;
 }
 
 static std::vector<HWND> OwnDialogs()
 {
-    std::vector<HWND> dialogs;
-    EnumWindows(CollectOwnDialog, (LPARAM)&dialogs);
-    return dialogs;
+    return TopWindows(GetCurrentProcessId(), "#32770");
 }
 
 void CancelOwnDialogs()

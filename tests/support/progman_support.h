@@ -71,9 +71,6 @@ private:
 // IShellLinkA; false when it cannot be read.
 bool ReadShortcut(const std::string &path, std::string &target, std::string &workingDirectory);
 
-// Names of the entries of a folder that match `pattern` (e.g. "*.lnk").
-std::vector<std::string> FolderEntries(const std::string &folder, const char *pattern);
-
 // Dialogs of this process, driven from a DialogDriver's thread.
 // Ends every dialog of this process with IDCANCEL: the way out of a script
 // that did not find what it expected.

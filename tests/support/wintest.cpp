@@ -60,16 +60,27 @@ void WriteFileBytes(const std::string &path, const std::string &bytes)
 std::vector<std::string> ExtractionDirectories()
 {
     std::vector<std::string> found;
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((TempPath() + "~tl*.tmp").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return found;
-    do {
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            found.push_back(TempPath() + entry.cFileName + "\\");
-    } while (FindNextFileA(search, &entry));
-    FindClose(search);
+    for (const std::string &name : FolderEntries(TempPath(), "~tl*.tmp"))
+        if (DirectoryExists(TempPath() + name))
+            found.push_back(TempPath() + name + "\\");
     return found;
+}
+
+std::vector<std::string> FolderEntries(const std::string &folder, const char *pattern)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    std::string path = folder + (folder.empty() || folder.back() != '\\' ? "\\" : "") + pattern;
+    HANDLE search = FindFirstFileA(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::string name = found.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
 }
 
 void DeleteTree(const std::string &path)
@@ -82,16 +93,8 @@ void DeleteTree(const std::string &path)
         DeleteFileA(path.c_str());
         return;
     }
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name != "." && name != "..")
-                DeleteTree(path + "\\" + name);
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
+    for (const std::string &name : FolderEntries(path, "*"))
+        DeleteTree(path + "\\" + name);
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     RemoveDirectoryA(path.c_str());
 }
@@ -100,16 +103,12 @@ std::vector<std::string> ReadLogLines(const std::string &path)
 {
     std::vector<std::string> lines;
     std::string bytes = ReadFileBytes(path);
-    size_t start = 0;
-    for (;;) {
-        size_t end = bytes.find("\r\n", start);
+    for (size_t start = 0, end; start < bytes.size(); start = end + 2) {
+        end = bytes.find("\r\n", start);
+        lines.push_back(bytes.substr(start, end - start));   // the last may have no CR LF
         if (end == std::string::npos)
             break;
-        lines.push_back(bytes.substr(start, end - start));
-        start = end + 2;
     }
-    if (start < bytes.size())
-        lines.push_back(bytes.substr(start));
     return lines;
 }
 
@@ -164,6 +163,20 @@ std::string ScratchDirectory(const std::string &name)
     DeleteTree(path);
     CreateDirectoryA(path.c_str(), nullptr);
     return path;
+}
+
+TempDirectoryScope::TempDirectoryScope(const std::string &directory)
+{
+    char old[1024];
+    DWORD length = GetEnvironmentVariableA("TMP", old, sizeof old);
+    had = length > 0 && length < sizeof old;
+    saved = had ? old : "";
+    SetEnvironmentVariableA("TMP", directory.c_str());
+}
+
+TempDirectoryScope::~TempDirectoryScope()
+{
+    SetEnvironmentVariableA("TMP", had ? saved.c_str() : nullptr);
 }
 
 bool WaitUntil(const std::function<bool()> &condition, DWORD ms)
@@ -223,37 +236,42 @@ namespace {
 struct WindowQuery {
     DWORD pid;
     const char *className;
-    const char *caption;
-    HWND found;
+    const std::function<bool(HWND)> &match;
+    bool firstOnly;
+    std::vector<HWND> found;
 };
 
 BOOL CALLBACK MatchWindow(HWND window, LPARAM data)
 {
     WindowQuery &query = *(WindowQuery *)data;
-    if (!IsWindowVisible(window))
-        return TRUE;
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (query.pid != 0 && owner != query.pid)
-        return TRUE;
     char name[256];
-    if (query.className != nullptr) {
-        GetClassNameA(window, name, sizeof name);
-        if (lstrcmpA(name, query.className) != 0)
-            return TRUE;
-    }
-    if (query.caption != nullptr && WindowText(window) != query.caption)
+    if (!IsWindowVisible(window) || (query.pid != 0 && owner != query.pid) ||
+        (query.className != nullptr && (!GetClassNameA(window, name, sizeof name) ||
+                                        lstrcmpA(name, query.className) != 0)) ||
+        (query.match && !query.match(window)))
         return TRUE;
-    query.found = window;
-    return FALSE;
+    query.found.push_back(window);
+    return !query.firstOnly;
 }
 } // namespace
 
-HWND FindTopWindow(DWORD pid, const char *className, const char *caption)
+std::vector<HWND> TopWindows(DWORD pid, const char *className,
+                             const std::function<bool(HWND)> &match, bool firstOnly)
 {
-    WindowQuery query = {pid, className, caption, nullptr};
+    WindowQuery query = {pid, className, match, firstOnly, {}};
     EnumWindows(MatchWindow, (LPARAM)&query);
     return query.found;
+}
+
+HWND FindTopWindow(DWORD pid, const char *className, const char *caption)
+{
+    auto captioned = [caption](HWND window) {
+        return caption == nullptr || WindowText(window) == caption;
+    };
+    std::vector<HWND> found = TopWindows(pid, className, captioned, true);
+    return found.empty() ? nullptr : found[0];
 }
 
 HWND WaitForWindow(DWORD pid, const char *className, const char *caption, DWORD ms)

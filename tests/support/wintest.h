@@ -23,6 +23,8 @@ std::string ReadFileBytes(const std::string &path);
 void WriteFileBytes(const std::string &path, const std::string &bytes);
 void DeleteTree(const std::string &path);
 std::vector<std::string> ReadLogLines(const std::string &path);  // split at CR LF
+// Names of the entries of a folder that match `pattern` (e.g. "*.lnk").
+std::vector<std::string> FolderEntries(const std::string &folder, const char *pattern);
 // A fresh empty directory C:\tltest\<name>.
 std::string ScratchDirectory(const std::string &name);
 
@@ -30,6 +32,16 @@ std::string ScratchDirectory(const std::string &name);
 // someone on the machine may plant one (Wine itself cannot make one).
 bool MakeHostLink(const std::string &target, const std::string &link);
 void RemoveHostLink(const std::string &link);
+
+// Points TMP, and with it TempPath(), at `directory` while it lives.
+class TempDirectoryScope {
+public:
+    explicit TempDirectoryScope(const std::string &directory);
+    ~TempDirectoryScope();
+private:
+    std::string saved;
+    bool had;
+};
 
 // Polls `condition` every 20 ms for at most `ms`; true when it held.
 bool WaitUntil(const std::function<bool()> &condition, DWORD ms);
@@ -45,8 +57,12 @@ struct Program {
     int Wait(DWORD ms);
 };
 
-// Top-level windows: of a process (pid 0: any) with a class and caption
-// (nullptr: any).
+// Visible top-level windows of a process (pid 0: any) and class (nullptr:
+// any) for which `match`, if given, holds; `firstOnly` stops at the first.
+std::vector<HWND> TopWindows(DWORD pid, const char *className,
+                             const std::function<bool(HWND)> &match = nullptr,
+                             bool firstOnly = false);
+// The first of them with a caption (nullptr: any).
 HWND FindTopWindow(DWORD pid, const char *className, const char *caption);
 HWND WaitForWindow(DWORD pid, const char *className, const char *caption, DWORD ms);
 // A dialog (class #32770) of the process, by caption; nullptr caption: any.

@@ -72,11 +72,7 @@ TEST(UninstallArguments, RecordedLineIsReadOnlyWhole)
     // Of 2046 characters it is used; of 2047 it would fill the reader's buffer.
     for (size_t length : {line.size(), (size_t)2046, (size_t)2047}) {
         std::string recorded = line + std::string(length - line.size(), ' ');
-        HKEY entry;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, key, &entry));
-        RegSetValueExA(entry, "UninstallString", 0, REG_SZ, (const BYTE *)recorded.c_str(),
-                       (DWORD)recorded.size() + 1);
-        RegCloseKey(entry);
+        ASSERT_TRUE(SetRegistryValue(HKEY_LOCAL_MACHINE, key, "UninstallString", REG_SZ, recorded));
         char arguments[COMMAND_SIZE];
         EXPECT_EQ(length < 2047, ReadRecordedArguments(arguments, sizeof arguments) != 0) << length;
         if (length < 2047) {
