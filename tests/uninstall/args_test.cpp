@@ -48,6 +48,13 @@ TEST(UninstallArguments, ValuesAreReadWholeAndSwitchesOnlyWhereTheyStand)
         {"-f C: -f C: -g \"Tarnlink Suite\"", false},
         {"-f C: -g \"Tarnlink Suite\" extra", false},
         {"-w 1x -f C: -g G", false},
+        {"-w 12-3 -f C: -g G", false},
+        {"-x -f C: -g G", false},
+        {"-f C:\\T -g \"G", false},
+        {"-f C:\\T", false},
+        {"-f C:\\T -d D -g G", false},
+        // Tabs are blanks too.
+        {"-f\tC:\\T\t-g\tG\t-q", true, "C:\\T", "C:\\T", "G", true},
         // A quiet switch read before what cannot be used still counts.
         {"-q -f Tarnlink -g G", false, nullptr, nullptr, nullptr, true},
     };
@@ -77,6 +84,26 @@ TEST(UninstallArguments, RecordedLineIsReadOnlyWhole)
         EXPECT_EQ(length < 2047, ReadRecordedArguments(arguments, sizeof arguments) != 0) << length;
         if (length < 2047) {
             EXPECT_EQ(recorded.substr(recorded.find(" -f")), arguments);
+        }
+    }
+    // Unquoted, the program's name runs up to the first switch. A line without
+    // -f, with its quote unclosed, or of another type is not used.
+    const struct {
+        const char *recorded;
+        DWORD type;
+        const char *arguments;
+    } others[] = {{"C:\\Program Files\\T\\removetl.exe -f C:\\T -g G", REG_SZ, " -f C:\\T -g G"},
+                  {"\"C:\\T\\removetl.exe -f C:\\T -g G", REG_SZ, nullptr},
+                  {"\"C:\\T\\removetl.exe\" -g G", REG_SZ, nullptr},
+                  {"\"C:\\T\\removetl.exe\" -f C:\\T -g G", REG_EXPAND_SZ, nullptr}};
+    for (const auto &row : others) {
+        ASSERT_TRUE(SetRegistryValue(HKEY_LOCAL_MACHINE, key, "UninstallString", row.type,
+                                     row.recorded));
+        char arguments[COMMAND_SIZE] = "";
+        EXPECT_EQ(row.arguments != nullptr, ReadRecordedArguments(arguments, sizeof arguments) != 0)
+            << row.recorded;
+        if (row.arguments != nullptr) {
+            EXPECT_STREQ(row.arguments, arguments) << row.recorded;
         }
     }
     DeleteRegistryKeyTree(HKEY_LOCAL_MACHINE, key);
