@@ -161,11 +161,11 @@ TEST(BuildMessage, MissingTemplateIsShownUnexpanded)
 TEST(GroupNames, OnlyWhatCanBeOneFolderIsAGroup)
 {
     for (const char *name : {"Tarnlink Suite", "Net, Tools (beta)", "CONSOLE", "COM0", "LPT10",
-                             "nulls", "a.b", ".hidden", " leading"})
+                             "COMA", "nulls", "a.b", ".hidden", " leading"})
         EXPECT_TRUE(IsUsableGroupName(name)) << name;
     for (const char *name : {"", "CON", "con", "Nul.txt", "prn.", "AUX", "COM1", "lpt9.log", ".",
                              "..", "Tools.", "Tools ", "a\\b", "a/b", "a:b", "a*b", "a?b", "a<b",
-                             "a>b", "a|b", "Say \"hi\"", "[x]", "Tab\tName"})
+                             "a>b", "a|b", "Say \"hi\"", "[x]", "Tab\tName", "Del\x7fName"})
         EXPECT_FALSE(IsUsableGroupName(name)) << name;
 }
 

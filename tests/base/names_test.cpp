@@ -23,6 +23,7 @@ TEST(IsAbsolutePath, DrivePathsAndWholeUncPathsOnly)
     } cases[] = {{"C:", 1},           {"C:\\", 1},        {"c:\\Tarnlink", 1},
                  {"C:Tarnlink", 0},   {"Tarnlink", 0},    {"\\Tarnlink", 0},
                  {".", 0},            {"", 0},            {"1:\\x", 0},
+                 {"{:\\x", 0},        {"\\\\", 0},
                  {"\\\\server\\share", 1}, {"\\\\server\\share\\dir", 1},
                  {"\\\\server", 0},   {"\\\\server\\", 0}, {"\\\\\\share", 0},
                  {"\\\\server\\\\x", 0}};
