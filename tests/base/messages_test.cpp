@@ -49,7 +49,8 @@ TEST(FormatText, ConvertsWhatTheProgramUsesAndRefusesWhatDoesNotFit)
     EXPECT_EQ(0, FormatText(small, 0, "x"));
 
     // A conversion it does not know is refused, not guessed at.
-    for (const char *format : {"%s %f", "%s %x", "%s %5u", "%s %lld", "%s %.3u", "%s %"}) {
+    for (const char *format : {"%s %f", "%s %x", "%s %5u", "%s %lld", "%s %.3u", "%s %",
+                               "%s %.5%", "%s %.*s"}) {
         strcpy(text, "old");
         EXPECT_EQ(0, FormatText(text, sizeof text, format, "a", 1)) << format;
         EXPECT_STREQ("", text) << format;
