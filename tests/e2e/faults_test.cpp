@@ -207,6 +207,16 @@ bool StartsWith(const std::string &text, const std::string &start)
     return text.compare(0, start.size(), start) == 0;
 }
 
+// A log line as any run writes it: a run directory (~tlNNNNN.tmp) is numbered
+// for its run.
+std::string Unnumbered(std::string line)
+{
+    for (size_t at = line.find("~tl"); at != std::string::npos; at = line.find("~tl", at + 1))
+        while (at + 3 < line.size() && line[at + 3] >= '0' && line[at + 3] <= '9')
+            line.erase(at + 3, 1);
+    return line;
+}
+
 // What a successful run may leave undone when it says so: items that the
 // Program Manager refused, left or never answered for, the Uninstall
 // entry's values beyond its name and command, and what goes at the next
@@ -291,7 +301,8 @@ TEST_F(Faults, EveryFailedCallEndsHonestly)
             ASSERT_EQ(0, Run(command, "")) << s.name;
             success = State();
         }
-        const std::vector<std::string> successLog = Log();
+        std::vector<std::string> successLog = Log();
+        std::transform(successLog.begin(), successLog.end(), successLog.begin(), Unnumbered);
         // Each site once, with the process it is in; "-" marks a call never failed.
         std::vector<std::string> faults;
         for (const std::string &record : sites) {
@@ -335,10 +346,13 @@ TEST_F(Faults, EveryFailedCallEndsHonestly)
                     verdict = LOST;
             }
             if (verdict == WHOLE && code != 0) {
-                verdict = s.switches == nullptr ||
-                                  (!log.empty() && log.back() != successLog.back())
-                              ? HONEST
-                              : FALSE_SUCCESS;
+                // It says so: its log holds a line the run without a fault
+                // never wrote (its files' removal may follow it).
+                bool said = false;
+                for (const std::string &written : log)
+                    said = said || std::find(successLog.begin(), successLog.end(),
+                                             Unnumbered(written)) == successLog.end();
+                verdict = s.switches == nullptr || said ? HONEST : FALSE_SUCCESS;
             } else if (verdict == WHOLE) {
                 MachineState keys = after + success;
                 for (const auto &item : keys) {
