@@ -73,7 +73,7 @@ protected:
         ResetMachineState();
         directory = ScratchDirectory("switches");
         // After the reset, which clears the temporary directory TMP names.
-        tmp.emplace("C:\\tltest\\no-such-temp");
+        tmp.emplace("TMP", "C:\\tltest\\no-such-temp");
     }
     void TearDown() override
     {
@@ -90,7 +90,7 @@ protected:
         return ReadLogLines(directory + "\\setup.log");
     }
     std::string directory;
-    std::optional<TempDirectoryScope> tmp;
+    std::optional<ScopedVariable> tmp;
 };
 
 const char EXTRACTION_FAILED[] = "File extraction to temporary directory failed.";

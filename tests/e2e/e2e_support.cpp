@@ -97,20 +97,6 @@ bool Scenario::Logged(const std::string &line)
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-ScopedVariable::ScopedVariable(const char *name, const char *value) : name(name)
-{
-    char text[1024] = "";
-    had = GetEnvironmentVariableA(name, text, sizeof text) > 0;
-    saved = text;
-    if (value != nullptr)
-        SetEnvironmentVariableA(name, value);
-}
-
-ScopedVariable::~ScopedVariable()
-{
-    SetEnvironmentVariableA(name.c_str(), had ? saved.c_str() : nullptr);
-}
-
 std::string WindowsFile(const char *name)
 {
     char windows[MAX_PATH] = "";

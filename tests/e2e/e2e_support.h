@@ -75,17 +75,6 @@ protected:
     MachineState clean;
 };
 
-// An environment variable of this process, and so of the programs it
-// starts, set while this lives (null: left as it is); then as it was.
-class ScopedVariable {
-public:
-    ScopedVariable(const char *name, const char *value);
-    ~ScopedVariable();
-private:
-    std::string name, saved;
-    bool had;
-};
-
 // A file of the Windows directory ("win.ini").
 std::string WindowsFile(const char *name);
 

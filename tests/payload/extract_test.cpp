@@ -216,7 +216,7 @@ TEST_F(Extraction, OverlongTemporaryPathsAreNeverCut)
     // 252 characters with the closing backslash: the directory fits a path,
     // but the run's own directory does not fit under it.
     {
-        TempDirectoryScope tmp(fits);
+        ScopedVariable tmp("TMP", fits.c_str());
         ASSERT_EQ(fits + "\\", TempPath());
         EXPECT_EQ(0, ExtractPayload(session.instance, owner));
     }
@@ -231,7 +231,7 @@ TEST_F(Extraction, OverlongTemporaryPathsAreNeverCut)
     ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
     ClearLog();
     {
-        TempDirectoryScope tmp(deep);
+        ScopedVariable tmp("TMP", deep.c_str());
         EXPECT_EQ(0, ExtractPayload(session.instance, owner));
     }
     EXPECT_EQ(std::vector<std::string>{"File creation error on " + deep + "\\"}, LogLines());
@@ -245,7 +245,7 @@ TEST_F(Extraction, OverlongTemporaryPathsAreNeverCut)
     ASSERT_TRUE(CreateDirectoryA(dead.c_str(), nullptr));
     WriteFileBytes(dead + "\\setup.run", "Tarnlink Suite setup run\r\n");
     {
-        TempDirectoryScope tmp(roomy);
+        ScopedVariable tmp("TMP", roomy.c_str());
         ExtractPayload(session.instance, owner);
         RemoveTempFiles();
     }
@@ -257,7 +257,7 @@ TEST_F(Extraction, OverlongTemporaryPathsAreNeverCut)
     std::string tooLong = parent + "\\" + std::string(259 - parent.size(), 'e');
     ClearLog();
     {
-        TempDirectoryScope tmp(tooLong);
+        ScopedVariable tmp("TMP", tooLong.c_str());
         EXPECT_EQ(0, ExtractPayload(session.instance, owner));
         EXPECT_EQ(0, RemoveTempFiles());
     }

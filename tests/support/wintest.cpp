@@ -165,18 +165,19 @@ std::string ScratchDirectory(const std::string &name)
     return path;
 }
 
-TempDirectoryScope::TempDirectoryScope(const std::string &directory)
+ScopedVariable::ScopedVariable(const char *name, const char *value) : name(name)
 {
     char old[1024];
-    DWORD length = GetEnvironmentVariableA("TMP", old, sizeof old);
+    DWORD length = GetEnvironmentVariableA(name, old, sizeof old);
     had = length > 0 && length < sizeof old;
     saved = had ? old : "";
-    SetEnvironmentVariableA("TMP", directory.c_str());
+    if (value != nullptr)
+        SetEnvironmentVariableA(name, value);
 }
 
-TempDirectoryScope::~TempDirectoryScope()
+ScopedVariable::~ScopedVariable()
 {
-    SetEnvironmentVariableA("TMP", had ? saved.c_str() : nullptr);
+    SetEnvironmentVariableA(name.c_str(), had ? saved.c_str() : nullptr);
 }
 
 bool WaitUntil(const std::function<bool()> &condition, DWORD ms)

@@ -33,13 +33,15 @@ std::string ScratchDirectory(const std::string &name);
 bool MakeHostLink(const std::string &target, const std::string &link);
 void RemoveHostLink(const std::string &link);
 
-// Points TMP, and with it TempPath(), at `directory` while it lives.
-class TempDirectoryScope {
+// An environment variable of this process, and so of the programs it
+// starts, set while this lives (null: left as it is); then as it was. With
+// TMP it points TempPath() at a directory.
+class ScopedVariable {
 public:
-    explicit TempDirectoryScope(const std::string &directory);
-    ~TempDirectoryScope();
+    ScopedVariable(const char *name, const char *value);
+    ~ScopedVariable();
 private:
-    std::string saved;
+    std::string name, saved;
     bool had;
 };
 
