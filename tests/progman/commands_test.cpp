@@ -12,29 +12,10 @@
 namespace {
 using Texts = std::vector<std::string>;
 
-// A combo box on the calling thread's desktop, as the group prompt has one.
-HWND MakeCombo()
-{
-    return CreateWindowA("COMBOBOX", "", WS_POPUP | CBS_DROPDOWN, 0, 0, 200, 200, nullptr,
-                         nullptr, nullptr, nullptr);
-}
-
 // A CF_TEXT reply as Wine sends it, with its terminating zero.
 std::string Reply(const std::string &text)
 {
     return text + '\0';
-}
-
-// The names the group listing puts into a combo box, and its reply.
-Texts ListedGroups(const char **reply = nullptr)
-{
-    HWND combo = MakeCombo();
-    const char *listed = ProgmanListGroups(combo);
-    if (reply != nullptr)
-        *reply = listed;
-    Texts names = ComboItems(combo);
-    DestroyWindow(combo);
-    return names;
 }
 
 } // namespace

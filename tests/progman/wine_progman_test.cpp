@@ -55,15 +55,6 @@ protected:
         return names;
     }
 
-    Texts ListedGroups()
-    {
-        HWND combo = CreateWindowA("COMBOBOX", "", WS_POPUP | CBS_DROPDOWN, 0, 0, 200, 200,
-                                   nullptr, nullptr, nullptr, nullptr);
-        ProgmanListGroups(combo);
-        Texts names = ComboItems(combo);
-        DestroyWindow(combo);
-        return names;
-    }
 };
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "progman/progman.h"
 #include "wintest.h"
 
 namespace {
@@ -323,4 +324,16 @@ std::vector<std::string> ComboItems(HWND combo)
         items.push_back(text);
     }
     return items;
+}
+
+std::vector<std::string> ListedGroups(const char **reply)
+{
+    HWND combo = CreateWindowA("COMBOBOX", "", WS_POPUP | CBS_DROPDOWN, 0, 0, 200, 200, nullptr,
+                               nullptr, nullptr, nullptr);
+    const char *listed = ProgmanListGroups(combo);
+    if (reply != nullptr)
+        *reply = listed;
+    std::vector<std::string> names = ComboItems(combo);
+    DestroyWindow(combo);
+    return names;
 }

@@ -83,5 +83,8 @@ std::function<void()> Settled(std::function<void()> script, DWORD ms = 3000);
 
 // Every string of a combo box's list, in list order.
 std::vector<std::string> ComboItems(HWND combo);
+// The names the group listing puts into a combo box on the calling thread's
+// desktop, as the group prompt has one, and its reply.
+std::vector<std::string> ListedGroups(const char **reply = nullptr);
 
 #endif
